@@ -1,0 +1,54 @@
+#include "platform/error.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <vector>
+
+std::string format_message(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list again;
+  va_copy(again, args);
+  int n = std::vsnprintf(nullptr, 0, format, args);
+  va_end(args);
+  std::string text;
+  if (n > 0) {
+    std::vector<char> buffer(static_cast<size_t>(n) + 1);
+    std::vsnprintf(buffer.data(), buffer.size(), format, again);
+    text.assign(buffer.data(), static_cast<size_t>(n));
+  }
+  va_end(again);
+  return text;
+}
+
+OpenError::OpenError(const std::string& file, const std::string& purpose)
+    : Error(format_message("Error opening file %s for %s.", file.c_str(), purpose.c_str())) {}
+
+ReadError::ReadError(const std::string& file)
+    : Error(format_message("Error reading file %s.", file.c_str())) {}
+
+WriteError::WriteError(const std::string& file)
+    : Error(format_message("Error writing file %s. Perhaps you are out of disk space.",
+                           file.c_str())) {}
+
+namespace Quorvale {
+
+std::string status_text(int code) {
+  static const char* const kGeneral[] = {
+      "Success",
+      "Failure",
+      "Out of memory",
+      "Null pointer exception",
+      "Invalid argument passed to function",
+      "Program interrupt encountered",
+      "Invalid protocol",
+      "Unknown colorspace",
+  };
+  const int group = (code >> 24) & 0xF;
+  const int index = code & 0xFFFF;
+  if (group == kStatusGroupGeneral && index < static_cast<int>(std::size(kGeneral)))
+    return kGeneral[index];
+  return format_message("Unknown status code 0x%08x", static_cast<unsigned>(code));
+}
+
+}  // namespace Quorvale

@@ -1,0 +1,82 @@
+// The system's two exception families. Both carry a finished message; the driver's single
+// catch point prints it. `Error` and its file variants report failures of the run and of files;
+// `Quorvale::Exception` can also be built from a packed status code.
+#pragma once
+
+#include <exception>
+#include <string>
+
+class Error : public std::exception {
+ public:
+  explicit Error(std::string message) : message_(std::move(message)) {}
+  const char* message() const noexcept { return message_.c_str(); }
+  const char* what() const noexcept override { return message_.c_str(); }
+
+ private:
+  std::string message_;
+};
+
+// printf-style construction of a message, for the many "%s"-filled texts of the system.
+std::string format_message(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "Error opening file %s for %s." with the file name and what it was opened for.
+class OpenError : public Error {
+ public:
+  OpenError(const std::string& file, const std::string& purpose);
+};
+
+// "Error reading file %s."
+class ReadError : public Error {
+ public:
+  explicit ReadError(const std::string& file);
+};
+
+// "Error writing file %s. Perhaps you are out of disk space."
+class WriteError : public Error {
+ public:
+  explicit WriteError(const std::string& file);
+};
+
+namespace Quorvale {
+
+// Status codes pack a group in bits 24-27 and an index in bits 0-15.
+constexpr int status_code(int group, int index) { return (group << 24) | index; }
+constexpr int kStatusGroupGeneral = 2;
+enum GeneralStatus {
+  kSuccess = 0,
+  kFailure,
+  kOutOfMemory,
+  kNullPointer,
+  kInvalidArgument,
+  kProgramInterrupt,
+  kInvalidProtocol,
+  kUnknownColorspace,
+};
+
+// The text of a status code ("Program interrupt encountered" for the interrupt code).
+std::string status_text(int code);
+
+class Exception : public std::exception {
+ public:
+  explicit Exception(std::string message) : message_(std::move(message)) {}
+  explicit Exception(int code) : message_(status_text(code)), code_(code) {}
+  const char* message() const noexcept { return message_.c_str(); }
+  const char* what() const noexcept override { return message_.c_str(); }
+  int code() const noexcept { return code_; }
+
+ private:
+  std::string message_;
+  int code_ = status_code(kStatusGroupGeneral, kFailure);
+};
+
+class NullPointerException : public Exception {
+ public:
+  NullPointerException() : Exception(status_code(kStatusGroupGeneral, kNullPointer)) {}
+};
+
+class OutOfMemoryException : public Exception {
+ public:
+  OutOfMemoryException() : Exception(status_code(kStatusGroupGeneral, kOutOfMemory)) {}
+};
+
+}  // namespace Quorvale

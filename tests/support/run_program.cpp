@@ -1,0 +1,65 @@
+#include "support/run_program.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace vexal_test {
+namespace {
+
+std::string slurp_and_remove(const std::string& name) {
+  std::ifstream in(name, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  std::remove(name.c_str());
+  return ss.str();
+}
+
+int make_capture_file(std::string& name) {
+  char pattern[] = "/tmp/vexal_capture_XXXXXX";
+  int fd = mkstemp(pattern);
+  if (fd < 0) throw std::runtime_error("cannot create capture file");
+  name = pattern;
+  return fd;
+}
+
+}  // namespace
+
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
+                          const std::string& cwd) {
+  std::string out_name, err_name;
+  int out_fd = make_capture_file(out_name);
+  int err_fd = make_capture_file(err_name);
+  pid_t pid = fork();
+  if (pid < 0) throw std::runtime_error("fork failed");
+  if (pid == 0) {
+    int in_fd = open("/dev/null", O_RDONLY);
+    dup2(in_fd, 0);
+    dup2(out_fd, 1);
+    dup2(err_fd, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    std::vector<char*> argv;
+    argv.push_back(const_cast<char*>(program.c_str()));
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out_fd);
+  close(err_fd);
+  int wstatus = 0;
+  waitpid(pid, &wstatus, 0);
+  ProgramResult r;
+  r.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 128 + WTERMSIG(wstatus);
+  r.out = slurp_and_remove(out_name);
+  r.err = slurp_and_remove(err_name);
+  return r;
+}
+
+}  // namespace vexal_test
