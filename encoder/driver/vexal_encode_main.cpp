@@ -1,6 +1,3 @@
-#include <cstdio>
+#include "encoder/driver/run_sequence.h"
 
-int main() {
-  std::fputs("vexal_encode: not built yet\n", stderr);
-  return 1;
-}
+int main(int argc, char** argv) { return run_vexal_encode(argc, argv); }

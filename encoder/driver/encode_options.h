@@ -1,0 +1,65 @@
+// The options of one encoding, as the command line sets them.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Input type code; also written into the report.
+enum ImageTypeCode {
+  kTypeTIFF = 0,
+  kTypeTIFW = 1,
+  kTypeTIFG = 2,
+  kTypeDOQ = 3,
+  kTypeBBB = 4,
+  kTypeRAST = 5,
+  kTypeLAN = 6,
+  kTypeIDB = 7,
+  kTypeRFI = 8,
+  kTypeDICOM = 9,
+  kTypeJPEG = 10,
+};
+
+using Color = std::array<uint8_t, 3>;
+
+struct EncodeOptions {
+  std::optional<std::string> input_name;
+  std::optional<std::string> output_name;
+  std::optional<std::string> temp_dir;
+  int image_type = kTypeTIFF;
+  int mosaic = 0;
+  int32_t nlev = 4;
+  int32_t block_size = 512;
+  float target_ratio = 20.0f;
+  int32_t word_length = 8;
+  int32_t input_bit_rate = 8;
+  bool input_bit_rate_given = false;
+  float target_bit_rate = 0.4f;
+  float gamma = 2.0f;
+  float weight = 4.0f;
+  Color background = {0, 0, 0};
+  std::optional<Color> transparency;
+  uint8_t dither = 1;
+  uint8_t hit_target = 0;
+  int version_requested = 0;
+};
+
+// What the parser decided.
+enum class ParseOutcome { kRun, kUsage };
+
+// Fills `options` from the arguments (argv[0] is the program). Returns kUsage when the usage
+// text must be printed and the program end with status 1 ("Unrecognized option: " is printed
+// here before returning kUsage). Raises Error for bad colours, a missing -i and -mos with a type
+// that has no mosaic reader.
+ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions& options);
+
+// "R_G_B" with exactly two underscores; each part's low 8 bits.
+Color parse_color(const std::string& text);
+
+// The input's file name with its last extension replaced by "vxl" (no directory part).
+std::string default_output_name(const std::string& input_name);
+
+// The reader factory's word for a type code ("TIFF", "TIFF_MOSAIC", ...), or empty when the type
+// has no such reader.
+std::string type_word(int image_type, bool mosaic);

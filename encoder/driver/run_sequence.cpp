@@ -1,0 +1,73 @@
+#include "encoder/driver/run_sequence.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <exception>
+#include <memory>
+#include <new>
+
+#include "encoder/driver/console_text.h"
+#include "encoder/driver/encode_options.h"
+#include "encoder/driver/encoding_job.h"
+#include "platform/error.h"
+#include "platform/file_specification.h"
+#include "platform/interrupt.h"
+
+using Quorvale::FileSpecification;
+
+namespace {
+
+void on_allocation_failure() { throw Error("Memory allocation error."); }
+
+bool is_tiff_family(int type) { return type == kTypeTIFF || type == kTypeTIFW || type == kTypeTIFG; }
+
+// Steps after parsing; every failure leaves as an exception.
+void run(int argc, const char* const* argv, time_t start_time) {
+  EncodeOptions options;
+  if (parse_command_line(argc, argv, options) == ParseOutcome::kUsage) {
+    print_usage(stderr);
+    std::exit(1);
+  }
+  if (options.version_requested) {
+    print_version_display(stderr);
+    if (!options.input_name) return;
+  }
+  if (is_tiff_family(options.image_type)) print_tiff_acknowledgement(stderr);
+  run_encoding_job(options, start_time);
+}
+
+}  // namespace
+
+int run_vexal_encode(int argc, const char* const* argv) {
+  if (argc == 2 && std::strncmp(argv[1], "-v", 2) == 0) {
+    print_version_display(stderr);
+    return 0;
+  }
+  print_banner(stderr);
+  print_tiff_acknowledgement(stderr);
+  std::new_handler previous = std::set_new_handler(on_allocation_failure);
+  platform::install_interrupt_handlers();
+  const time_t start_time = std::time(nullptr);
+  int status = 0;
+  try {
+    run(argc, argv, start_time);
+  } catch (const Quorvale::OutOfMemoryException& e) {
+    std::fprintf(stderr, "%s\n", e.message());
+    status = 1;
+  } catch (const Quorvale::Exception& e) {
+    std::fprintf(stderr, "%s\n", e.message());
+    status = 1;
+  } catch (const Error& e) {
+    std::fprintf(stderr, "%s\n", e.message());
+    status = 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    status = 1;
+  } catch (...) {
+    std::fprintf(stderr, "Unknown exception encountered.\n");
+    status = 1;
+  }
+  std::set_new_handler(previous);
+  return status;
+}
