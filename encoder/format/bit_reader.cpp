@@ -1,0 +1,56 @@
+#include "encoder/format/bit_reader.h"
+
+namespace {
+// Large enough to amortise fread, small enough that the read-ahead past a short record is cheap.
+constexpr size_t kChunkSize = 16384;
+}  // namespace
+
+BitReader::BitReader(FILE* in) : in_(in), chunk_(kChunkSize) {}
+
+bool BitReader::load_chunk() {
+  chunk_size_ = fread(chunk_.data(), 1, chunk_.size(), in_);
+  chunk_position_ = 0;
+  if (chunk_size_ > 0) return true;
+  stop_ = ferror(in_) ? Stop::kReadError : Stop::kEndOfFile;
+  return false;
+}
+
+int BitReader::next_byte() {
+  if (chunk_position_ == chunk_size_ && !load_chunk()) return -1;
+  return chunk_[chunk_position_++];
+}
+
+int BitReader::fill(int count) {
+  while (count_ < count && count_ <= 56 && stop_ == Stop::kNone) {
+    const int byte = next_byte();
+    if (byte < 0) break;
+    if (byte == 0xFF) {
+      const int next = next_byte();
+      if (next < 0) break;
+      if (next != 0x00) {
+        stop_ = Stop::kMarker;
+        rewind_ += 2;
+        break;
+      }
+    }
+    window_ |= uint64_t(byte) << (56 - count_);
+    count_ += 8;
+  }
+  return count_;
+}
+
+bool BitReader::release() {
+  // The bits of a partly used byte count as read; whole bytes still in the window go back,
+  // each 0xFF with its stuffed 0x00.
+  const int partial = count_ % 8;
+  for (int k = 0; k < count_ / 8; ++k) {
+    const int shift = 64 - partial - 8 * (k + 1);
+    rewind_ += ((window_ >> shift) & 0xFF) == 0xFF ? 2 : 1;
+  }
+  window_ = 0;
+  count_ = 0;
+  const int64_t back = int64_t(chunk_size_ - chunk_position_) + rewind_;
+  chunk_size_ = chunk_position_ = 0;
+  rewind_ = 0;
+  return back == 0 || fseeko(in_, off_t(-back), SEEK_CUR) == 0;
+}

@@ -1,0 +1,24 @@
+// Coding one sequence of quantiser indices as a marked, Huffman-coded stream, and reading such
+// a stream back. The stream is 0xFF 0xA3 followed by the stuffed, 1-padded bits; it ends where
+// the next marker begins. Both return 0 on success and 1 on failure after printing their line
+// on standard error.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+
+#include "encoder/format/huffman_table.h"
+
+// Writes 0xFF 0xA3 and the coded symbols of `indices`. Every symbol the sequence needs must
+// have a code in `table` (as made by GenCode2 from a GenHTDesc2 over this sequence).
+int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& table,
+                  int value_range, int run_range, FILE* out);
+
+// Reads a coded stream at the current position of `in` into `out`, setting `count` to the
+// number of indices decoded. Stops in front of the next marker (left to be read next), or just
+// after the byte where the bits lead to no code. Damaged input fails cleanly: a table that is
+// not a prefix code, an end of file before a marker, or more indices than `out` holds.
+int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
+                size_t& count);
