@@ -1,0 +1,121 @@
+#include "encoder/core/quantizer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "encoder/core/sq_inv.h"
+#include "encoder/core/symbol_map.h"
+
+namespace {
+
+std::vector<int16_t> quantize(const std::vector<float>& x, float& step) {
+  step = quantizer_step(x.data(), x.size(), step);
+  std::vector<int16_t> q(x.size());
+  quantize_indices(x.data(), x.size(), step, q.data());
+  return q;
+}
+
+TEST(Quantizer, ReconstructionErrorIsBoundedByTheStep) {
+  std::mt19937 rng(5);
+  for (float step : {0.01f, 0.7f, 3.0f, 250.0f}) {
+    std::normal_distribution<float> normal(0.0f, 40.0f);
+    std::vector<float> x(20000);
+    for (float& v : x) v = normal(rng);
+    float used = step;
+    const std::vector<int16_t> q = quantize(x, used);
+    std::vector<float> back(x.size());
+    sq_inv(q.data(), q.size(), used, back.data());
+    for (size_t i = 0; i < x.size(); ++i) {
+      // Dead zone: |error| < step/2 around 0, else the reconstruction sits 0.06 step below the
+      // cell's middle, so the error stays under 0.56 step (plus float rounding).
+      ASSERT_LE(std::fabs(back[i] - x[i]), 0.5601f * used + 1e-4f * std::fabs(x[i]))
+          << "step " << used << " x " << x[i] << " index " << q[i];
+      if (q[i] != 0) ASSERT_EQ(std::signbit(back[i]), std::signbit(x[i]));
+    }
+  }
+}
+
+TEST(Quantizer, DeadZoneEdgesAndStepEnlargement) {
+  float step = 2.0f;
+  EXPECT_EQ(quantize({0.999f, -0.999f, 1.0f, -1.0f, 3.0f, 3.01f, 0.0f}, step),
+            (std::vector<int16_t>{0, 0, 1, -1, 2, 2, 0}));
+  EXPECT_EQ(step, 2.0f);
+
+  step = 1.0f;
+  const std::vector<int16_t> q = quantize({1e6f, -5e5f, 0.2f}, step);
+  EXPECT_FLOAT_EQ(step, 1e6f * 0.000030525032f);
+  EXPECT_EQ(q[0], 32760);
+  EXPECT_NEAR(q[1], -16380, 1);
+  EXPECT_EQ(q[2], 0);
+
+  step = 0.0f;  // an uncoded band
+  EXPECT_EQ(quantize({5.0f, -7.0f}, step), (std::vector<int16_t>{0, 0}));
+  std::vector<float> out(2, 9.0f);
+  const int16_t idx[2] = {3, -3};
+  sq_inv(idx, 2, 0.0f, out.data());
+  EXPECT_EQ(out, (std::vector<float>{0.0f, 0.0f}));
+}
+
+TEST(Quantizer, ReconstructionOutsideTheTableMatchesInside) {
+  const int16_t idx[] = {45, 46, -45, -46, 32760, -32760, 0};
+  std::vector<float> v(7);
+  sq_inv(idx, 7, 2.0f, v.data());
+  EXPECT_FLOAT_EQ(v[0], 1.0f + 2.0f * 44.56f);
+  EXPECT_FLOAT_EQ(v[1], 1.0f + 2.0f * 45.56f);
+  EXPECT_FLOAT_EQ(v[2], -v[0]);
+  EXPECT_FLOAT_EQ(v[3], -v[1]);
+  EXPECT_FLOAT_EQ(v[4], -v[5]);
+  EXPECT_EQ(v[6], 0.0f);
+}
+
+// Expands symbols back to indices, the way a reader of the stream does.
+std::vector<int16_t> expand(const std::vector<CodedSymbol>& symbols) {
+  std::vector<int16_t> out;
+  for (const CodedSymbol& s : symbols) {
+    if (s.symbol >= 107) {
+      out.push_back(int16_t(s.symbol - 180));
+    } else if (s.symbol == 101 || s.symbol == 103) {
+      out.push_back(int16_t(s.extra));
+    } else if (s.symbol == 102 || s.symbol == 104) {
+      out.push_back(int16_t(-int(s.extra)));
+    } else {
+      const size_t run = (s.symbol == 105 || s.symbol == 106) ? s.extra : s.symbol;
+      out.insert(out.end(), run, int16_t(0));
+    }
+  }
+  return out;
+}
+
+TEST(SymbolMap, EscapesAndRunsRoundTrip) {
+  std::vector<int16_t> idx = {45, 46, -46, -45, 255, 256, -255, -256, 32767, -32768, 1, -1};
+  for (int run : {1, 30, 31, 255, 256, 65535, 70000}) {
+    idx.insert(idx.end(), size_t(run), 0);
+    idx.push_back(7);
+  }
+  idx.insert(idx.end(), 40, 0);  // a run that ends the record
+  const std::vector<CodedSymbol> s = map_symbols(idx.data(), idx.size());
+  EXPECT_EQ(expand(s), idx);
+  for (const CodedSymbol& c : s) {
+    EXPECT_TRUE(c.symbol >= 1 && c.symbol <= 255 && c.symbol != 180);
+    EXPECT_EQ(c.extra_bits, (c.symbol == 101 || c.symbol == 102 || c.symbol == 105) ? 8
+                            : (c.symbol >= 103 && c.symbol <= 106)                  ? 16
+                                                                                    : 0);
+  }
+  EXPECT_EQ(s[0].symbol, 225);
+  EXPECT_EQ(s[1].symbol, 101);
+  EXPECT_EQ(s[1].extra, 46);
+  EXPECT_EQ(s[7].symbol, 104);
+  EXPECT_EQ(s[7].extra, 256);
+  // 70,000 zeros: a run of 65,535 then one of 4,465.
+  bool found = false;
+  for (size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i].symbol == 106 && s[i].extra == 65535 && s[i + 1].symbol == 106 &&
+        s[i + 1].extra == 4465)
+      found = true;
+  EXPECT_TRUE(found);
+}
+
+}  // namespace
