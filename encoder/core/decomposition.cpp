@@ -1,0 +1,139 @@
+#include "encoder/core/decomposition.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "platform/error.h"
+
+namespace {
+
+// Columns transformed together in the vertical pass: enough for wide vector work, few enough
+// that a strip of a block stays in cache through the four lifting steps.
+constexpr int kColumnStrip = 64;
+
+// The symmetric extension reaches 5 samples beyond a line end and needs them inside the line.
+int check_line(int count, LineEnd near, LineEnd far) {
+  if (far == LineEnd::kSymmetric && count < 6) {
+    std::fputs("Error 1 in subroutine conv_ds.\n", stderr);
+    return 1;
+  }
+  if (near == LineEnd::kSymmetric && count < 5) {
+    std::fputs("Error 2 in subroutine conv_ds.\n", stderr);
+    return 1;
+  }
+  return 0;
+}
+
+LineEnd near_end(const AxisRange& r) { return r.near_edge ? LineEnd::kSymmetric : LineEnd::kZero; }
+LineEnd far_end(const AxisRange& r) { return r.far_edge ? LineEnd::kSymmetric : LineEnd::kZero; }
+
+// Positions of the parent's level through which the transform of a node runs: every position
+// that one of its children's extended ranges maps back to. Beyond the node's own extended range
+// these hold zeros, so the partial coefficients near the block edges come out complete.
+struct Span {
+  int start, end;
+  int size() const { return end - start + 1; }
+};
+
+Span work_span(const AxisRange& low, const AxisRange& high) {
+  return Span{2 * std::min(low.ext0, high.ext0), std::max(2 * low.ext1, 2 * high.ext1 + 1)};
+}
+
+void deinterleave(const std::vector<float>& work, Span sx, Span sy, SubbandNode& child, int h,
+                  int v) {
+  child.samples.assign(static_cast<size_t>(child.x.ext_size()) * child.y.ext_size(), 0.0f);
+  for (int gy = child.y.ext0; gy <= child.y.ext1; ++gy) {
+    const float* src = work.data() + static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() +
+                       (2 * child.x.ext0 + h - sx.start);
+    float* dst = child.sample(child.x.ext0, gy);
+    for (int i = 0; i < child.x.ext_size(); ++i) dst[i] = src[2 * i];
+  }
+}
+
+// Splits `node`, whose samples over its extended range are given at `src` with `pitch`.
+int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
+  Span sx = work_span(node.children[0]->x, node.children[2]->x);
+  Span sy = work_span(node.children[0]->y, node.children[1]->y);
+  if (sx.start > node.x.ext0 || sx.end < node.x.ext1 || sy.start > node.y.ext0 ||
+      sy.end < node.y.ext1) {
+    std::fputs("Error 1 in subroutine split_node.\n", stderr);
+    return 1;
+  }
+  if (check_line(sx.size(), near_end(node.x), far_end(node.x)) ||
+      check_line(sy.size(), near_end(node.y), far_end(node.y))) {
+    return 1;
+  }
+  std::vector<float> work(static_cast<size_t>(sx.size()) * sy.size(), 0.0f);
+  for (int gy = node.y.ext0; gy <= node.y.ext1; ++gy) {
+    float* row = work.data() + static_cast<std::ptrdiff_t>(gy - sy.start) * sx.size();
+    std::memcpy(row + (node.x.ext0 - sx.start), src + (gy - node.y.ext0) * pitch,
+                sizeof(float) * node.x.ext_size());
+    // Rows outside the node's extended range are zero and stay zero.
+    lift97_forward(row, sx.start, sx.size(), near_end(node.x), far_end(node.x));
+  }
+  for (int c0 = 0; c0 < sx.size(); c0 += kColumnStrip) {
+    lift97_forward_lanes(work.data() + c0, sy.start, sy.size(), sx.size(),
+                         std::min(kColumnStrip, sx.size() - c0), near_end(node.y),
+                         far_end(node.y));
+  }
+  for (int c = 0; c < 4; ++c) deinterleave(work, sx, sy, *node.children[c], c / 2, c % 2);
+  std::vector<float>().swap(node.samples);
+  return 0;
+}
+
+int split_below(SubbandNode& node) {
+  for (auto& child : node.children) {
+    if (child->is_split && (split_node(*child) || split_below(*child))) return 1;
+  }
+  return 0;
+}
+
+void gather_leaf(SubbandNode& leaf) {
+  int x1 = leaf.x.own1 - leaf.right_overlap;
+  int y1 = leaf.y.own1 - leaf.lower_overlap;
+  for (int gy = leaf.y.own0; gy <= y1; ++gy) {
+    const float* row = leaf.sample(leaf.x.own0, gy);
+    for (int i = 0; i <= x1 - leaf.x.own0; ++i) leaf.stats.add(row[i]);
+  }
+}
+
+}  // namespace
+
+int conv_ds(float* line, int start, int count, LineEnd near, LineEnd far) {
+  if (check_line(count, near, far)) return 1;
+  lift97_forward(line, start, count, near, far);
+  return 0;
+}
+
+int split_node(SubbandNode& node) {
+  if (!node.is_split) return 0;
+  if (node.samples.size() != static_cast<size_t>(node.x.ext_size()) * node.y.ext_size()) {
+    std::fputs("Error 2 in subroutine split_node.\n", stderr);
+    return 1;
+  }
+  return split_from(node, node.samples.data(), node.pitch());
+}
+
+int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch) {
+  try {
+    if (root.is_split) {
+      if (split_from(root, plane, pitch) || split_below(root)) return 1;
+    } else {
+      root.samples.resize(static_cast<size_t>(root.x.ext_size()) * root.y.ext_size());
+      for (int r = 0; r < root.y.ext_size(); ++r) {
+        std::memcpy(root.sample(root.x.ext0, root.y.ext0 + r), plane + r * pitch,
+                    sizeof(float) * root.x.ext_size());
+      }
+    }
+  } catch (const std::bad_alloc&) {
+    throw Quorvale::Exception("Memory allocation error.");
+  }
+  gather_statistics(root);
+  return 0;
+}
+
+void gather_statistics(SubbandNode& root) {
+  for (SubbandNode* leaf : subbands_in_order(root)) gather_leaf(*leaf);
+}

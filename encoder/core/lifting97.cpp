@@ -1,0 +1,150 @@
+#include "encoder/core/lifting97.h"
+
+namespace {
+
+// Each lifting result is formed in double precision and stored as a float, so every step
+// rounds exactly once, like the extended-precision arithmetic the format was defined with.
+inline float lift(float target, float c, float a, float b) {
+  return static_cast<float>(static_cast<double>(target) +
+                            static_cast<double>(c) * (static_cast<double>(a) + b));
+}
+
+// Index of the neighbour at local index i, or -1 where the signal counts as zero. Mirrored
+// positions keep their parity, so the symmetric ends work whatever the line's start.
+inline int neighbour(int i, int count, LineEnd near, LineEnd far) {
+  if (i < 0) i = near == LineEnd::kSymmetric ? -i : -1;
+  else if (i >= count) i = far == LineEnd::kSymmetric ? 2 * (count - 1) - i : -1;
+  return i >= 0 && i < count ? i : -1;
+}
+
+struct Line {
+  float* data;
+  int count;
+  std::ptrdiff_t stride;
+  int lanes;
+  LineEnd near, far;
+
+  float* at(int i) const { return data + i * stride; }
+
+  // target += c * (left + right) at every local index of the given parity, from `first` on.
+  void step(int first, float c) const {
+    for (int i = first; i < count; i += 2) {
+      if (i >= 1 && i + 1 < count) {
+        interior(i, c);
+      } else {
+        edge(i, c);
+      }
+    }
+  }
+
+  void interior(int i, float c) const {
+    float* t = at(i);
+    const float* a = at(i - 1);
+    const float* b = at(i + 1);
+    for (int j = 0; j < lanes; ++j) t[j] = lift(t[j], c, a[j], b[j]);
+  }
+
+  void edge(int i, float c) const {
+    int l = neighbour(i - 1, count, near, far);
+    int r = neighbour(i + 1, count, near, far);
+    float* t = at(i);
+    for (int j = 0; j < lanes; ++j) {
+      float a = l >= 0 ? at(l)[j] : 0.0f;
+      float b = r >= 0 ? at(r)[j] : 0.0f;
+      t[j] = lift(t[j], c, a, b);
+    }
+  }
+
+  void scale(int first, float factor) const {
+    for (int i = first; i < count; i += 2) {
+      float* t = at(i);
+      for (int j = 0; j < lanes; ++j) t[j] *= factor;
+    }
+  }
+
+  void unscale(int first, float factor) const {
+    for (int i = first; i < count; i += 2) {
+      float* t = at(i);
+      for (int j = 0; j < lanes; ++j) {
+        t[j] = static_cast<float>(static_cast<double>(t[j]) / factor);
+      }
+    }
+  }
+};
+
+// Single contiguous lines are the horizontal passes, the hot path: the interior runs without
+// per-sample edge tests.
+void step_single(float* x, int count, int first, float c, LineEnd near, LineEnd far) {
+  int i = first;
+  if (i == 0) {
+    int r = neighbour(1, count, near, far);
+    int l = neighbour(-1, count, near, far);
+    x[0] = lift(x[0], c, l >= 0 ? x[l] : 0.0f, r >= 0 ? x[r] : 0.0f);
+    i = 2;
+  }
+  for (; i + 1 < count; i += 2) x[i] = lift(x[i], c, x[i - 1], x[i + 1]);
+  if (i < count) {
+    int r = neighbour(i + 1, count, near, far);
+    x[i] = lift(x[i], c, x[i - 1], r >= 0 ? x[r] : 0.0f);
+  }
+}
+
+void forward(const Line& line, int start) {
+  int even = start & 1;  // local index of the first even global position
+  int odd = 1 - even;
+  if (line.lanes == 1 && line.stride == 1) {
+    step_single(line.data, line.count, odd, -kLift97Alpha, line.near, line.far);
+    step_single(line.data, line.count, even, -kLift97Beta, line.near, line.far);
+    step_single(line.data, line.count, odd, kLift97Gamma, line.near, line.far);
+    step_single(line.data, line.count, even, kLift97Delta, line.near, line.far);
+  } else {
+    line.step(odd, -kLift97Alpha);
+    line.step(even, -kLift97Beta);
+    line.step(odd, kLift97Gamma);
+    line.step(even, kLift97Delta);
+  }
+  line.scale(even, kLift97Low);
+  line.scale(odd, kLift97High);
+}
+
+void inverse(const Line& line, int start) {
+  int even = start & 1;
+  int odd = 1 - even;
+  line.unscale(even, kLift97Low);
+  line.unscale(odd, kLift97High);
+  if (line.lanes == 1 && line.stride == 1) {
+    step_single(line.data, line.count, even, -kLift97Delta, line.near, line.far);
+    step_single(line.data, line.count, odd, -kLift97Gamma, line.near, line.far);
+    step_single(line.data, line.count, even, kLift97Beta, line.near, line.far);
+    step_single(line.data, line.count, odd, kLift97Alpha, line.near, line.far);
+  } else {
+    line.step(even, -kLift97Delta);
+    line.step(odd, -kLift97Gamma);
+    line.step(even, kLift97Beta);
+    line.step(odd, kLift97Alpha);
+  }
+}
+
+}  // namespace
+
+void lift97_forward(float* line, int start, int count, LineEnd near, LineEnd far) {
+  if (count <= 0) return;
+  forward(Line{line, count, 1, 1, near, far}, start);
+}
+
+void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far) {
+  if (count <= 0) return;
+  inverse(Line{line, count, 1, 1, near, far}, start);
+}
+
+void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
+                          LineEnd near, LineEnd far) {
+  if (count <= 0 || lanes <= 0) return;
+  forward(Line{data, count, stride, lanes, near, far}, start);
+}
+
+void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
+                          LineEnd near, LineEnd far) {
+  if (count <= 0 || lanes <= 0) return;
+  inverse(Line{data, count, stride, lanes, near, far}, start);
+}
