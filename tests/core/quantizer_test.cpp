@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "encoder/core/sq_inv.h"
-#include "encoder/core/symbol_map.h"
 
 namespace {
 
@@ -33,7 +32,9 @@ TEST(Quantizer, ReconstructionErrorIsBoundedByTheStep) {
       // cell's middle, so the error stays under 0.56 step (plus float rounding).
       ASSERT_LE(std::fabs(back[i] - x[i]), 0.5601f * used + 1e-4f * std::fabs(x[i]))
           << "step " << used << " x " << x[i] << " index " << q[i];
-      if (q[i] != 0) ASSERT_EQ(std::signbit(back[i]), std::signbit(x[i]));
+      if (q[i] != 0) {
+        ASSERT_EQ(std::signbit(back[i]), std::signbit(x[i]));
+      }
     }
   }
 }
@@ -69,53 +70,6 @@ TEST(Quantizer, ReconstructionOutsideTheTableMatchesInside) {
   EXPECT_FLOAT_EQ(v[3], -v[1]);
   EXPECT_FLOAT_EQ(v[4], -v[5]);
   EXPECT_EQ(v[6], 0.0f);
-}
-
-// Expands symbols back to indices, the way a reader of the stream does.
-std::vector<int16_t> expand(const std::vector<CodedSymbol>& symbols) {
-  std::vector<int16_t> out;
-  for (const CodedSymbol& s : symbols) {
-    if (s.symbol >= 107) {
-      out.push_back(int16_t(s.symbol - 180));
-    } else if (s.symbol == 101 || s.symbol == 103) {
-      out.push_back(int16_t(s.extra));
-    } else if (s.symbol == 102 || s.symbol == 104) {
-      out.push_back(int16_t(-int(s.extra)));
-    } else {
-      const size_t run = (s.symbol == 105 || s.symbol == 106) ? s.extra : s.symbol;
-      out.insert(out.end(), run, int16_t(0));
-    }
-  }
-  return out;
-}
-
-TEST(SymbolMap, EscapesAndRunsRoundTrip) {
-  std::vector<int16_t> idx = {45, 46, -46, -45, 255, 256, -255, -256, 32767, -32768, 1, -1};
-  for (int run : {1, 30, 31, 255, 256, 65535, 70000}) {
-    idx.insert(idx.end(), size_t(run), 0);
-    idx.push_back(7);
-  }
-  idx.insert(idx.end(), 40, 0);  // a run that ends the record
-  const std::vector<CodedSymbol> s = map_symbols(idx.data(), idx.size());
-  EXPECT_EQ(expand(s), idx);
-  for (const CodedSymbol& c : s) {
-    EXPECT_TRUE(c.symbol >= 1 && c.symbol <= 255 && c.symbol != 180);
-    EXPECT_EQ(c.extra_bits, (c.symbol == 101 || c.symbol == 102 || c.symbol == 105) ? 8
-                            : (c.symbol >= 103 && c.symbol <= 106)                  ? 16
-                                                                                    : 0);
-  }
-  EXPECT_EQ(s[0].symbol, 225);
-  EXPECT_EQ(s[1].symbol, 101);
-  EXPECT_EQ(s[1].extra, 46);
-  EXPECT_EQ(s[7].symbol, 104);
-  EXPECT_EQ(s[7].extra, 256);
-  // 70,000 zeros: a run of 65,535 then one of 4,465.
-  bool found = false;
-  for (size_t i = 0; i + 1 < s.size(); ++i)
-    if (s[i].symbol == 106 && s[i].extra == 65535 && s[i + 1].symbol == 106 &&
-        s[i + 1].extra == 4465)
-      found = true;
-  EXPECT_TRUE(found);
 }
 
 }  // namespace
