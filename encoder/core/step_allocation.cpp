@@ -11,12 +11,10 @@ double CoefficientStatistics::variance() const {
   return v > 0.0 ? v : 1e-9;
 }
 
-int subband_depth(int nlev, int subband) {
-  if (subband == 0) return nlev;
-  return nlev - (subband - 1) / 3;
-}
-
 namespace {
+
+// Level of subband j in the dyadic tree (the coarsest LL and its details have depth nlev).
+int level_of(int nlev, int subband) { return subband == 0 ? nlev : nlev - (subband - 1) / 3; }
 
 struct Term {
   float share_inverse;  // 1 / n: the fraction of all coefficients in this subband and band
@@ -35,7 +33,7 @@ std::vector<Term> make_terms(const StepAllocation& p, const std::vector<double>&
   const int subbands = 3 * p.nlev + 1;
   std::vector<Term> terms;
   for (int j = 0; j < subbands; ++j) {
-    const int depth = subband_depth(p.nlev, j);
+    const int depth = level_of(p.nlev, j);
     const double n = double(p.bands) * std::ldexp(1.0, 2 * depth);
     for (int b = 0; b < p.bands; ++b) {
       const double v = variances[size_t(j) * p.bands + b];

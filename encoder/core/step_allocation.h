@@ -37,9 +37,6 @@ struct StepAllocation {
   int mode = 0;
 };
 
-// Level of subband j in the dyadic tree (the coarsest LL and its details have depth nlev).
-int subband_depth(int nlev, int subband);
-
 // `variances` is indexed subband * bands + band over all 3 nlev + 1 subbands. Returns the
 // `bands` step sizes of subband k (0 = band not coded), or with `bits` the bits per coefficient
 // log2(5 sigma / step) (0 for an uncoded band).

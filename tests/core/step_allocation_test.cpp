@@ -7,6 +7,8 @@
 
 namespace {
 
+int depth_of(int nlev, int j) { return j == 0 ? nlev : nlev - (j - 1) / 3; }
+
 // Variances of synthetic Gaussian subbands: measured from drawn samples, so that the test goes
 // through the same statistics the encoder gathers.
 std::vector<double> gaussian_variances(int nlev, int bands, unsigned seed) {
@@ -15,7 +17,7 @@ std::vector<double> gaussian_variances(int nlev, int bands, unsigned seed) {
   for (int j = 0; j < 3 * nlev + 1; ++j) {
     for (int b = 0; b < bands; ++b) {
       // Coarser subbands carry more energy, as in images.
-      const double sigma = 2.0 * std::pow(1.8, subband_depth(nlev, j)) * (j == 0 ? 20 : 1) /
+      const double sigma = 2.0 * std::pow(1.8, depth_of(nlev, j)) * (j == 0 ? 20 : 1) /
                            (b == 0 ? 1.0 : 2.0 + b);
       std::normal_distribution<double> normal(3.0, sigma);
       CoefficientStatistics s;
@@ -32,7 +34,7 @@ double total_rate(const StepAllocation& p, const std::vector<double>& v) {
   for (int j = 0; j < 3 * p.nlev + 1; ++j) {
     const std::vector<float> bits = allocate_steps(p, v, j, true);
     for (int b = 0; b < p.bands; ++b)
-      rate += bits[b] / (p.bands * std::ldexp(1.0, 2 * subband_depth(p.nlev, j)));
+      rate += bits[b] / (p.bands * std::ldexp(1.0, 2 * depth_of(p.nlev, j)));
   }
   return rate;
 }
