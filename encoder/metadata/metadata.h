@@ -27,6 +27,7 @@ constexpr int kMetaGrowFailed = -3;
 constexpr int kMetaBadStatus = -4;
 constexpr int kMetaMissingArgument = -6;
 constexpr int kMetaBadNdims = -7;
+constexpr int kMetaMalformed = -8;    // metadata_read: the block is truncated or inconsistent
 
 constexpr int kMetaKeyMax = 100;  // keys are compared and stored on at most this many characters
 
@@ -70,7 +71,11 @@ const char* metadata_key_at(const MetadataList* list, int slot);
 int metadata_compatible(const MetadataList* a, const MetadataList* b);
 // Serialises the list as the metadata block of the compressed file (big-endian).
 int metadata_write(const MetadataList* list, FILE* stream);
-// Parses a metadata block written by metadata_write from memory; returns 0 or a negative code.
+// The same block in memory (for writers that need its size first).
+int metadata_serialize(const MetadataList* list, std::vector<uint8_t>* out);
+// Parses a metadata block written by metadata_write from memory into `list` (replacing its
+// contents, keeping the block's record order); returns 0 or a negative code, leaving `list`
+// untouched on failure. `consumed` receives the block's length including both markers.
 int metadata_read(MetadataList* list, const uint8_t* data, size_t size, size_t* consumed);
 void metadata_dump(const MetadataList* list);
 

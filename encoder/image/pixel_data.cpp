@@ -1,0 +1,78 @@
+#include "encoder/image/pixel_data.h"
+
+#include <vector>
+
+#include "platform/error.h"
+
+PixelData::PixelData(uint8_t* data, int width, int height, int band_structure, int band_count)
+    : data_(data), width_(width), height_(height), band_structure_(band_structure),
+      band_count_(band_count), data_type_(kUInt8) {}
+
+PixelData::PixelData(uint16_t* data, int width, int height, int band_structure, int band_count)
+    : data_(data), width_(width), height_(height), band_structure_(band_structure),
+      band_count_(band_count), data_type_(kUInt16) {}
+
+PixelData::PixelData(float* data, int width, int height, int band_structure, int band_count)
+    : data_(data), width_(width), height_(height), band_structure_(band_structure),
+      band_count_(band_count), data_type_(kFloat) {}
+
+PixelData::~PixelData() {
+  std::free(data_);
+  std::free(extra_);
+}
+
+namespace {
+
+// Integer samples go through a table of their float values, one entry per possible sample
+// (the 16-bit table keeps one spare entry past 65535).
+template <typename T>
+void convert_through_table(const T* in, float* out, size_t n, size_t table_size) {
+  std::vector<float> table(table_size);
+  for (size_t i = 0; i < table_size; ++i) table[i] = static_cast<float>(i);
+  for (size_t i = 0; i < n; ++i) out[i] = table[in[i]];
+}
+
+}  // namespace
+
+bool PixelData::convert2float() {
+  if (data_type_ == kFloat) return true;
+  if (data_type_ != kUInt8 && data_type_ != kUInt16)
+    throw Quorvale::Exception("Internal error in PixelData::convert2float().");
+  const size_t n = static_cast<size_t>(width_) * height_ * band_count_;
+  float* converted = static_cast<float*>(std::malloc(n ? n * sizeof(float) : 1));
+  if (!converted) throw Quorvale::OutOfMemoryException();
+  if (data_type_ == kUInt8)
+    convert_through_table(static_cast<const uint8_t*>(data_), converted, n, 256);
+  else
+    convert_through_table(static_cast<const uint16_t*>(data_), converted, n, 65537);
+  std::free(data_);
+  data_ = converted;
+  data_type_ = kFloat;
+  return false;
+}
+
+void PixelData::yiq() {
+  if (band_structure_ == kSingleBand) return;
+  // A colour block needs its three planes; fewer would be read and written past the buffer.
+  if (band_structure_ != kMultiBand || band_count_ < 3)
+    throw Error("Error: unsupported band structure in PixelData::yiq.");
+  convert2float();
+  const size_t plane = static_cast<size_t>(width_) * height_;
+  float* r = float_data();
+  float* g = r + plane;
+  float* b = g + plane;
+  // Single-precision coefficients, products and sums in extended precision.
+  using X = long double;
+  for (size_t i = 0; i < plane; ++i) {
+    const X R = r[i], G = g[i], B = b[i];
+    r[i] = static_cast<float>(X(0.3f) * R + X(0.6f) * G + X(0.1f) * B);
+    g[i] = static_cast<float>(X(0.6f) * R - X(0.28f) * G - X(0.32f) * B);
+    b[i] = static_cast<float>(X(0.21f) * R - X(0.53f) * G + X(0.32f) * B);
+  }
+}
+
+void* PixelData::release() {
+  void* taken = data_;
+  data_ = nullptr;
+  return taken;
+}
