@@ -45,7 +45,8 @@ void deinterleave(const std::vector<float>& work, Span sx, Span sy, SubbandNode&
                   int v) {
   child.samples.assign(static_cast<size_t>(child.x.ext_size()) * child.y.ext_size(), 0.0f);
   for (int gy = child.y.ext0; gy <= child.y.ext1; ++gy) {
-    const float* src = work.data() + static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() +
+    const float* src = work.data() +
+                       static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() +
                        (2 * child.x.ext0 + h - sx.start);
     float* dst = child.sample(child.x.ext0, gy);
     for (int i = 0; i < child.x.ext_size(); ++i) dst[i] = src[2 * i];
@@ -75,8 +76,7 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
   }
   for (int c0 = 0; c0 < sx.size(); c0 += kColumnStrip) {
     lift97_forward_lanes(work.data() + c0, sy.start, sy.size(), sx.size(),
-                         std::min(kColumnStrip, sx.size() - c0), near_end(node.y),
-                         far_end(node.y));
+                         std::min(kColumnStrip, sx.size() - c0), near_end(node.y), far_end(node.y));
   }
   for (int c = 0; c < 4; ++c) deinterleave(work, sx, sy, *node.children[c], c / 2, c % 2);
   std::vector<float>().swap(node.samples);

@@ -12,8 +12,10 @@ inline float lift(float target, float c, float a, float b) {
 // Index of the neighbour at local index i, or -1 where the signal counts as zero. Mirrored
 // positions keep their parity, so the symmetric ends work whatever the line's start.
 inline int neighbour(int i, int count, LineEnd near, LineEnd far) {
-  if (i < 0) i = near == LineEnd::kSymmetric ? -i : -1;
-  else if (i >= count) i = far == LineEnd::kSymmetric ? 2 * (count - 1) - i : -1;
+  if (i < 0)
+    i = near == LineEnd::kSymmetric ? -i : -1;
+  else if (i >= count)
+    i = far == LineEnd::kSymmetric ? 2 * (count - 1) - i : -1;
   return i >= 0 && i < count ? i : -1;
 }
 

@@ -58,19 +58,6 @@ AxisRange child_axis_range(const AxisRange& parent, int band) {
   return child;
 }
 
-void LeafStatistics::merge(const LeafStatistics& other) {
-  count += other.count;
-  sum += other.sum;
-  sum_squares += other.sum_squares;
-}
-
-double LeafStatistics::variance() const {
-  if (count == 0) return 0.0;
-  double mean = sum / count;
-  double v = sum_squares / count - mean * mean;
-  return v > 0.0 ? v : 1e-9;
-}
-
 std::unique_ptr<SubbandNode> tree_gen(int shape, int depth) {
   if ((shape != 1 && shape != 2) || depth < 0) {
     throw Quorvale::Exception("Internal error in tree_gen.");
@@ -114,8 +101,6 @@ std::vector<SubbandNode*> subbands_in_order(SubbandNode& root) {
   collect_leaves(root, leaves);
   return leaves;
 }
-
-int subband_depth(int k, int nlev) { return k == 0 ? nlev : nlev - (k - 1) / 3; }
 
 int subband_child_index(int k) {
   static constexpr int kOrder[3] = {2, 1, 3};

@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "encoder/core/step_allocation.h"
+
 // One axis of a node. The own range holds the positions of this level that the block owns;
 // the extended range adds the positions to which the block's samples still contribute through
 // the 9/7 filters (partial coefficients that the neighbouring blocks add into theirs).
@@ -22,22 +24,6 @@ struct AxisRange {
 
 // Ranges of the low (band 0) or high (band 1) child of a node along one axis.
 AxisRange child_axis_range(const AxisRange& parent, int band);
-
-// Count, sum and sum of squares of the coefficients of a subband, in double precision.
-struct LeafStatistics {
-  int32_t count = 0;
-  double sum = 0;
-  double sum_squares = 0;
-
-  void add(double value) {
-    ++count;
-    sum += value;
-    sum_squares += value * value;
-  }
-  void merge(const LeafStatistics& other);
-  // sum_squares / count - (sum / count)^2; 0 for an empty subband, 1e-9 when not positive.
-  double variance() const;
-};
 
 struct SubbandNode {
   AxisRange x, y;
@@ -56,7 +42,8 @@ struct SubbandNode {
     return samples.data() + static_cast<std::ptrdiff_t>(gy - y.ext0) * pitch() + (gx - x.ext0);
   }
 
-  LeafStatistics stats;
+  // Counted over the own coefficients less the pending strips (gather_statistics).
+  CoefficientStatistics stats;
 
   // Block tiling's border bookkeeping: the number of last own columns / rows to which a later
   // block still contributes, and the strips that keep them once the rest is dumped.
@@ -85,7 +72,6 @@ void set_ranges(SubbandNode& root, int x0, int x1, int y0, int y1, ImageEdges ed
 // 0 is the coarsest LL and every level starts with its horizontally-high, vertically-low band.
 int subband_count(int nlev);
 std::vector<SubbandNode*> subbands_in_order(SubbandNode& root);
-// Depth of subband k in the dyadic tree of `nlev` levels (the LL has depth nlev).
-int subband_depth(int k, int nlev);
+// (The depth of subband k is subband_depth(nlev, k) of step_allocation.h.)
 // Child index (0..3) that subband k is of its parent in the dyadic tree.
 int subband_child_index(int k);
