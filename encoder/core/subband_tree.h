@@ -72,6 +72,7 @@ void set_ranges(SubbandNode& root, int x0, int x1, int y0, int y1, ImageEdges ed
 // 0 is the coarsest LL and every level starts with its horizontally-high, vertically-low band.
 int subband_count(int nlev);
 std::vector<SubbandNode*> subbands_in_order(SubbandNode& root);
-// (The depth of subband k is subband_depth(nlev, k) of step_allocation.h.)
+// Depth of subband k in the dyadic tree of `nlev` levels (the coarsest LL has depth nlev).
+int subband_depth(int nlev, int k);
 // Child index (0..3) that subband k is of its parent in the dyadic tree.
 int subband_child_index(int k);
