@@ -1,0 +1,109 @@
+// Block-by-block decomposition with exact seams. Each block is transformed over its extended
+// ranges as if the image were zero outside it (mirrored at image edges); by linearity the
+// whole-image coefficients are the sums of these partial transforms. The partial coefficients a
+// block computes beyond its own rectangle are added into the neighbouring blocks' leaves (at
+// once when the neighbour is already transformed, else when its turn comes).
+//
+// Every leaf's own rectangle is kept as four regions: the main part, which is final as soon as
+// the block is corrected, and the strips to which the right, lower and lower-right neighbours
+// still contribute, each final once that neighbour is transformed. A dump of subband k gathers
+// every final region not yet written into one record (their union is a rectangle, which is
+// checked), so each coefficient is written exactly once and only when final. Memory holds the
+// blocks of the pending groups and the strips along the frontier of the Morton walk.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "encoder/core/block_grid.h"
+#include "encoder/core/subband_tree.h"
+
+// One subband record: the coefficients of a rectangle of subband `subband`, one row-major plane
+// per band, with the statistics (index subband * bands + band, over every subband) of the
+// blocks that contributed to it, from which its step sizes are allocated.
+struct SubbandRecordData {
+  int subband = 0;
+  int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+  std::vector<std::vector<float>> bands;
+  std::vector<LeafStatistics> statistics;
+
+  int width() const { return x1 - x0 + 1; }
+  int height() const { return y1 - y0 + 1; }
+};
+
+class RecordSink {
+ public:
+  virtual ~RecordSink() = default;
+  virtual void write_record(SubbandRecordData& record) = 0;
+};
+
+class BlockTiler {
+ public:
+  BlockTiler(const BlockGrid& grid, int nlev, int bands);
+
+  // Transforms the block at Morton index `index` (which must lie in the image) and exchanges
+  // its border contributions. `planes` holds `bands` planes of the block's rectangle, each
+  // row-major with the rectangle's width. Throws Error "Error encountered in subroutine
+  // split." / "... correct.".
+  void transform_block(int64_t index, const float* planes);
+
+  // Writes the records of the subbands that set_dump_list names for `index` (-1: everything
+  // left). `poll` runs before each record (the caller's interrupt check).
+  void dump(int64_t index, RecordSink& sink, const std::function<void()>& poll = {});
+
+  // Statistics of every coefficient counted so far, index subband * bands + band.
+  const std::vector<LeafStatistics>& total_statistics() const { return totals_; }
+  // Blocks whose data or statistics are still held.
+  size_t held_blocks() const { return blocks_.size(); }
+  // Coefficients still held (regions not yet written and contributions not yet added).
+  size_t held_coefficients() const;
+
+ private:
+  struct Region {
+    int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    int64_t finalizer = -1;  // the block whose transform makes this region final
+    bool written = false;
+    std::vector<std::vector<float>> data;  // per band
+
+    bool empty() const { return x1 < x0 || y1 < y0; }
+    int64_t area() const { return empty() ? 0 : int64_t(x1 - x0 + 1) * (y1 - y0 + 1); }
+  };
+  enum RegionKind { kMain, kRight, kLower, kCorner };
+  struct Piece {
+    int subband, band, x0, x1, y0, y1;
+    std::vector<float> data;
+  };
+  struct BlockState {
+    bool transformed = false;
+    std::vector<std::array<Region, 4>> leaves;  // per subband
+    std::vector<LeafStatistics> stats;          // subband * bands + band
+    std::vector<Piece> pending;                 // contributions of blocks transformed earlier
+  };
+
+  void transform_band(int64_t index, int band, const float* plane, BlockState& state);
+  void set_regions(int64_t index, int subband, const SubbandNode& leaf, BlockState& state);
+  void send_borders(int64_t index, int subband, int band, const SubbandNode& leaf);
+  void add_piece(BlockState& target, const Piece& piece, bool pending_only);
+  void dump_subband(int64_t index, int k, RecordSink& sink);
+  void release_finished();
+
+  BlockGrid grid_;
+  int nlev_, bands_, subbands_;
+  std::map<int64_t, BlockState> blocks_;
+  std::vector<LeafStatistics> totals_;
+};
+
+// Pixels of one block: `bands` planes of the rectangle, row-major, plane after plane.
+using BlockSource = std::function<void(const BlockRect& rect, std::vector<float>& planes)>;
+// Polled between steps; throws to stop the run.
+using StepCheck = std::function<void()>;
+
+// Visits the grid in Morton order: reports progress from `progress_start` to `progress_end` in
+// equal steps per block of the image (before each), transforms each block, dumps after each
+// cell and everything at the end. `check` runs before each block and each record.
+void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& source,
+                      RecordSink& sink, BlockTiler& tiler, const StepCheck& check,
+                      const std::function<void(float)>& progress, float progress_start,
+                      float progress_end);
