@@ -1,0 +1,110 @@
+#include "decoder/coefficient_reader.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "decoder/subband_geometry.h"
+#include "encoder/core/dequantiser.h"
+#include "encoder/core/dither_table.h"
+#include "encoder/format/block_coder.h"
+#include "encoder/format/ht_desc_io.h"
+
+namespace {
+
+// The header of one block-and-band part: table, step, record size and record offsets.
+struct BandPart {
+  HuffmanTableDescriptor desc;
+  float step = 0;
+  int record_width = 0, record_height = 0;
+  int records_across = 0;
+  std::vector<uint32_t> record_offsets;
+};
+
+uint32_t read_u32(const VxlFile& f) {
+  uint8_t b[4];
+  if (std::fread(b, 1, 4, f.stream()) != 4) f.damaged("unexpected end of file");
+  return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset) {
+  f.seek(offset);
+  uint8_t m[2];
+  if (std::fread(m, 1, 2, f.stream()) != 2 || m[0] != 0xFF || m[1] != 0xAA)
+    f.damaged("no block header marker at offset " + std::to_string(offset));
+  BandPart p;
+  if (read_ht_desc_fields(f.stream(), p.desc) != 0 || read_float(f.stream(), p.step) != 0)
+    f.damaged("block header at offset " + std::to_string(offset));
+  const uint32_t rw = read_u32(f), rh = read_u32(f);
+  if (rw < 1 || rh < 1 || rw > 65536 || rh > 65536)
+    f.damaged("record size at offset " + std::to_string(offset));
+  p.record_width = int(rw);
+  p.record_height = int(rh);
+  const int bw = block.x1 - block.x0 + 1, bh = block.y1 - block.y0 + 1;
+  p.records_across = (bw + p.record_width - 1) / p.record_width;
+  const int down = (bh + p.record_height - 1) / p.record_height;
+  p.record_offsets.resize(size_t(p.records_across) * size_t(down));
+  for (uint32_t& o : p.record_offsets) {
+    o = read_u32(f);
+    if (o >= f.size()) f.damaged("record offset outside the file");
+  }
+  return p;
+}
+
+// Decodes record r of a block into `indices` (its rectangle, row-major).
+void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<int16_t>& indices) {
+  f.seek(p.record_offsets[r]);
+  size_t count = 0;
+  if (expand_data(f.stream(), p.desc, indices, count) != 0 || count != indices.size())
+    f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]));
+}
+
+}  // namespace
+
+std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
+                                     const CoefficientWindow& w, bool dithered) {
+  std::vector<float> out(size_t(w.width()) * size_t(w.height()), 0.0f);
+  const VxlSubband& s = file.subbands()[size_t(subband)];
+  std::vector<int16_t> indices;
+  for (const VxlBlock& block : s.blocks) {
+    const uint32_t offset = block.band_offsets[size_t(band)];
+    if (offset == 0 || block.x1 < w.x0 || block.x0 > w.x1 || block.y1 < w.y0 || block.y0 > w.y1)
+      continue;
+    const BandPart p = read_band_part(file, block, offset);
+    const Dequantiser dq(p.step);
+    for (size_t r = 0; r < p.record_offsets.size(); ++r) {
+      const int rx0 = block.x0 + int(r % size_t(p.records_across)) * p.record_width;
+      const int ry0 = block.y0 + int(r / size_t(p.records_across)) * p.record_height;
+      const int rx1 = std::min(rx0 + p.record_width - 1, block.x1);
+      const int ry1 = std::min(ry0 + p.record_height - 1, block.y1);
+      if (rx1 < w.x0 || rx0 > w.x1 || ry1 < w.y0 || ry0 > w.y1) continue;
+      const int rw = rx1 - rx0 + 1;
+      indices.assign(size_t(rw) * size_t(ry1 - ry0 + 1), 0);
+      decode_record(file, p, r, indices);
+      for (int y = std::max(ry0, w.y0); y <= std::min(ry1, w.y1); ++y) {
+        for (int x = std::max(rx0, w.x0); x <= std::min(rx1, w.x1); ++x) {
+          float v = dq(indices[size_t(y - ry0) * size_t(rw) + size_t(x - rx0)]);
+          if (dithered && band == 0) v -= p.step * dither_value(x + s.dither_x, y + s.dither_y);
+          out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] = v;
+        }
+      }
+    }
+  }
+  return out;
+}
+
+SubbandSummary summarize_subband(const VxlFile& file, int subband) {
+  SubbandSummary sum;
+  bool first = true;
+  for (const VxlBlock& block : file.subbands()[size_t(subband)].blocks) {
+    ++sum.blocks;
+    for (uint32_t offset : block.band_offsets) {
+      if (offset == 0) continue;
+      const BandPart p = read_band_part(file, block, offset);
+      sum.records += int(p.record_offsets.size());
+      sum.min_step = first ? p.step : std::min(sum.min_step, p.step);
+      sum.max_step = first ? p.step : std::max(sum.max_step, p.step);
+      first = false;
+    }
+  }
+  return sum;
+}

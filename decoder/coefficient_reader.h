@@ -1,0 +1,27 @@
+// Reads the coefficients of a rectangle of one subband and band out of a .vxl file: only the
+// blocks and 128 x 128 records that overlap the rectangle are decoded, then dequantised and,
+// on band 0 of a dithered file, the dither is taken out again.
+#pragma once
+
+#include <vector>
+
+#include "decoder/vxl_file.h"
+
+struct CoefficientWindow {
+  int x0, y0, x1, y1;  // inclusive, in the subband's coordinates
+  int width() const { return x1 - x0 + 1; }
+  int height() const { return y1 - y0 + 1; }
+};
+
+// Row-major floats of `window` (which must lie inside the subband); coefficients that no block
+// holds are 0.
+std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
+                                     const CoefficientWindow& window, bool dithered);
+
+// Counts for -info: records per subband and the steps of its blocks.
+struct SubbandSummary {
+  int blocks = 0;
+  int records = 0;
+  float min_step = 0, max_step = 0;
+};
+SubbandSummary summarize_subband(const VxlFile& file, int subband);

@@ -1,0 +1,133 @@
+#include "decoder/decode_command.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <optional>
+#include <string>
+
+#include "decoder/decoded_image.h"
+#include "decoder/subband_geometry.h"
+#include "decoder/tiff_output.h"
+#include "decoder/vxl_file.h"
+#include "decoder/vxl_info.h"
+#include "platform/error.h"
+
+namespace {
+
+struct DecodeOptions {
+  std::string input, output;
+  bool info = false;
+  bool world_file = false;
+  int level = 0;
+  std::optional<Window> window;
+};
+
+void print_usage() {
+  std::fputs(
+      "Usage: vexal_decode -i Input.vxl -o Output.tif [-l Level] [-win x0 y0 x1 y1] [-wf]\n"
+      "       vexal_decode -info Input.vxl\n"
+      "Decode a region of a Vexal file at any scale to TIFF (GeoTIFF when georeferenced).\n\n"
+      "  -i       Input Vexal filename              (required)\n"
+      "  -o       Output TIFF filename              (required)\n"
+      "  -l       Level: 0 full size, k 1/2^k size  (default: 0)\n"
+      "  -win     Inclusive window x0 y0 x1 y1 in the pixels of that level\n"
+      "                                             (default: the whole image)\n"
+      "  -wf      Also write a world file (.tfw) beside the output\n"
+      "  -info    List size, levels, subbands and metadata of a Vexal file\n"
+      "  -h       Display this help and exit\n",
+      stderr);
+}
+
+// Whole decimal numbers only: a window or level that is not a number is an error, not 0.
+int parse_int(const char* text, const char* what) {
+  char* end = nullptr;
+  const long v = std::strtol(text, &end, 10);
+  if (!*text || *end || v < -2147483647L || v > 2147483647L)
+    throw Error(format_message("Error: %s must be a whole number, not \"%s\".", what, text));
+  return int(v);
+}
+
+bool parse(int argc, const char* const* argv, DecodeOptions& o) {
+  if (argc < 2) return false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    auto value = [&](int n) {
+      if (i + n >= argc) throw Error("Error: option " + a + " needs a value.");
+    };
+    if (a == "-h") return false;
+    if (a == "-wf") { o.world_file = true; continue; }
+    if (a == "-i" || a == "-o" || a == "-info" || a == "-l") {
+      value(1);
+      const char* v = argv[++i];
+      if (a == "-i") o.input = v;
+      else if (a == "-o") o.output = v;
+      else if (a == "-info") { o.input = v; o.info = true; }
+      else o.level = parse_int(v, "the level");
+      continue;
+    }
+    if (a == "-win") {
+      value(4);
+      Window w;
+      w.x0 = parse_int(argv[i + 1], "x0");
+      w.y0 = parse_int(argv[i + 2], "y0");
+      w.x1 = parse_int(argv[i + 3], "x1");
+      w.y1 = parse_int(argv[i + 4], "y1");
+      o.window = w;
+      i += 4;
+      continue;
+    }
+    std::fprintf(stderr, "Unrecognized option: %s\n\n", argv[i]);
+    return false;
+  }
+  if (o.input.empty()) throw Error("Error: missing required option -i");
+  if (!o.info && o.output.empty()) throw Error("Error: missing required option -o");
+  return true;
+}
+
+Window checked_window(const DecodeOptions& o, const VxlFile& f) {
+  if (o.level < 0 || o.level > f.levels())
+    throw Error(format_message("Error: level %d is outside 0..%d for %s.", o.level, f.levels(),
+                               f.name().c_str()));
+  const int w = reduced_length(f.width(), o.level), h = reduced_length(f.height(), o.level);
+  const Window win = o.window.value_or(Window{0, 0, w - 1, h - 1});
+  if (win.x0 < 0 || win.y0 < 0 || win.x1 < win.x0 || win.y1 < win.y0 || win.x1 >= w || win.y1 >= h)
+    throw Error(format_message(
+        "Error: window %d %d %d %d is not inside the %d x %d image of level %d.", win.x0, win.y0,
+        win.x1, win.y1, w, h, o.level));
+  return win;
+}
+
+void run(const DecodeOptions& o) {
+  VxlFile file(o.input);
+  if (o.info) {
+    print_vxl_info(file, stdout);
+    return;
+  }
+  const Window win = checked_window(o, file);
+  const DecodedImage image = decode_image(file, o.level, win);
+  Georeference g;
+  const bool georeferenced = georeference_for(file.metadata(), o.level, win, g);
+  write_tiff(o.output, image, file.metadata(), georeferenced ? &g : nullptr);
+  if (o.world_file && georeferenced) write_world_file_for(o.output, g);
+}
+
+}  // namespace
+
+int run_vexal_decode(int argc, const char* const* argv) {
+  try {
+    DecodeOptions options;
+    if (!parse(argc, argv, options)) {
+      print_usage();
+      return 1;
+    }
+    run(options);
+    return 0;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+  } catch (...) {
+    std::fprintf(stderr, "Unknown exception encountered.\n");
+  }
+  return 1;
+}

@@ -1,0 +1,77 @@
+#include "decoder/decoded_image.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Solves the 3 x 3 system once so the inverse is the exact inverse of the encoder's matrix.
+struct InverseYiq {
+  double m[3][3];
+  InverseYiq() {
+    const double a[3][3] = {{0.3f, 0.6f, 0.1f}, {0.6f, -0.28f, -0.32f}, {0.21f, -0.53f, 0.32f}};
+    const double det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+                       a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+                       a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    for (int r = 0; r < 3; ++r)
+      for (int c = 0; c < 3; ++c) {
+        const int r1 = (c + 1) % 3, r2 = (c + 2) % 3, c1 = (r + 1) % 3, c2 = (r + 2) % 3;
+        m[r][c] = (a[r1][c1] * a[r2][c2] - a[r1][c2] * a[r2][c1]) / det;
+      }
+  }
+};
+
+template <typename T>
+void store_rounded(const std::vector<float>& plane, double max, std::vector<T>& out, size_t at) {
+  for (size_t i = 0; i < plane.size(); ++i)
+    out[at + i] = static_cast<T>(std::clamp(std::nearbyint(double(plane[i])), 0.0, max));
+}
+
+}  // namespace
+
+void inverse_yiq(float* y, float* i, float* q, size_t n) {
+  static const InverseYiq inv;
+  for (size_t k = 0; k < n; ++k) {
+    const double v[3] = {y[k], i[k], q[k]};
+    y[k] = float(inv.m[0][0] * v[0] + inv.m[0][1] * v[1] + inv.m[0][2] * v[2]);
+    i[k] = float(inv.m[1][0] * v[0] + inv.m[1][1] * v[1] + inv.m[1][2] * v[2]);
+    q[k] = float(inv.m[2][0] * v[0] + inv.m[2][1] * v[1] + inv.m[2][2] * v[2]);
+  }
+}
+
+int32_t metadata_long(const MetadataList& list, const char* key, int32_t fallback) {
+  const MetadataRecord* r = metadata_record(&list, key);
+  if (!r || r->type != TYPE_LONG || r->values.size() < 4) return fallback;
+  int32_t v;
+  std::copy_n(r->values.data(), 4, reinterpret_cast<uint8_t*>(&v));
+  return v;
+}
+
+DecodedImage decode_image(const VxlFile& file, int level, const Window& window) {
+  DecodedImage img;
+  img.width = window.width();
+  img.height = window.height();
+  img.bands = file.bands();
+  img.data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
+  img.color_scheme = metadata_long(file.metadata(), "IMAGE::COLOR_SCHEME", -1);
+  const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
+  std::vector<std::vector<float>> planes;
+  for (int b = 0; b < img.bands; ++b)
+    planes.push_back(decode_band_region(file, b, level, window, dithered));
+  const size_t n = size_t(img.width) * size_t(img.height);
+  if (img.data_type != 1 && img.bands >= 3)
+    inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
+  for (int b = 0; b < img.bands; ++b) {
+    const size_t at = size_t(b) * n;
+    if (img.data_type == 1) {
+      img.f32.insert(img.f32.end(), planes[size_t(b)].begin(), planes[size_t(b)].end());
+    } else if (img.data_type == 2) {
+      img.u16.resize(n * size_t(img.bands));
+      store_rounded(planes[size_t(b)], 65535.0, img.u16, at);
+    } else {
+      img.u8.resize(n * size_t(img.bands));
+      store_rounded(planes[size_t(b)], 255.0, img.u8, at);
+    }
+  }
+  return img;
+}

@@ -1,0 +1,28 @@
+// A decoded rectangle with every band, turned back into the source's samples: the colour
+// transform undone for integer colour sources, 8-bit and 16-bit samples rounded and clamped.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "decoder/region_decoder.h"
+#include "decoder/vxl_file.h"
+
+struct DecodedImage {
+  int width = 0, height = 0, bands = 0;
+  int data_type = 0;      // the source's: 0 8-bit, 1 float, 2 16-bit
+  int color_scheme = -1;  // as stored in the file
+  // Planar samples in the source's type: bytes, 16-bit or floats.
+  std::vector<uint8_t> u8;
+  std::vector<uint16_t> u16;
+  std::vector<float> f32;
+};
+
+DecodedImage decode_image(const VxlFile& file, int level, const Window& window);
+
+// Inverts the encoder's RGB to Y/I/Q transform on three planes of n samples.
+void inverse_yiq(float* y, float* i, float* q, size_t n);
+
+// Reads a LONG record of the file's metadata, or `fallback` when it is absent.
+int32_t metadata_long(const MetadataList& list, const char* key, int32_t fallback);

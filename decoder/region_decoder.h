@@ -1,0 +1,19 @@
+// Reconstructs a rectangle of one band at a chosen resolution level (0 = full size, k = 1/2^k)
+// from a .vxl file, decoding only the coefficients that the rectangle and the synthesis filters
+// reach at each level.
+#pragma once
+
+#include <vector>
+
+#include "decoder/vxl_file.h"
+
+struct Window {
+  int x0, y0, x1, y1;  // inclusive, in the pixel coordinates of the chosen level
+  int width() const { return x1 - x0 + 1; }
+  int height() const { return y1 - y0 + 1; }
+};
+
+// Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
+// any colour transform is undone).
+std::vector<float> decode_band_region(const VxlFile& file, int band, int level,
+                                      const Window& window, bool dithered);

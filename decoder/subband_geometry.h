@@ -1,0 +1,20 @@
+// Where each subband of a decomposition lies: 3 x levels + 1 subbands, numbered from the
+// coarsest low-pass subband, then per level from the coarsest the horizontally-high, the
+// vertically-high and the diagonal subband.
+#pragma once
+
+int subband_count(int levels);
+
+enum class Orientation { kLowLow, kHighLow, kLowHigh, kHighHigh };  // horizontal, vertical
+
+struct SubbandRect {
+  int level;  // 1 = finest
+  Orientation orientation;
+  int width, height;
+};
+
+// Samples along one axis at `level` in the low (ceil halving) or high (floor halving) band.
+int band_length(int full_length, int level, bool high);
+SubbandRect subband_rect(int index, int levels, int width, int height);
+// Size of the image reduced `level` times (level 0: the full size).
+int reduced_length(int full_length, int level);

@@ -1,0 +1,146 @@
+#include "decoder/tiff_output.h"
+
+#include <geotiff.h>
+#include <geotiffio.h>
+#include <tiffio.h>
+#include <xtiffio.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "platform/error.h"
+
+namespace {
+
+bool read_doubles(const MetadataList& list, const char* key, double* out, int n) {
+  const MetadataRecord* r = metadata_record(&list, key);
+  if (!r || r->type != TYPE_DOUBLE || r->count < n) return false;
+  std::memcpy(out, r->values.data(), sizeof(double) * size_t(n));
+  return true;
+}
+
+// Copies every "GEOTIFF_NUM::<id>::<name>" record into the GeoTIFF key directory.
+void write_geokeys(GTIF* gtif, const MetadataList& list) {
+  for (const MetadataRecord& r : list.slots) {
+    int id = 0;
+    if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
+    // The raster type must describe the written raster; the tie point below keeps the source's.
+    const geokey_t key = static_cast<geokey_t>(id);
+    if (r.type == TYPE_SHORT && r.count == 1) {
+      uint16_t v;
+      std::memcpy(&v, r.values.data(), 2);
+      GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(v));
+    } else if (r.type == TYPE_DOUBLE && r.count >= 1) {
+      std::vector<double> v(size_t(r.count));
+      std::memcpy(v.data(), r.values.data(), v.size() * sizeof(double));
+      if (r.count == 1) GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, v[0]);
+      else GTIFKeySet(gtif, key, TYPE_DOUBLE, r.count, v.data());
+    } else if (r.type == TYPE_ASCII && !r.strings.empty()) {
+      GTIFKeySet(gtif, key, TYPE_ASCII, 0, r.strings[0].c_str());
+    }
+  }
+}
+
+uint16_t photometric_for(const DecodedImage& img) {
+  if (img.bands >= 4 && img.color_scheme == 2) return PHOTOMETRIC_SEPARATED;
+  if (img.bands >= 3) return PHOTOMETRIC_RGB;
+  return PHOTOMETRIC_MINISBLACK;
+}
+
+// Interleaves one row of every plane.
+template <typename T>
+void interleave_row(const std::vector<T>& planes, const DecodedImage& img, int row,
+                    std::vector<T>& out) {
+  const size_t n = size_t(img.width) * size_t(img.height);
+  for (int x = 0; x < img.width; ++x)
+    for (int b = 0; b < img.bands; ++b)
+      out[size_t(x) * size_t(img.bands) + size_t(b)] =
+          planes[size_t(b) * n + size_t(row) * size_t(img.width) + size_t(x)];
+}
+
+template <typename T>
+void write_rows(TIFF* tif, const std::string& name, const std::vector<T>& planes,
+                const DecodedImage& img) {
+  std::vector<T> row(size_t(img.width) * size_t(img.bands));
+  for (int y = 0; y < img.height; ++y) {
+    interleave_row(planes, img, y, row);
+    if (TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) < 0) throw WriteError(name);
+  }
+}
+
+}  // namespace
+
+bool georeference_for(const MetadataList& metadata, int level, const Window& window,
+                      Georeference& out) {
+  double origin[2], xres, yres;
+  if (!read_doubles(metadata, "IMAGE::XY_ORIGIN", origin, 2) ||
+      !read_doubles(metadata, "IMAGE::X_RESOLUTION", &xres, 1) ||
+      !read_doubles(metadata, "IMAGE::Y_RESOLUTION", &yres, 1))
+    return false;
+  const double f = std::ldexp(1.0, level);
+  out.x_scale = xres * f;
+  out.y_scale = yres * f;
+  out.x_origin = origin[0] + window.x0 * out.x_scale;
+  out.y_origin = origin[1] - window.y0 * out.y_scale;
+  return true;
+}
+
+void write_tiff(const std::string& name, const DecodedImage& img, const MetadataList& metadata,
+                const Georeference* georef) {
+  TIFF* tif = georef ? XTIFFOpen(name.c_str(), "w") : TIFFOpen(name.c_str(), "w");
+  if (!tif) throw OpenError(name, "write");
+  const int bits = img.data_type == 1 ? 32 : img.data_type == 2 ? 16 : 8;
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(img.width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(img.height));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(img.bands));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(bits));
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT,
+               uint16_t(img.data_type == 1 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT));
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric_for(img));
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_NONE));
+  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  const int extra = img.bands - (photometric_for(img) == PHOTOMETRIC_MINISBLACK ? 1
+                                 : photometric_for(img) == PHOTOMETRIC_RGB    ? 3
+                                                                              : 4);
+  if (extra > 0) {
+    std::vector<uint16_t> kinds(size_t(extra), EXTRASAMPLE_UNSPECIFIED);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds.data());
+  }
+  if (georef) {
+    const double tie[6] = {0, 0, 0, georef->x_origin, georef->y_origin, 0};
+    const double scale[3] = {georef->x_scale, georef->y_scale, 0};
+    TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tie);
+    TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
+    if (GTIF* gtif = GTIFNew(tif)) {
+      write_geokeys(gtif, metadata);
+      GTIFWriteKeys(gtif);
+      GTIFFree(gtif);
+    }
+  }
+  try {
+    if (img.data_type == 1) write_rows(tif, name, img.f32, img);
+    else if (img.data_type == 2) write_rows(tif, name, img.u16, img);
+    else write_rows(tif, name, img.u8, img);
+  } catch (...) {
+    georef ? XTIFFClose(tif) : TIFFClose(tif);
+    std::remove(name.c_str());
+    throw;
+  }
+  georef ? XTIFFClose(tif) : TIFFClose(tif);
+}
+
+void write_world_file_for(const std::string& tiff_name, const Georeference& g) {
+  std::string name = tiff_name;
+  const size_t slash = name.rfind('/');
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.erase(dot);
+  name += ".tfw";
+  FILE* f = std::fopen(name.c_str(), "w");
+  if (!f) throw WriteError(name);
+  const double values[6] = {g.x_scale, 0, 0, -g.y_scale, g.x_origin, g.y_origin};
+  for (double v : values) std::fprintf(f, "%30.15lf\n", v);
+  if (std::fclose(f) != 0) throw WriteError(name);
+}

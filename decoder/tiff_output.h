@@ -1,0 +1,25 @@
+// Writes a decoded rectangle as a TIFF (8-bit grey/RGB/CMYK, 16-bit or float as the source was);
+// when the file carries georeferencing, as a GeoTIFF whose tie point and pixel scale follow the
+// chosen level and window, with the GeoTIFF keys the metadata carries, and optionally a world
+// file beside it.
+#pragma once
+
+#include <string>
+
+#include "decoder/decoded_image.h"
+#include "encoder/metadata/metadata.h"
+
+struct Georeference {
+  double x_origin, y_origin;  // map position of the upper-left pixel
+  double x_scale, y_scale;    // pixel width, pixel height (positive for north-up)
+};
+
+// The file's georeference moved to `window` at `level`; false when it has none.
+bool georeference_for(const MetadataList& metadata, int level, const Window& window,
+                      Georeference& out);
+
+void write_tiff(const std::string& name, const DecodedImage& image, const MetadataList& metadata,
+                const Georeference* georef);
+
+// Six lines: x scale, 0, 0, -y scale, x origin, y origin.
+void write_world_file_for(const std::string& tiff_name, const Georeference& georef);

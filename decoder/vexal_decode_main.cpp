@@ -1,0 +1,3 @@
+#include "decoder/decode_command.h"
+
+int main(int argc, char** argv) { return run_vexal_decode(argc, argv); }

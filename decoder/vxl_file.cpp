@@ -1,0 +1,125 @@
+#include "decoder/vxl_file.h"
+
+#include <cstring>
+
+#include "decoder/subband_geometry.h"
+#include "platform/error.h"
+
+namespace {
+
+constexpr int kMaxBands = 4;
+constexpr int kMaxLevels = 9;
+
+}  // namespace
+
+VxlFile::VxlFile(const std::string& name) : name_(name) {
+  stream_ = std::fopen(name.c_str(), "rb");
+  if (!stream_) throw OpenError(name, "read");
+  try {
+    if (fseeko(stream_, 0, SEEK_END) != 0) throw ReadError(name);
+    size_ = static_cast<uint64_t>(ftello(stream_));
+    seek(0);
+    read_header();
+  } catch (...) {
+    std::fclose(stream_);
+    metadata_destroy(&metadata_);
+    throw;
+  }
+}
+
+VxlFile::~VxlFile() {
+  if (stream_) std::fclose(stream_);
+  metadata_destroy(&metadata_);
+}
+
+void VxlFile::seek(uint64_t offset) const {
+  if (offset >= size_ || fseeko(stream_, static_cast<off_t>(offset), SEEK_SET) != 0)
+    damaged("offset " + std::to_string(offset) + " lies outside the file");
+}
+
+void VxlFile::damaged(const std::string& what) const {
+  throw Error(name_ + ": damaged file: " + what + ".");
+}
+
+uint32_t VxlFile::read_u32() const {
+  uint8_t b[4];
+  if (std::fread(b, 1, 4, stream_) != 4) damaged("unexpected end of file");
+  return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+void VxlFile::expect_marker(uint8_t code, const std::string& what) const {
+  uint8_t m[2];
+  if (std::fread(m, 1, 2, stream_) != 2 || m[0] != 0xFF || m[1] != code)
+    damaged("no " + what + " marker where the tables point");
+}
+
+void VxlFile::read_header() {
+  char soi[7];
+  if (std::fread(soi, 1, 7, stream_) != 7 || std::memcmp(soi, "vexl", 4) != 0)
+    throw Error(name_ + " is not a Vexal file.");
+  if (soi[4] != 1 || soi[5] != 0 || soi[6] != 1)
+    throw Error(name_ + ": unsupported Vexal file version.");
+  const uint32_t bands = read_u32(), levels = read_u32(), width = read_u32(), height = read_u32();
+  if (bands < 1 || bands > kMaxBands) damaged("band count " + std::to_string(bands));
+  if (levels < 1 || levels > kMaxLevels) damaged("level count " + std::to_string(levels));
+  if (width < 1 || height < 1 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
+    damaged("image size " + std::to_string(width) + " x " + std::to_string(height));
+  if (reduced_length(int(width), int(levels) - 1) < 2 || reduced_length(int(height), int(levels) - 1) < 2)
+    damaged("image too small for " + std::to_string(levels) + " levels");
+  bands_ = int(bands);
+  levels_ = int(levels);
+  width_ = int(width);
+  height_ = int(height);
+  const int count = subband_count(levels_);
+  subbands_.resize(size_t(count));
+  for (VxlSubband& s : subbands_) s.offset = read_u32();
+  expect_marker(0xD0, "start-of-body");
+  const uint32_t metadata_offset = read_u32();
+  for (int i = 0; i < count; ++i) read_subband(i);
+  read_metadata(metadata_offset);
+}
+
+void VxlFile::read_subband(int index) {
+  VxlSubband& s = subbands_[size_t(index)];
+  const std::string what = "subband " + std::to_string(index);
+  seek(s.offset);
+  expect_marker(0xAC, what + " section");
+  uint8_t dither[2];
+  if (std::fread(dither, 1, 2, stream_) != 2) damaged("unexpected end of file");
+  s.dither_x = dither[0];
+  s.dither_y = dither[1];
+  const uint32_t n = read_u32();
+  // Each block takes 4 x (B + 4) bytes of table: a count the file cannot hold is damage.
+  if (uint64_t(n) * 4 * uint64_t(bands_ + 4) > size_) damaged(what + " block count");
+  const SubbandRect rect = subband_rect(index, levels_, width_, height_);
+  s.blocks.resize(n);
+  for (VxlBlock& b : s.blocks) {
+    b.band_offsets.resize(size_t(bands_));
+    for (uint32_t& o : b.band_offsets) o = read_u32();
+    b.x0 = int(read_u32());
+    b.y0 = int(read_u32());
+    b.x1 = int(read_u32());
+    b.y1 = int(read_u32());
+    bool any = false;
+    for (uint32_t o : b.band_offsets) any = any || o != 0;
+    if (!any) continue;
+    if (b.x0 < 0 || b.y0 < 0 || b.x1 < b.x0 || b.y1 < b.y0 || b.x1 >= rect.width ||
+        b.y1 >= rect.height)
+      damaged(what + " block rectangle outside the subband");
+    for (uint32_t o : b.band_offsets)
+      if (o != 0 && o >= size_) damaged(what + " block offset outside the file");
+  }
+}
+
+void VxlFile::read_metadata(uint32_t offset) {
+  if (offset >= size_) damaged("metadata offset outside the file");
+  std::vector<uint8_t> bytes(size_t(size_ - offset));
+  seek(offset);
+  if (std::fread(bytes.data(), 1, bytes.size(), stream_) != bytes.size())
+    damaged("unexpected end of file in the metadata");
+  size_t consumed = 0;
+  if (metadata_read(&metadata_, bytes.data(), bytes.size(), &consumed) != 0)
+    damaged("metadata block");
+  if (consumed + 2 > bytes.size() || bytes[consumed] != 0xFF || bytes[consumed + 1] != 0xA1)
+    damaged("no end-of-file marker after the metadata");
+}
