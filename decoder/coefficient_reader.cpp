@@ -4,8 +4,8 @@
 #include <cstdint>
 
 #include "decoder/subband_geometry.h"
-#include "encoder/core/dequantiser.h"
-#include "encoder/core/dither_table.h"
+#include "encoder/core/dither.h"
+#include "encoder/core/sq_inv.h"
 #include "encoder/format/block_coder.h"
 #include "encoder/format/ht_desc_io.h"
 
@@ -65,12 +65,13 @@ std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
   std::vector<float> out(size_t(w.width()) * size_t(w.height()), 0.0f);
   const VxlSubband& s = file.subbands()[size_t(subband)];
   std::vector<int16_t> indices;
+  std::vector<float> values;
   for (const VxlBlock& block : s.blocks) {
     const uint32_t offset = block.band_offsets[size_t(band)];
     if (offset == 0 || block.x1 < w.x0 || block.x0 > w.x1 || block.y1 < w.y0 || block.y0 > w.y1)
       continue;
     const BandPart p = read_band_part(file, block, offset);
-    const Dequantiser dq(p.step);
+    const DitherOffsets offsets{s.dither_x, s.dither_y};
     for (size_t r = 0; r < p.record_offsets.size(); ++r) {
       const int rx0 = block.x0 + int(r % size_t(p.records_across)) * p.record_width;
       const int ry0 = block.y0 + int(r / size_t(p.records_across)) * p.record_height;
@@ -80,13 +81,13 @@ std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
       const int rw = rx1 - rx0 + 1;
       indices.assign(size_t(rw) * size_t(ry1 - ry0 + 1), 0);
       decode_record(file, p, r, indices);
-      for (int y = std::max(ry0, w.y0); y <= std::min(ry1, w.y1); ++y) {
-        for (int x = std::max(rx0, w.x0); x <= std::min(rx1, w.x1); ++x) {
-          float v = dq(indices[size_t(y - ry0) * size_t(rw) + size_t(x - rx0)]);
-          if (dithered && band == 0) v -= p.step * dither_value(x + s.dither_x, y + s.dither_y);
-          out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] = v;
-        }
-      }
+      values.resize(indices.size());
+      sq_inv(indices.data(), indices.size(), p.step, values.data());
+      if (dithered && band == 0) remove_dither(values.data(), rx0, rx1, ry0, ry1, p.step, &offsets);
+      for (int y = std::max(ry0, w.y0); y <= std::min(ry1, w.y1); ++y)
+        for (int x = std::max(rx0, w.x0); x <= std::min(rx1, w.x1); ++x)
+          out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] =
+              values[size_t(y - ry0) * size_t(rw) + size_t(x - rx0)];
     }
   }
   return out;

@@ -1,15 +1,13 @@
 #include "decoder/tiff_output.h"
 
-#include <geotiff.h>
-#include <geotiffio.h>
 #include <tiffio.h>
-#include <xtiffio.h>
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "decoder/geokey_writer.h"
 #include "platform/error.h"
 
 namespace {
@@ -21,26 +19,30 @@ bool read_doubles(const MetadataList& list, const char* key, double* out, int n)
   return true;
 }
 
-// Copies every "GEOTIFF_NUM::<id>::<name>" record into the GeoTIFF key directory.
-void write_geokeys(GTIF* gtif, const MetadataList& list) {
+// The "GEOTIFF_NUM::<id>::<name>" records as GeoTIFF keys.
+std::vector<GeoKeyValue> geokeys_of(const MetadataList& list) {
+  std::vector<GeoKeyValue> keys;
   for (const MetadataRecord& r : list.slots) {
     int id = 0;
     if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
-    // The raster type must describe the written raster; the tie point below keeps the source's.
-    const geokey_t key = static_cast<geokey_t>(id);
+    GeoKeyValue k{id, GeoKeyValue::kShort, {}, {}};
     if (r.type == TYPE_SHORT && r.count == 1) {
       uint16_t v;
       std::memcpy(&v, r.values.data(), 2);
-      GTIFKeySet(gtif, key, TYPE_SHORT, 1, int(v));
+      k.numbers.push_back(v);
     } else if (r.type == TYPE_DOUBLE && r.count >= 1) {
-      std::vector<double> v(size_t(r.count));
-      std::memcpy(v.data(), r.values.data(), v.size() * sizeof(double));
-      if (r.count == 1) GTIFKeySet(gtif, key, TYPE_DOUBLE, 1, v[0]);
-      else GTIFKeySet(gtif, key, TYPE_DOUBLE, r.count, v.data());
+      k.kind = GeoKeyValue::kDouble;
+      k.numbers.resize(size_t(r.count));
+      std::memcpy(k.numbers.data(), r.values.data(), k.numbers.size() * sizeof(double));
     } else if (r.type == TYPE_ASCII && !r.strings.empty()) {
-      GTIFKeySet(gtif, key, TYPE_ASCII, 0, r.strings[0].c_str());
+      k.kind = GeoKeyValue::kAscii;
+      k.text = r.strings[0];
+    } else {
+      continue;
     }
+    keys.push_back(std::move(k));
   }
+  return keys;
 }
 
 uint16_t photometric_for(const DecodedImage& img) {
@@ -89,7 +91,7 @@ bool georeference_for(const MetadataList& metadata, int level, const Window& win
 
 void write_tiff(const std::string& name, const DecodedImage& img, const MetadataList& metadata,
                 const Georeference* georef) {
-  TIFF* tif = georef ? XTIFFOpen(name.c_str(), "w") : TIFFOpen(name.c_str(), "w");
+  TIFF* tif = georef ? open_tiff_with_geotiff_tags(name.c_str()) : TIFFOpen(name.c_str(), "w");
   if (!tif) throw OpenError(name, "write");
   const int bits = img.data_type == 1 ? 32 : img.data_type == 2 ? 16 : 8;
   TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(img.width));
@@ -109,27 +111,19 @@ void write_tiff(const std::string& name, const DecodedImage& img, const Metadata
     std::vector<uint16_t> kinds(size_t(extra), EXTRASAMPLE_UNSPECIFIED);
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds.data());
   }
-  if (georef) {
-    const double tie[6] = {0, 0, 0, georef->x_origin, georef->y_origin, 0};
-    const double scale[3] = {georef->x_scale, georef->y_scale, 0};
-    TIFFSetField(tif, TIFFTAG_GEOTIEPOINTS, 6, tie);
-    TIFFSetField(tif, TIFFTAG_GEOPIXELSCALE, 3, scale);
-    if (GTIF* gtif = GTIFNew(tif)) {
-      write_geokeys(gtif, metadata);
-      GTIFWriteKeys(gtif);
-      GTIFFree(gtif);
-    }
-  }
+  if (georef)
+    write_geotiff_tags(tif, georef->x_origin, georef->y_origin, georef->x_scale, georef->y_scale,
+                       geokeys_of(metadata));
   try {
     if (img.data_type == 1) write_rows(tif, name, img.f32, img);
     else if (img.data_type == 2) write_rows(tif, name, img.u16, img);
     else write_rows(tif, name, img.u8, img);
   } catch (...) {
-    georef ? XTIFFClose(tif) : TIFFClose(tif);
+    georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif);
     std::remove(name.c_str());
     throw;
   }
-  georef ? XTIFFClose(tif) : TIFFClose(tif);
+  georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif);
 }
 
 void write_world_file_for(const std::string& tiff_name, const Georeference& g) {

@@ -1,0 +1,22 @@
+// Writes GeoTIFF tie point, pixel scale and keys into an open TIFF. Kept apart from the metadata
+// records because libgeotiff's value-type names clash with theirs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+typedef struct tiff TIFF;
+
+struct GeoKeyValue {
+  int id;
+  enum Kind { kShort, kDouble, kAscii } kind;
+  std::vector<double> numbers;  // kShort: one value; kDouble: all values
+  std::string text;
+};
+
+void write_geotiff_tags(TIFF* tif, double x_origin, double y_origin, double x_scale,
+                        double y_scale, const std::vector<GeoKeyValue>& keys);
+
+// TIFFOpen / TIFFClose with the GeoTIFF tags registered.
+TIFF* open_tiff_with_geotiff_tags(const char* name);
+void close_tiff_with_geotiff_tags(TIFF* tif);

@@ -1,0 +1,34 @@
+// The subband map of one coding pass: per subband (in subband number order) its dither offsets,
+// its temporary file of coded band payloads and the directory of the records written there.
+// The block coder fills it; the file writer reads the temporary files back through it.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "encoder/core/dither.h"
+#include "platform/temp_file.h"
+
+// One record of a subband in its temporary file.
+struct SubbandRecordEntry {
+  std::vector<float> steps;       // per band; 0: band not coded
+  int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // inclusive, in the subband's coordinates
+  std::vector<int64_t> offsets;   // per band: where its payload starts, -1 when not coded
+};
+
+struct SubbandMapEntry {
+  DitherOffsets offsets;
+  Quorvale::ScopedTempFile file;  // open "w+b"; removed with the entry
+  std::vector<SubbandRecordEntry> records;
+};
+
+using SubbandMap = std::vector<SubbandMapEntry>;
+
+// Draws the dither offsets (a fresh generator per pass) and creates one temporary file per
+// subband, 3 nlev + 1 of them, in `temp_dir` (or $TMPDIR). On failure every file made so far
+// is removed.
+SubbandMap subband_map_init(int nlev, const Quorvale::FileSpecification* temp_dir);
+
+// Ends every temporary file with 0xFF 0xA9 and rewinds it for reading. Throws Error
+// "Error encountered in write_eof." when a write fails.
+void write_eof(SubbandMap& map);
