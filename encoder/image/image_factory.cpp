@@ -1,0 +1,34 @@
+#include "encoder/image/image_factory.h"
+
+#include <cstring>
+
+#include "encoder/image/rfi_image.h"
+#include "platform/error.h"
+
+namespace {
+
+using Quorvale::FileSpecification;
+using Maker = std::unique_ptr<Image> (*)(const FileSpecification& file, const uint8_t* background,
+                                         const uint8_t* transparent);
+
+struct ImageType {
+  const char* word;  // compared exactly, case-sensitive; the first match decides
+  Maker make;
+};
+
+// One line per reader; a new reader joins by adding its word here.
+const ImageType kImageTypes[] = {
+    {"RFI", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
+       return std::make_unique<RFIImage>(f, 0, 0);
+     }},
+};
+
+}  // namespace
+
+std::unique_ptr<Image> create_image(const FileSpecification& file, const char* type_word,
+                                    const uint8_t* background, const uint8_t* transparent) {
+  const char* word = type_word ? type_word : "";
+  for (const ImageType& type : kImageTypes)
+    if (std::strcmp(type.word, word) == 0) return type.make(file, background, transparent);
+  throw Error(format_message("Error: unrecognized image type \"%s\" during image creation.", word));
+}
