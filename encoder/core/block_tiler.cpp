@@ -42,7 +42,7 @@ void BlockTiler::transform_block(int64_t index, const float* planes) {
   try {
     state.transformed = true;
     state.leaves.resize(size_t(subbands_));
-    state.stats.assign(size_t(subbands_) * bands_, LeafStatistics{});
+    state.stats.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
     for (int b = 0; b < bands_; ++b) transform_band(index, b, planes + b * plane_size, state);
     for (const Piece& piece : state.pending) add_piece(state, piece, false);
     std::vector<Piece>().swap(state.pending);
@@ -87,7 +87,7 @@ void BlockTiler::transform_band(int64_t index, int band, const float* plane, Blo
       }
     }
     state.stats[size_t(k) * bands_ + band] = leaf.stats;
-    totals_[size_t(k) * bands_ + band].merge(leaf.stats);
+    totals_[size_t(k) * bands_ + band].add(leaf.stats);
     send_borders(index, k, band, leaf);
   }
 }
@@ -203,7 +203,7 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
   if (area != int64_t(record.width()) * record.height()) fail("assemble", 1);
   try {
     record.bands.assign(size_t(bands_), std::vector<float>(size_t(area)));
-    record.statistics.assign(size_t(subbands_) * bands_, LeafStatistics{});
+    record.statistics.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
   } catch (const std::bad_alloc&) {
     throw Error("Memory allocation error.");
   }
@@ -212,8 +212,8 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
     const int rw = r.x1 - r.x0 + 1;
     for (int b = 0; b < bands_; ++b) {
       const float* src = r.data[size_t(b)].data();
-      LeafStatistics& stats = part.block->stats[size_t(k) * bands_ + b];
-      LeafStatistics& total = totals_[size_t(k) * bands_ + b];
+      CoefficientStatistics& stats = part.block->stats[size_t(k) * bands_ + b];
+      CoefficientStatistics& total = totals_[size_t(k) * bands_ + b];
       for (int y = r.y0; y <= r.y1; ++y, src += rw) {
         float* dst = record.bands[size_t(b)].data() + size_t(y - record.y0) * record.width() +
                      (r.x0 - record.x0);
@@ -230,7 +230,7 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
   std::sort(contributors.begin(), contributors.end());
   contributors.erase(std::unique(contributors.begin(), contributors.end()), contributors.end());
   for (const BlockState* block : contributors)
-    for (size_t i = 0; i < record.statistics.size(); ++i) record.statistics[i].merge(block->stats[i]);
+    for (size_t i = 0; i < record.statistics.size(); ++i) record.statistics[i].add(block->stats[i]);
   sink.write_record(record);
 }
 

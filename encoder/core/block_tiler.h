@@ -27,7 +27,7 @@ struct SubbandRecordData {
   int subband = 0;
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
   std::vector<std::vector<float>> bands;
-  std::vector<LeafStatistics> statistics;
+  std::vector<CoefficientStatistics> statistics;
 
   int width() const { return x1 - x0 + 1; }
   int height() const { return y1 - y0 + 1; }
@@ -54,7 +54,7 @@ class BlockTiler {
   void dump(int64_t index, RecordSink& sink, const std::function<void()>& poll = {});
 
   // Statistics of every coefficient counted so far, index subband * bands + band.
-  const std::vector<LeafStatistics>& total_statistics() const { return totals_; }
+  const std::vector<CoefficientStatistics>& total_statistics() const { return totals_; }
   // Blocks whose data or statistics are still held.
   size_t held_blocks() const { return blocks_.size(); }
   // Coefficients still held (regions not yet written and contributions not yet added).
@@ -78,7 +78,7 @@ class BlockTiler {
   struct BlockState {
     bool transformed = false;
     std::vector<std::array<Region, 4>> leaves;  // per subband
-    std::vector<LeafStatistics> stats;          // subband * bands + band
+    std::vector<CoefficientStatistics> stats;          // subband * bands + band
     std::vector<Piece> pending;                 // contributions of blocks transformed earlier
   };
 
@@ -92,7 +92,7 @@ class BlockTiler {
   BlockGrid grid_;
   int nlev_, bands_, subbands_;
   std::map<int64_t, BlockState> blocks_;
-  std::vector<LeafStatistics> totals_;
+  std::vector<CoefficientStatistics> totals_;
 };
 
 // Pixels of one block: `bands` planes of the rectangle, row-major, plane after plane.
