@@ -41,15 +41,17 @@ Span work_span(const AxisRange& low, const AxisRange& high) {
   return Span{2 * std::min(low.ext0, high.ext0), std::max(2 * low.ext1, 2 * high.ext1 + 1)};
 }
 
-void deinterleave(const std::vector<float>& work, Span sx, Span sy, SubbandNode& child, int h,
-                  int v) {
-  child.samples.assign(static_cast<size_t>(child.x.ext_size()) * child.y.ext_size(), 0.0f);
+// After the passes a row of the work grid holds the horizontal low band, then the high band;
+// rows of either parity alternate. Each child takes its quarter row by row.
+void take_child(const std::vector<float>& work, Span sx, Span sy, SubbandNode& child, int h,
+                int v) {
+  const int low_count = (sx.size() + 1) / 2;
+  const int column = (h == 0 ? 0 : low_count) + (child.x.ext0 - sx.start / 2);
+  child.samples.resize(static_cast<size_t>(child.x.ext_size()) * child.y.ext_size());
   for (int gy = child.y.ext0; gy <= child.y.ext1; ++gy) {
-    const float* src = work.data() +
-                       static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() +
-                       (2 * child.x.ext0 + h - sx.start);
-    float* dst = child.sample(child.x.ext0, gy);
-    for (int i = 0; i < child.x.ext_size(); ++i) dst[i] = src[2 * i];
+    const float* src =
+        work.data() + static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() + column;
+    std::memcpy(child.sample(child.x.ext0, gy), src, sizeof(float) * child.x.ext_size());
   }
 }
 
@@ -66,19 +68,26 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
       check_line(sy.size(), near_end(node.y), far_end(node.y))) {
     return 1;
   }
+  // sx.start is even, so a row's low band starts at its first sample.
+  const int low_count = (sx.size() + 1) / 2;
   std::vector<float> work(static_cast<size_t>(sx.size()) * sy.size(), 0.0f);
   for (int gy = node.y.ext0; gy <= node.y.ext1; ++gy) {
-    float* row = work.data() + static_cast<std::ptrdiff_t>(gy - sy.start) * sx.size();
-    std::memcpy(row + (node.x.ext0 - sx.start), src + (gy - node.y.ext0) * pitch,
-                sizeof(float) * node.x.ext_size());
+    float* low = work.data() + static_cast<std::ptrdiff_t>(gy - sy.start) * sx.size();
+    float* high = low + low_count;
+    const float* in = src + (gy - node.y.ext0) * pitch;
+    const int p0 = node.x.ext0 - sx.start, n = node.x.ext_size();
+    float* first = ((p0 & 1) ? high : low) + (p0 >> 1);
+    float* second = ((p0 & 1) ? low + 1 : high) + (p0 >> 1);
+    for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
+    for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
     // Rows outside the node's extended range are zero and stay zero.
-    lift97_forward(row, sx.start, sx.size(), near_end(node.x), far_end(node.x));
+    lift97_forward_split(low, high, sx.start, sx.size(), near_end(node.x), far_end(node.x));
   }
   for (int c0 = 0; c0 < sx.size(); c0 += kColumnStrip) {
     lift97_forward_lanes(work.data() + c0, sy.start, sy.size(), sx.size(),
                          std::min(kColumnStrip, sx.size() - c0), near_end(node.y), far_end(node.y));
   }
-  for (int c = 0; c < 4; ++c) deinterleave(work, sx, sy, *node.children[c], c / 2, c % 2);
+  for (int c = 0; c < 4; ++c) take_child(work, sx, sy, *node.children[c], c / 2, c % 2);
   std::vector<float>().swap(node.samples);
   return 0;
 }
@@ -93,9 +102,22 @@ int split_below(SubbandNode& node) {
 void gather_leaf(SubbandNode& leaf) {
   int x1 = leaf.x.own1 - leaf.right_overlap;
   int y1 = leaf.y.own1 - leaf.lower_overlap;
+  const int n = x1 - leaf.x.own0 + 1;
+  if (n <= 0) return;
   for (int gy = leaf.y.own0; gy <= y1; ++gy) {
+    // Two interleaved accumulators per sum keep the adds from waiting on each other.
     const float* row = leaf.sample(leaf.x.own0, gy);
-    for (int i = 0; i <= x1 - leaf.x.own0; ++i) leaf.stats.add(row[i]);
+    double s0 = 0, s1 = 0, q0 = 0, q1 = 0;
+    int i = 0;
+    for (; i + 1 < n; i += 2) {
+      const double a = row[i], b = row[i + 1];
+      s0 += a, s1 += b;
+      q0 += a * a, q1 += b * b;
+    }
+    if (i < n) s0 += row[i], q0 += double(row[i]) * row[i];
+    leaf.stats.count += n;
+    leaf.stats.sum += s0 + s1;
+    leaf.stats.sum_squares += q0 + q1;
   }
 }
 

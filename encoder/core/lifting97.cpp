@@ -1,5 +1,7 @@
 #include "encoder/core/lifting97.h"
 
+#include <algorithm>
+
 namespace {
 
 // Each lifting result is formed in double precision and stored as a float, so every step
@@ -91,6 +93,33 @@ void step_single(float* x, int count, int first, float c, LineEnd near, LineEnd 
   }
 }
 
+// One band of a line kept apart from the other: element i sits at local index first + 2 i.
+struct Half {
+  float* v;
+  int n;
+  int first;
+};
+
+// The split form of one lifting step: targets in `t`, neighbours in `nb`. Target i has its
+// neighbours at nb[i + off] and nb[i + off + 1]; the ends go through the mirror rule.
+void step_split(Half t, Half nb, float c, int count, LineEnd near, LineEnd far) {
+  const int off = t.first == 0 ? -1 : 0;
+  const int lo = std::min(-off, t.n);
+  const int hi = std::max(lo, std::min(t.n, nb.n - 1 - off));
+  auto edge = [&](int i) {
+    const int local = t.first + 2 * i;
+    const int l = neighbour(local - 1, count, near, far);
+    const int r = neighbour(local + 1, count, near, far);
+    t.v[i] = lift(t.v[i], c, l >= 0 ? nb.v[(l - nb.first) / 2] : 0.0f,
+                  r >= 0 ? nb.v[(r - nb.first) / 2] : 0.0f);
+  };
+  for (int i = 0; i < lo; ++i) edge(i);
+  float* tv = t.v;
+  const float* a = nb.v + off;
+  for (int i = lo; i < hi; ++i) tv[i] = lift(tv[i], c, a[i], a[i + 1]);
+  for (int i = hi; i < t.n; ++i) edge(i);
+}
+
 void forward(const Line& line, int start) {
   int even = start & 1;  // local index of the first even global position
   int odd = 1 - even;
@@ -137,6 +166,37 @@ void lift97_forward(float* line, int start, int count, LineEnd near, LineEnd far
 void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far) {
   if (count <= 0) return;
   inverse(Line{line, count, 1, 1, near, far}, start);
+}
+
+void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near,
+                          LineEnd far) {
+  if (count <= 0) return;
+  const int even = start & 1;
+  Half s{low, (count + 1 - even) / 2, even};
+  Half d{high, (count + even) / 2, 1 - even};
+  step_split(d, s, -kLift97Alpha, count, near, far);
+  step_split(s, d, -kLift97Beta, count, near, far);
+  step_split(d, s, kLift97Gamma, count, near, far);
+  step_split(s, d, kLift97Delta, count, near, far);
+  for (int i = 0; i < s.n; ++i) low[i] *= kLift97Low;
+  for (int i = 0; i < d.n; ++i) high[i] *= kLift97High;
+}
+
+void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near,
+                          LineEnd far) {
+  if (count <= 0) return;
+  const int even = start & 1;
+  Half s{low, (count + 1 - even) / 2, even};
+  Half d{high, (count + even) / 2, 1 - even};
+  for (int i = 0; i < s.n; ++i)
+    low[i] = static_cast<float>(static_cast<double>(low[i]) / kLift97Low);
+  for (int i = 0; i < d.n; ++i) {
+    high[i] = static_cast<float>(static_cast<double>(high[i]) / kLift97High);
+  }
+  step_split(s, d, -kLift97Delta, count, near, far);
+  step_split(d, s, -kLift97Gamma, count, near, far);
+  step_split(s, d, kLift97Beta, count, near, far);
+  step_split(d, s, kLift97Alpha, count, near, far);
 }
 
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,

@@ -30,6 +30,13 @@ inline constexpr float kLift97High = 0.86986476f;
 void lift97_forward(float* line, int start, int count, LineEnd near, LineEnd far);
 void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far);
 
+// The same with the two bands apart: `low` holds the samples at the even global positions of
+// the line in order ((count + 1) / 2 of them for an even start), `high` those at the odd ones.
+// The results equal the interleaved form's bit for bit; the decomposition and a decoder that
+// keeps its subbands apart avoid the interleaving.
+void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near, LineEnd far);
+void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near, LineEnd far);
+
 // `lanes` lines side by side: sample i of lane j is data[i * stride + j]. Used for the vertical
 // passes, where each row of a block holds one sample of every column.
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
