@@ -25,6 +25,11 @@ struct AxisRange {
 // Ranges of the low (band 0) or high (band 1) child of a node along one axis.
 AxisRange child_axis_range(const AxisRange& parent, int band);
 
+// Count, sum and sum of squares of a subband's coefficients, as the step allocation takes them.
+struct LeafStatistics : CoefficientStatistics {
+  void merge(const CoefficientStatistics& other) { add(other); }
+};
+
 struct SubbandNode {
   AxisRange x, y;
   int depth = 0;  // the root has depth 0, its children 1
@@ -43,7 +48,7 @@ struct SubbandNode {
   }
 
   // Counted over the own coefficients less the pending strips (gather_statistics).
-  CoefficientStatistics stats;
+  LeafStatistics stats;
 
   // Block tiling's border bookkeeping: the number of last own columns / rows to which a later
   // block still contributes, and the strips that keep them once the rest is dumped.
