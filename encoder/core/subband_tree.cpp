@@ -102,7 +102,7 @@ std::vector<SubbandNode*> subbands_in_order(SubbandNode& root) {
   return leaves;
 }
 
-int subband_depth(int nlev, int k) { return k == 0 ? nlev : nlev - (k - 1) / 3; }
+int subband_depth(int k, int nlev) { return k == 0 ? nlev : nlev - (k - 1) / 3; }
 
 int subband_child_index(int k) {
   static constexpr int kOrder[3] = {2, 1, 3};

@@ -78,6 +78,6 @@ void set_ranges(SubbandNode& root, int x0, int x1, int y0, int y1, ImageEdges ed
 int subband_count(int nlev);
 std::vector<SubbandNode*> subbands_in_order(SubbandNode& root);
 // Depth of subband k in the dyadic tree of `nlev` levels (the coarsest LL has depth nlev).
-int subband_depth(int nlev, int k);
+int subband_depth(int k, int nlev);
 // Child index (0..3) that subband k is of its parent in the dyadic tree.
 int subband_child_index(int k);

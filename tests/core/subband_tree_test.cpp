@@ -38,7 +38,7 @@ TEST(SubbandTree, NumberingStartsAtCoarsestLowPassAndVisitsChildren0213) {
     ASSERT_EQ(static_cast<int>(leaves.size()), subband_count(nlev));
     for (int k = 0; k < subband_count(nlev); ++k) {
       SubbandNode* leaf = leaves[k];
-      EXPECT_EQ(leaf->depth, subband_depth(nlev, k)) << k;
+      EXPECT_EQ(leaf->depth, subband_depth(k, nlev)) << k;
       // The leaf is child subband_child_index(k) of its parent.
       SubbandNode* parent = root.get();
       while (parent->depth + 1 < leaf->depth) parent = parent->children[0].get();
@@ -46,8 +46,8 @@ TEST(SubbandTree, NumberingStartsAtCoarsestLowPassAndVisitsChildren0213) {
     }
   }
   // nlev 3: 0 is LL3, 1-3 level 3, 4-6 level 2, 7-9 level 1; each level starts with child 2.
-  EXPECT_EQ(subband_depth(3, 4), 2);
-  EXPECT_EQ(subband_depth(3, 9), 1);
+  EXPECT_EQ(subband_depth(4, 3), 2);
+  EXPECT_EQ(subband_depth(9, 3), 1);
   EXPECT_EQ(subband_child_index(7), 2);
   EXPECT_EQ(subband_child_index(8), 1);
 }
