@@ -163,6 +163,24 @@ TEST(Metadata, EveryTruncationOfABlockIsRefused) {
   EXPECT_EQ(metadata_read(&back, bad.data(), bad.size(), nullptr), kMetaMalformed);
 }
 
+TEST(Metadata, DamagedBlocksParseConsistentlyOrFail) {
+  MetadataList m;
+  metadata_init(&m);
+  fill_every_type(&m);
+  const std::vector<uint8_t> block = bytes_of(m);
+  for (size_t i = 0; i < block.size(); ++i)
+    for (uint8_t v : {0x00, 0x01, 0x80, 0xFF}) {
+      std::vector<uint8_t> bad = block;
+      bad[i] = v;
+      MetadataList back;
+      size_t consumed = 0;
+      if (metadata_read(&back, bad.data(), bad.size(), &consumed) != 0) continue;
+      // Whatever parses must write back to the very bytes it came from.
+      const std::vector<uint8_t> again = bytes_of(back);
+      ASSERT_EQ(again, std::vector<uint8_t>(bad.begin(), bad.begin() + consumed)) << i;
+    }
+}
+
 TEST(Metadata, Compatibility) {
   MetadataList a, b;
   metadata_init(&a);
