@@ -1,7 +1,44 @@
 #include "encoder/driver/encoding_job.h"
 
+#include <cstdio>
+#include <memory>
+
+#include "encoder/core/encoder.h"
+#include "encoder/driver/progress.h"
+#include "encoder/driver/report.h"
+#include "encoder/image/image_factory.h"
 #include "platform/error.h"
 
-void run_encoding_job(const EncodeOptions&, time_t) {
-  throw Error("Error: the wavelet encoder is not available in this build.");
+using Quorvale::FileSpecification;
+
+namespace {
+
+// IDB, RFI and DICOM readers take neither a background nor a transparent colour.
+bool takes_colours(int type) { return type != kTypeIDB && type != kTypeRFI && type != kTypeDICOM; }
+
+}  // namespace
+
+void run_encoding_job(const EncodeOptions& o, time_t start_time) {
+  const FileSpecification input(*o.input_name);
+  const FileSpecification requested(*o.output_name);
+  std::unique_ptr<FileSpecification> temp_dir;
+  if (o.temp_dir) temp_dir = std::make_unique<FileSpecification>(*o.temp_dir);
+  const std::string word = type_word(o.image_type, o.mosaic != 0);
+  const bool colours = takes_colours(o.image_type);
+  std::unique_ptr<Image> image =
+      create_image(input, word.c_str(), colours ? o.background.data() : nullptr,
+                   colours && o.transparency ? o.transparency->data() : nullptr);
+  const FileSpecification output = unique_output_name(requested);
+  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
+                  show_progress, interrupt_requested, o.weight, o.gamma, o.dither != 0, 0.25f);
+  if (o.hit_target)
+    encoder.hit_target(output, o.input_bit_rate, o.word_length);
+  else
+    encoder.encode(output);
+  const time_t completion_time = std::time(nullptr);
+  write_report(ReportInputs{o.input_name->c_str(), output, image->file_size(), o.image_type,
+                            o.target_ratio, o.input_bit_rate, o.word_length, start_time,
+                            completion_time, encoder.weight(), encoder.gamma()});
+  show_progress(1.0f);
+  std::fputs("\n", stdout);
 }

@@ -1,0 +1,226 @@
+#include "encoder/core/encoder.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "encoder/core/block_grid.h"
+#include "encoder/core/block_tiler.h"
+#include "encoder/core/record_coder.h"
+#include "encoder/core/step_allocation.h"
+#include "encoder/format/icon_writer.h"
+#include "encoder/format/vxl_writer.h"
+#include "encoder/image/rfi_image.h"
+#include "platform/error.h"
+#include "platform/temp_file.h"
+
+using Quorvale::FileSpecification;
+
+namespace {
+
+constexpr int kMaxLevels = 9;
+constexpr int kOneStageLevels = 5;
+constexpr int kRecordSize = 128;
+constexpr float kDecomposeEnd = 0.94f;
+constexpr float kWriteEnd = 0.99f;
+
+// The block's planes as floats, colour-transformed when the samples were integers.
+void extract_block(Image& image, const BlockRect& r, int bands, std::vector<float>& planes) {
+  int section[2][2] = {{r.x0, r.x1}, {r.y0, r.y1}};
+  std::unique_ptr<PixelData> pixels = image.extract(section);
+  if (!pixels->convert2float()) pixels->yiq();
+  const size_t n = size_t(r.x1 - r.x0 + 1) * size_t(r.y1 - r.y0 + 1) * size_t(bands);
+  planes.assign(pixels->float_data(), pixels->float_data() + n);
+}
+
+// A trial's world and header files would be left in the temporary directory; the final output
+// gets its own.
+void remove_side_files(const FileSpecification& file) {
+  for (const char* ext : {"vxw", "meta"}) {
+    FileSpecification side(file);
+    side.set_extension(ext);
+    std::remove(side.path());
+  }
+}
+
+void write_side_files(Image& image, const FileSpecification& output) {
+  if (output.is_uninitialized()) return;
+  image.write_world_file(output);
+  FileSpecification header(output);
+  header.set_extension("meta");
+  image.write_header_file(header);
+}
+
+}  // namespace
+
+Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
+                 const FileSpecification* temp_dir, ProgressFunction progress,
+                 InterruptQuery interrupted, float weight, float gamma, bool dither,
+                 float fourth_band_weight)
+    : image_(image),
+      nlev_(nlev),
+      block_size_(block_size),
+      target_rate_(target_rate),
+      temp_dir_(temp_dir ? std::make_shared<FileSpecification>(*temp_dir) : nullptr),
+      progress_(progress),
+      interrupted_(interrupted),
+      weight_(weight),
+      gamma_(gamma),
+      dither_(dither),
+      fourth_band_weight_(fourth_band_weight) {
+  if (nlev > kMaxLevels) throw Error("Error: specified value for nlev must be <= 9.");
+  if (nlev < 1) throw Error("Error: specified value for nlev must be >= 1.");
+  if (block_size < 1) throw Error("Error: specified block size must be positive.");
+  if (!(target_rate > 0.0f) || !std::isfinite(target_rate))
+    throw Error("Error: the target compression ratio must be a positive number.");
+}
+
+Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
+  return Encoder(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_,
+                 weight_, gamma_, dither_, fourth_band_weight_);
+}
+
+void Encoder::check_interrupt() const {
+  if (interrupted_ && interrupted_()) throw Error("Program interrupt encountered.");
+}
+
+SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float progress_end,
+                              int mode) {
+  const BlockGrid grid(image_->image_width, image_->image_height, block_size_, nlev_,
+                       image_->full_width_blocks());
+  const int bands = image_->coded_bands();
+  SubbandMap map = subband_map_init(nlev_, temp_dir());
+  StepAllocation allocation;
+  allocation.nlev = nlev_;
+  allocation.bands = bands;
+  allocation.rate = target_rate_;
+  allocation.weight = weight_;
+  allocation.gamma = gamma_;
+  allocation.fourth_band_weight = fourth_band_weight_;
+  allocation.mode = mode;
+  RecordCoder coder(map, allocation, dither_);
+  BlockTiler tiler(grid, nlev_, bands);
+  Image& image = *image_;
+  const BlockSource source = [&image, bands](const BlockRect& r, std::vector<float>& planes) {
+    extract_block(image, r, bands, planes);
+  };
+  const StepCheck check = [this] { check_interrupt(); };
+  std::function<void(float)> progress;
+  if (progress_) progress = progress_;
+  decompose_blocks(grid, bands, source, coder, tiler, check, progress, progress_start, progress_end);
+  write_eof(map);
+  if (rate_estimate) {
+    allocation.mode = 0;
+    const std::vector<float> bits =
+        allocate_steps(allocation, variances_of(tiler.total_statistics()), 0, true);
+    float sum = 0;
+    for (float b : bits) sum += b;
+    *rate_estimate = sum / float(bits.size());
+  }
+  return map;
+}
+
+void Encoder::write(SubbandMap& map, const FileSpecification& output) {
+  CompressionParameters p;
+  p.dither = dither_;
+  p.nlev = nlev_;
+  p.block_size = block_size_;
+  p.target_rate = target_rate_;
+  p.weight = weight_;
+  p.fourth_band_weight = fourth_band_weight_;
+  p.gamma = gamma_;
+  write_vxl_file(*image_, map, output, kRecordSize, kRecordSize, interrupted_, progress_,
+                 kDecomposeEnd, kWriteEnd, p);
+}
+
+void Encoder::encode(const FileSpecification& output) {
+  write_side_files(*image_, output);
+  if (nlev_ <= kOneStageLevels) {
+    SubbandMap map = decompose(nullptr, 0.0f, kDecomposeEnd, 0);
+    write(map, output);
+  } else {
+    encode_two_stages(output);
+  }
+}
+
+void Encoder::encode_two_stages(const FileSpecification& output) {
+  const float split = kDecomposeEnd * (1.0f - 1.0f / 1024.0f);
+  Encoder first = with_target(image_, kOneStageLevels, target_rate_);
+  float rate = 0;
+  SubbandMap m1 = first.decompose(&rate, 0.0f, split, 0);
+  // The reduced image lives exactly as long as the second stage reads it.
+  Quorvale::ScopedTempFile icon(temp_dir());
+  icon.close();
+  output_icon(icon.name(), m1, image_->image_width, image_->image_height, kOneStageLevels,
+              image_->coded_bands(), dither_);
+  SubbandMap merged;
+  {
+    RFIImage reduced(icon.name(), 0, 0);
+    if (!(rate > 0.0f)) rate = 2.0f;
+    Encoder second = with_target(&reduced, nlev_ - kOneStageLevels, rate);
+    merged = second.decompose(nullptr, split, kDecomposeEnd, 1);
+  }
+  for (size_t i = 1; i < m1.size(); ++i) merged.push_back(std::move(m1[i]));
+  write(merged, output);
+}
+
+float Encoder::trial(float ratio, float target, int word_length, double source_size,
+                     const FileSpecification& file) {
+  Encoder e = with_target(image_, nlev_, float(word_length) / ratio);
+  e.encode(file);
+  remove_side_files(file);
+  return float(source_size / double(Quorvale::file_size_of(file))) - target;
+}
+
+void Encoder::hit_target(const FileSpecification& output, int input_bit_rate, int word_length) {
+  Quorvale::ScopedTempFile best_file(temp_dir()), current_file(temp_dir());
+  best_file.close();
+  current_file.close();
+  const FileSpecification& best = best_file.name();
+  const FileSpecification& current = current_file.name();
+  const float target = float(word_length) / target_rate_;
+  const double size = image_->file_size();
+  const float tolerance = 0.1f * target;
+  float g_lo = float(word_length) / float(input_bit_rate), e_lo = g_lo - target;
+  float g_hi = target;
+  float e_hi = trial(g_hi, target, word_length, size, best);
+  float best_error = e_hi;
+  int trials = 1;
+  // Keeps the trial in `current` when it is nearer than the best so far; true when close enough.
+  auto keep_if_better = [&](float e) {
+    if (std::fabs(e) >= std::fabs(best_error)) return false;
+    best_error = e;
+    std::remove(best.path());
+    if (current.rename_to(best) != 0) throw Error(" Error renaming file in hit-target.");
+    return std::fabs(e) < tolerance;
+  };
+  bool done = std::fabs(e_hi) < tolerance;
+  for (float factor = 2.0f; !done && e_hi < 0; factor *= 2.0f) {
+    g_lo = g_hi;
+    e_lo = e_hi;
+    g_hi *= factor;
+    e_hi = trial(g_hi, target, word_length, size, current);
+    ++trials;
+    done = keep_if_better(e_hi) || trials > 2;
+  }
+  while (!done) {
+    // The anchor may not bracket the target (a ratio at or below word length / input rate):
+    // stop with the best file rather than divide by zero.
+    if (e_lo == e_hi || !std::isfinite(e_lo - e_hi)) break;
+    const float g = g_lo - e_lo * (g_lo - g_hi) / (e_lo - e_hi);
+    if (!(g > 0.0f) || !std::isfinite(g)) break;
+    const float e = trial(g, target, word_length, size, current);
+    ++trials;
+    if (keep_if_better(e) || trials > 2) break;
+    if (e > 0) {
+      g_hi = g;
+      e_hi = e;
+    } else {
+      g_lo = g;
+      e_lo = e;
+    }
+  }
+  if (best.rename_to(output) != 0) throw Error(" Error renaming file in hit-target.");
+  best_file.release();
+  write_side_files(*image_, output);
+}

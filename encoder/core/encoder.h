@@ -1,0 +1,52 @@
+// One encoding of an image into a .vxl file: the side files, the block-by-block decomposition
+// into temporary subband files, a second chained decomposition of the reduced image for more
+// than five levels, and the file writer; `hit_target` repeats whole encodings to land near the
+// requested compression ratio.
+#pragma once
+
+#include <memory>
+
+#include "encoder/core/subband_map.h"
+#include "encoder/image/image.h"
+#include "platform/callbacks.h"
+#include "platform/file_specification.h"
+
+class Encoder {
+ public:
+  // Throws Error "Error: specified value for nlev must be <= 9." for nlev above 9.
+  Encoder(Image* image, int nlev, int block_size, float target_rate,
+          const Quorvale::FileSpecification* temp_dir, ProgressFunction progress,
+          InterruptQuery interrupted, float weight, float gamma, bool dither,
+          float fourth_band_weight);
+
+  void encode(const Quorvale::FileSpecification& output);
+  void hit_target(const Quorvale::FileSpecification& output, int input_bit_rate, int word_length);
+
+  float weight() const { return weight_; }
+  float gamma() const { return gamma_; }
+
+  // Decomposes the image into a subband map; with `rate_estimate`, also the bits per
+  // coefficient that the low-pass subband needs (for a chained second pass).
+  SubbandMap decompose(float* rate_estimate, float progress_start, float progress_end, int mode);
+
+ private:
+  Encoder with_target(Image* image, int nlev, float target_rate) const;
+  void encode_two_stages(const Quorvale::FileSpecification& output);
+  void write(SubbandMap& map, const Quorvale::FileSpecification& output);
+  // One trial of hit_target: encodes at `ratio` into `file` and returns its error against `target`.
+  float trial(float ratio, float target, int word_length, double source_size,
+              const Quorvale::FileSpecification& file);
+  void check_interrupt() const;
+  const Quorvale::FileSpecification* temp_dir() const { return temp_dir_.get(); }
+
+  Image* image_;
+  int nlev_;
+  int block_size_;
+  float target_rate_;
+  std::shared_ptr<Quorvale::FileSpecification> temp_dir_;
+  ProgressFunction progress_;
+  InterruptQuery interrupted_;
+  float weight_, gamma_;
+  bool dither_;
+  float fourth_band_weight_;
+};

@@ -1,0 +1,272 @@
+#include "encoder/format/vxl_writer.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <ctime>
+#include <span>
+#include <string>
+
+#include "encoder/format/band_payload.h"
+#include "encoder/format/block_coder.h"
+#include "encoder/format/ht_desc_io.h"
+#include "encoder/format/huffman_table.h"
+#include "encoder/format/symbol_alphabet.h"
+#include "platform/error.h"
+#include "platform/temp_file.h"
+
+using Quorvale::FileSpecification;
+
+namespace {
+
+// The output stream with the checks every write needs: every position the format stores is a
+// 32-bit offset, so a file that would pass 4 GiB stops with an error instead of wrapping.
+class VxlOutput {
+ public:
+  VxlOutput(FILE* f, std::string name) : f_(f), name_(std::move(name)) {}
+
+  uint32_t position() const {
+    const off_t p = ftello(f_);
+    if (p < 0) throw WriteError(name_);
+    if (uint64_t(p) > 0xFFFFFFFFull)
+      throw Error(format_message(
+          "Error: %s would pass 4 GiB, beyond the offsets the file format can store. Use a "
+          "higher compression ratio or split the image.",
+          name_.c_str()));
+    return uint32_t(p);
+  }
+  void bytes(const void* data, size_t n, const char* failure) {
+    if (n && std::fwrite(data, 1, n, f_) != n) throw Error(failure);
+  }
+  void u32(uint32_t v, const char* failure = "Error encountered in write_int.") {
+    const uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
+    bytes(b, 4, failure);
+  }
+  void marker(uint8_t code) {
+    const uint8_t m[2] = {0xFF, code};
+    bytes(m, 2, "Error encountered in write_marker.");
+  }
+  void zeros(uint64_t count) {
+    static const uint8_t kZero[4096] = {};
+    while (count) {
+      const size_t n = size_t(std::min<uint64_t>(count, sizeof kZero));
+      bytes(kZero, n, "Error encountered in write_int.");
+      count -= n;
+    }
+  }
+  // Writes v at `at` and returns to the end.
+  void patch(uint32_t at, uint32_t v, const char* failure) {
+    if (fseeko(f_, off_t(at), SEEK_SET) != 0) throw Error(failure);
+    u32(v, failure);
+    if (fseeko(f_, 0, SEEK_END) != 0) throw Error(failure);
+  }
+  FILE* stream() const { return f_; }
+
+ private:
+  FILE* f_;
+  std::string name_;
+};
+
+void check_interrupt(InterruptQuery interrupted) {
+  if (interrupted && interrupted()) throw Error("Program interrupt encountered.");
+}
+
+int64_t stream_size(FILE* f) {
+  struct stat st;
+  return fstat(fileno(f), &st) == 0 ? int64_t(st.st_size) : 0;
+}
+
+// The indices of a w x h rectangle cut into record rectangles, row-major.
+std::vector<std::vector<int16_t>> cut_records(const std::vector<int16_t>& indices, int w, int h,
+                                              int rw, int rh) {
+  std::vector<std::vector<int16_t>> records;
+  for (int y0 = 0; y0 < h; y0 += rh) {
+    for (int x0 = 0; x0 < w; x0 += rw) {
+      const int x1 = std::min(x0 + rw, w), y1 = std::min(y0 + rh, h);
+      std::vector<int16_t> r;
+      r.reserve(size_t(x1 - x0) * size_t(y1 - y0));
+      for (int y = y0; y < y1; ++y)
+        r.insert(r.end(), indices.begin() + ptrdiff_t(y) * w + x0,
+                 indices.begin() + ptrdiff_t(y) * w + x1);
+      records.push_back(std::move(r));
+    }
+  }
+  return records;
+}
+
+struct SectionContext {
+  VxlOutput& out;
+  int bands;
+  int record_width, record_height;
+  InterruptQuery interrupted;
+};
+
+// One block-and-band part: the table over all its records, the header, the records.
+void write_block_band(SectionContext& c, SubbandMapEntry& entry, const SubbandRecordEntry& rec,
+                      int band, uint32_t table_at, size_t block) {
+  const int w = rec.x1 - rec.x0 + 1, h = rec.y1 - rec.y0 + 1;
+  check_interrupt(c.interrupted);
+  const BandPayload payload =
+      read_band_payload(entry.file.stream(), rec.offsets[size_t(band)], size_t(w) * size_t(h));
+  check_interrupt(c.interrupted);
+  const auto records = cut_records(payload.indices, w, h, c.record_width, c.record_height);
+  check_interrupt(c.interrupted);
+  std::vector<std::span<const int16_t>> sequences(records.begin(), records.end());
+  HuffmanTableDescriptor desc;
+  if (GenHTDesc2(sequences, kValueRange, kRunRange, desc) != 0)
+    throw Error("Error encountered in GenHTDesc2.");
+  const uint32_t entry_at = table_at + uint32_t(4 * (block * size_t(c.bands + 4)));
+  const char* kBlockTable = "Error encountered in record_hblk_offset.";
+  c.out.patch(entry_at + 4 * uint32_t(band), c.out.position(), kBlockTable);
+  const uint32_t coords[4] = {uint32_t(rec.x0), uint32_t(rec.y0), uint32_t(rec.x1), uint32_t(rec.y1)};
+  for (int i = 0; i < 4; ++i)
+    c.out.patch(entry_at + 4 * uint32_t(c.bands + i), coords[i], kBlockTable);
+  HuffmanCodeTable table;
+  if (GenCode2(desc, table) != 0) throw Error("Error encountered in GenCode2.");
+  const char* kHeader = "Error encountered in write_hblk_header.";
+  if (write_ht_desc(c.out.stream(), kBlockBandHeaderMarker, desc) != 0 ||
+      write_float(c.out.stream(), payload.step) != 0)
+    throw Error(kHeader);
+  c.out.u32(uint32_t(c.record_width), kHeader);
+  c.out.u32(uint32_t(c.record_height), kHeader);
+  const uint32_t offsets_at = c.out.position();
+  c.out.zeros(4 * uint64_t(records.size()));
+  for (size_t r = 0; r < records.size(); ++r) {
+    check_interrupt(c.interrupted);
+    c.out.patch(offsets_at + 4 * uint32_t(r), c.out.position(), "Error encountered in record_rec_offset.");
+    if (encode_block2(records[r], table, kValueRange, kRunRange, c.out.stream()) != 0)
+      throw Error("Error encountered in encode_block2.");
+  }
+}
+
+void write_section(SectionContext& c, SubbandMapEntry& entry) {
+  c.out.marker(0xAC);
+  const uint8_t dither[2] = {entry.offsets.ox, entry.offsets.oy};
+  c.out.bytes(dither, 2, "Write error in subroutine fwrite2.\n");
+  c.out.u32(uint32_t(entry.records.size()));
+  const uint32_t table_at = c.out.position();
+  c.out.zeros(4 * uint64_t(entry.records.size()) * uint64_t(c.bands + 4));
+  for (size_t j = 0; j < entry.records.size(); ++j)
+    for (int k = 0; k < c.bands; ++k)
+      if (entry.records[j].offsets[size_t(k)] >= 0)
+        write_block_band(c, entry, entry.records[j], k, table_at, j);
+}
+
+// Drops a consumed temporary file at once, so disk use shrinks as the file grows.
+void consume(SubbandMapEntry& entry) {
+  const FileSpecification name = entry.file.name();
+  entry.file.close();
+  name.remove_file();
+  entry.file.release();
+}
+
+void copy_to_stdout(const FileSpecification& name) {
+  FILE* in = name.open("rb");
+  if (!in) throw ReadError(name.str());
+  std::vector<char> chunk(1 << 20);
+  size_t n;
+  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
+    if (std::fwrite(chunk.data(), 1, n, stdout) != n) {
+      std::fclose(in);
+      throw WriteError("standard output");
+    }
+  std::fclose(in);
+  if (std::fflush(stdout) != 0) throw WriteError("standard output");
+}
+
+// The directory part of `output`, where its temporary name is made.
+FileSpecification directory_of(const FileSpecification& output) {
+  const std::string& p = output.str();
+  const size_t slash = p.rfind('/');
+  return FileSpecification(slash == std::string::npos ? std::string(".") : p.substr(0, slash + 1));
+}
+
+}  // namespace
+
+void build_output_metadata(const Image& image, const CompressionParameters& p, MetadataList* out) {
+  metadata_init(out);
+  metadata_merge(out, &image.metadata);
+  const int32_t version[3] = {1, 4, 1};
+  metadata_add_slong(out, "IMAGE::COMPRESSION_VERSION", version, 3);
+  metadata_add_float(out, "IMAGE::TARGET_COMPRESSION_RATIO", 8.0f / p.target_rate);
+  metadata_add_long(out, "IMAGE::COMPRESSION_NLEV", p.nlev);
+  metadata_add_float(out, "IMAGE::COMPRESSION_WEIGHT", p.weight);
+  if (image.color_scheme == kSchemeCMYK)
+    metadata_add_float(out, "IMAGE::COMPRESSION_KWEIGHT", p.fourth_band_weight);
+  metadata_add_float(out, "IMAGE::COMPRESSION_GAMMA", p.gamma);
+  metadata_add_long(out, "IMAGE::COMPRESSION_BLOCK_SIZE", p.block_size);
+  const time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[64];
+  metadata_add_ascii(out, "IMAGE::CREATION_DATE", asctime_r(&local, text));
+  if (!p.dither) {
+    const uint8_t zero = 0;
+    metadata_add_bytes(out, "IMAGE::NO_DITHER", &zero, 1);
+  }
+}
+
+void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& output,
+                    int record_width, int record_height, InterruptQuery interrupted,
+                    ProgressFunction progress, float progress_start, float progress_end,
+                    const CompressionParameters& parameters) {
+  MetadataList metadata;
+  build_output_metadata(image, parameters, &metadata);
+  struct ListGuard {
+    MetadataList* l;
+    ~ListGuard() { metadata_destroy(l); }
+  } guard{&metadata};
+
+  const bool to_stdout = output.is_uninitialized();
+  const FileSpecification dir = to_stdout ? FileSpecification() : directory_of(output);
+  Quorvale::ScopedTempFile file(to_stdout ? nullptr : &dir);
+  VxlOutput out(file.stream(), to_stdout ? std::string("standard output") : output.str());
+
+  const int bands = image.coded_bands();
+  const int subbands = int(map.size());
+  out.bytes("vexl", 4, "Error encountered in write_SOI.");
+  const uint8_t version[3] = {1, 0, 1};
+  out.bytes(version, 3, "Error encountered in write_version.");
+  out.u32(uint32_t(bands));
+  out.u32(uint32_t(parameters.nlev));
+  out.u32(uint32_t(image.image_width));
+  out.u32(uint32_t(image.image_height));
+  out.zeros(4 * uint64_t(subbands));
+  out.marker(0xD0);
+  const uint32_t metadata_at = out.position();
+  out.u32(0);
+
+  int64_t total = 0, processed = 0;
+  for (SubbandMapEntry& e : map) total += stream_size(e.file.stream());
+  SectionContext context{out, bands, record_width, record_height, interrupted};
+  for (int i = 0; i < subbands; ++i) {
+    out.patch(23 + 4 * uint32_t(i), out.position(), "Seek error in subroutine record_offset.");
+    write_section(context, map[size_t(i)]);
+    processed += stream_size(map[size_t(i)].file.stream());
+    consume(map[size_t(i)]);
+    if (progress && total > 0)
+      progress(progress_start + float(double(processed) / double(total)) * (progress_end - progress_start));
+  }
+  const uint32_t metadata_position = out.position();
+  const uint16_t one = 1;
+  metadata_add(&metadata, "IMAGE::EOM", TYPE_SHORT, 1, std::array<int, 1>{1}.data(), &one);
+  if (metadata_write(&metadata, file.stream()) != 0) throw Error("Error writing metadata.");
+  out.marker(0xA1);
+  out.patch(metadata_at, metadata_position, "Error encountered in write_int.");
+  out.position();  // the metadata and end marker must also lie within reach of the offsets
+  if (!to_stdout) {
+    // Temporary files are private; the finished output gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fileno(file.stream()), 0666 & ~mask);
+  }
+  if (!file.close()) throw WriteError(output.str());
+  if (to_stdout) {
+    copy_to_stdout(file.name());
+    return;  // the temporary copy goes with `file`
+  }
+  if (file.name().rename_to(output) != 0) throw WriteError(output.str());
+  file.release();
+}
