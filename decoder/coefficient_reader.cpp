@@ -11,19 +11,18 @@
 
 namespace {
 
-// The header of one block-and-band part: table, step, record size and record offsets.
-struct BandPart {
-  HuffmanTableDescriptor desc;
-  float step = 0;
-  int record_width = 0, record_height = 0;
-  int records_across = 0;
-  std::vector<uint32_t> record_offsets;
-};
-
 uint32_t read_u32(const VxlFile& f) {
   uint8_t b[4];
   if (std::fread(b, 1, 4, f.stream()) != 4) f.damaged("unexpected end of file");
   return (uint32_t(b[0]) << 24) | (uint32_t(b[1]) << 16) | (uint32_t(b[2]) << 8) | b[3];
+}
+
+}  // namespace
+
+CoefficientWindow BandPart::record_rect(const VxlBlock& block, size_t r) const {
+  const int x0 = block.x0 + int(r % size_t(records_across)) * record_width;
+  const int y0 = block.y0 + int(r / size_t(records_across)) * record_height;
+  return {x0, y0, std::min(x0 + record_width - 1, block.x1), std::min(y0 + record_height - 1, block.y1)};
 }
 
 BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset) {
@@ -50,15 +49,12 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
   return p;
 }
 
-// Decodes record r of a block into `indices` (its rectangle, row-major).
 void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<int16_t>& indices) {
   f.seek(p.record_offsets[r]);
   size_t count = 0;
   if (expand_data(f.stream(), p.desc, indices, count) != 0 || count != indices.size())
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]));
 }
-
-}  // namespace
 
 std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
                                      const CoefficientWindow& w, bool dithered) {
@@ -73,10 +69,8 @@ std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
     const BandPart p = read_band_part(file, block, offset);
     const DitherOffsets offsets{s.dither_x, s.dither_y};
     for (size_t r = 0; r < p.record_offsets.size(); ++r) {
-      const int rx0 = block.x0 + int(r % size_t(p.records_across)) * p.record_width;
-      const int ry0 = block.y0 + int(r / size_t(p.records_across)) * p.record_height;
-      const int rx1 = std::min(rx0 + p.record_width - 1, block.x1);
-      const int ry1 = std::min(ry0 + p.record_height - 1, block.y1);
+      const CoefficientWindow rr = p.record_rect(block, r);
+      const int rx0 = rr.x0, ry0 = rr.y0, rx1 = rr.x1, ry1 = rr.y1;
       if (rx1 < w.x0 || rx0 > w.x1 || ry1 < w.y0 || ry0 > w.y1) continue;
       const int rw = rx1 - rx0 + 1;
       indices.assign(size_t(rw) * size_t(ry1 - ry0 + 1), 0);

@@ -3,7 +3,10 @@
 // on band 0 of a dithered file, the dither is taken out again.
 #pragma once
 
+#include <cstdint>
 #include <vector>
+
+#include "encoder/format/huffman_table.h"
 
 #include "decoder/vxl_file.h"
 
@@ -17,6 +20,24 @@ struct CoefficientWindow {
 // holds are 0.
 std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
                                      const CoefficientWindow& window, bool dithered);
+
+// The header of one block-and-band part: table, step, record size and record offsets.
+struct BandPart {
+  HuffmanTableDescriptor desc;
+  float step = 0;
+  int record_width = 0, record_height = 0;
+  int records_across = 0;
+  std::vector<uint32_t> record_offsets;
+
+  // Rectangle of record r inside `block`, in subband coordinates.
+  CoefficientWindow record_rect(const VxlBlock& block, size_t r) const;
+};
+
+// Reads and checks the part at `offset`; Error naming the damage.
+BandPart read_band_part(const VxlFile& file, const VxlBlock& block, uint32_t offset);
+// Decodes record r into `indices` (sized to its rectangle); Error when it does not fill it.
+void decode_record(const VxlFile& file, const BandPart& part, size_t r,
+                   std::vector<int16_t>& indices);
 
 // Counts for -info: records per subband and the steps of its blocks.
 struct SubbandSummary {

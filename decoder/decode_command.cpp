@@ -90,7 +90,7 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
   if (o.level < 0 || o.level > f.levels())
     throw Error(format_message("Error: level %d is outside 0..%d for %s.", o.level, f.levels(),
                                f.name().c_str()));
-  const int w = reduced_length(f.width(), o.level), h = reduced_length(f.height(), o.level);
+  const int w = reduced_size(f.width(), o.level), h = reduced_size(f.height(), o.level);
   const Window win = o.window.value_or(Window{0, 0, w - 1, h - 1});
   if (win.x0 < 0 || win.y0 < 0 || win.x1 < win.x0 || win.y1 < win.y0 || win.x1 >= w || win.y1 >= h)
     throw Error(format_message(

@@ -60,7 +60,7 @@ Plane synthesize(const VxlFile& f, int band, int k, const Plane& low, Range x, R
       out.at(gx, gy) = src.at(ox ? (gx - 1) / 2 : gx / 2, oy ? (gy - 1) / 2 : gy / 2);
     }
   }
-  const int width = reduced_length(f.width(), k - 1), height = reduced_length(f.height(), k - 1);
+  const int width = reduced_size(f.width(), k - 1), height = reduced_size(f.height(), k - 1);
   // Undo the vertical passes, then the horizontal ones.
   lift97_inverse_lanes(out.data.data(), y.a, y.size(), x.size(), x.size(), end_at(y.a, 0),
                        end_at(y.e, height - 1));
@@ -89,8 +89,8 @@ std::vector<float> decode_band_region(const VxlFile& f, int band, int level, con
   need_x[size_t(level)] = {w.x0, w.x1};
   need_y[size_t(level)] = {w.y0, w.y1};
   for (int k = level + 1; k <= levels; ++k) {
-    ext_x[size_t(k - 1)] = widen(need_x[size_t(k - 1)], reduced_length(f.width(), k - 1));
-    ext_y[size_t(k - 1)] = widen(need_y[size_t(k - 1)], reduced_length(f.height(), k - 1));
+    ext_x[size_t(k - 1)] = widen(need_x[size_t(k - 1)], reduced_size(f.width(), k - 1));
+    ext_y[size_t(k - 1)] = widen(need_y[size_t(k - 1)], reduced_size(f.height(), k - 1));
     need_x[size_t(k)] = low_of(ext_x[size_t(k - 1)]);
     need_y[size_t(k)] = low_of(ext_y[size_t(k - 1)]);
   }

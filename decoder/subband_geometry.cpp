@@ -1,22 +1,14 @@
 #include "decoder/subband_geometry.h"
 
-int subband_count(int levels) { return 3 * levels + 1; }
-
-int reduced_length(int full_length, int level) {
-  int n = full_length;
-  for (int k = 0; k < level; ++k) n = (n + 1) / 2;
-  return n;
-}
-
 int band_length(int full_length, int level, bool high) {
-  const int parent = reduced_length(full_length, level - 1);
+  const int parent = reduced_size(full_length, level - 1);
   return high ? parent / 2 : (parent + 1) / 2;
 }
 
 SubbandRect subband_rect(int index, int levels, int width, int height) {
   if (index == 0)
-    return {levels, Orientation::kLowLow, reduced_length(width, levels),
-            reduced_length(height, levels)};
+    return {levels, Orientation::kLowLow, reduced_size(width, levels),
+            reduced_size(height, levels)};
   const int level = levels - (index - 1) / 3;
   static const Orientation kOrder[] = {Orientation::kHighLow, Orientation::kLowHigh,
                                        Orientation::kHighHigh};

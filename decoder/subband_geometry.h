@@ -3,7 +3,9 @@
 // vertically-high and the diagonal subband.
 #pragma once
 
-int subband_count(int levels);
+#include "encoder/core/subband_tree.h"
+#include "encoder/format/icon_writer.h"
+
 
 enum class Orientation { kLowLow, kHighLow, kLowHigh, kHighHigh };  // horizontal, vertical
 
@@ -16,5 +18,3 @@ struct SubbandRect {
 // Samples along one axis at `level` in the low (ceil halving) or high (floor halving) band.
 int band_length(int full_length, int level, bool high);
 SubbandRect subband_rect(int index, int levels, int width, int height);
-// Size of the image reduced `level` times (level 0: the full size).
-int reduced_length(int full_length, int level);

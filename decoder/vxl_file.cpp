@@ -64,7 +64,7 @@ void VxlFile::read_header() {
   if (levels < 1 || levels > kMaxLevels) damaged("level count " + std::to_string(levels));
   if (width < 1 || height < 1 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
     damaged("image size " + std::to_string(width) + " x " + std::to_string(height));
-  if (reduced_length(int(width), int(levels) - 1) < 2 || reduced_length(int(height), int(levels) - 1) < 2)
+  if (reduced_size(int(width), int(levels) - 1) < 2 || reduced_size(int(height), int(levels) - 1) < 2)
     damaged("image too small for " + std::to_string(levels) + " levels");
   bands_ = int(bands);
   levels_ = int(levels);
