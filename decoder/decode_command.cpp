@@ -96,6 +96,13 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
     throw Error(format_message(
         "Error: window %d %d %d %d is not inside the %d x %d image of level %d.", win.x0, win.y0,
         win.x1, win.y1, w, h, o.level));
+  // A hostile or simply huge file must not make one decode allocate without bound.
+  const double samples = double(win.width()) * win.height() * f.bands();
+  if (samples > double(1u << 31))
+    throw Error(format_message(
+        "Error: a window of %d x %d pixels is too large to decode at once; choose a smaller "
+        "-win or a coarser -l.",
+        win.width(), win.height()));
   return win;
 }
 

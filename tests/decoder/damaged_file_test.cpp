@@ -1,0 +1,99 @@
+// Damaged and hostile .vxl files end in a clear error naming the file, never in a crash or an
+// out-of-bounds read (the sanitizer build runs these too).
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <random>
+
+#include "decoder/decoded_image.h"
+#include "decoder/subband_geometry.h"
+#include "decoder/vxl_file.h"
+#include "encoder/core/encoder.h"
+#include "platform/error.h"
+#include "support/scratch_dir.h"
+#include "synthetic_image.h"
+
+using Quorvale::FileSpecification;
+
+namespace {
+
+std::vector<char> sound_file(const vexal_test::ScratchDir& dir) {
+  SyntheticImage image(120, 90, 3, kImage8Bit, kSchemeRGB);
+  const FileSpecification temp(dir.path().string());
+  Encoder encoder(&image, 2, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
+  encoder.encode(FileSpecification(dir / "sound.vxl"));
+  std::ifstream in(dir / "sound.vxl", std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void write(const std::string& name, const std::vector<char>& bytes) {
+  std::ofstream(name, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+// Opens and fully decodes; returns the error text, or "" when the file decoded.
+std::string try_decode(const std::string& name) {
+  try {
+    const VxlFile f(name);
+    decode_image(f, 0, Window{0, 0, f.width() - 1, f.height() - 1});
+    decode_image(f, 1, Window{0, 0, reduced_size(f.width(), 1) - 1, reduced_size(f.height(), 1) - 1});
+    return "";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+}  // namespace
+
+TEST(DamagedFile, EveryTruncationIsRefusedWithTheFileName) {
+  vexal_test::ScratchDir dir;
+  const std::vector<char> bytes = sound_file(dir);
+  ASSERT_EQ(try_decode(dir / "sound.vxl"), "");
+  const std::string name = dir / "cut.vxl";
+  for (size_t n = 0; n < bytes.size(); n += 1 + n / 16) {
+    write(name, std::vector<char>(bytes.begin(), bytes.begin() + std::ptrdiff_t(n)));
+    const std::string error = try_decode(name);
+    EXPECT_NE(error, "") << "truncated to " << n << " bytes";
+    EXPECT_NE(error.find(name), std::string::npos) << error;
+  }
+}
+
+TEST(DamagedFile, FlippedBytesNeverCrash) {
+  vexal_test::ScratchDir dir;
+  const std::vector<char> bytes = sound_file(dir);
+  std::mt19937 random(7);
+  const std::string name = dir / "flip.vxl";
+  int refused = 0;
+  for (int trial = 0; trial < 150; ++trial) {
+    std::vector<char> damaged = bytes;
+    for (int k = 0; k < 1 + trial % 4; ++k)
+      damaged[random() % damaged.size()] ^= char(1 + random() % 255);
+    write(name, damaged);
+    refused += try_decode(name) != "";
+  }
+  EXPECT_GT(refused, 0);
+}
+
+TEST(DamagedFile, HostileHeaderFieldsAreRefused) {
+  vexal_test::ScratchDir dir;
+  const std::vector<char> bytes = sound_file(dir);
+  const std::string name = dir / "hostile.vxl";
+  struct Patch {
+    size_t at;
+    uint32_t value;
+    const char* expect;
+  };
+  for (const Patch& p : {Patch{7, 0, "band count"}, Patch{7, 99, "band count"},
+                         Patch{11, 10, "level count"}, Patch{15, 0, "image size"},
+                         Patch{19, 0x80000000u, "image size"}, Patch{11, 9, "too small"},
+                         Patch{23, 0xFFFFFFF0u, "outside the file"}}) {
+    std::vector<char> damaged = bytes;
+    for (int i = 0; i < 4; ++i) damaged[p.at + size_t(i)] = char(p.value >> (24 - 8 * i));
+    write(name, damaged);
+    EXPECT_NE(try_decode(name).find(p.expect), std::string::npos) << try_decode(name);
+  }
+  std::vector<char> not_vexal = bytes;
+  not_vexal[0] = 'X';
+  write(name, not_vexal);
+  EXPECT_EQ(try_decode(name), name + " is not a Vexal file.");
+}
