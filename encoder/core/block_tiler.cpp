@@ -15,7 +15,7 @@ AxisRange leaf_axis(const AxisRange& root, int nlev, int subband, bool horizonta
   const int child = subband_child_index(subband);
   const int last_band = horizontal ? child / 2 : child % 2;
   AxisRange r = root;
-  for (int level = 1; level < subband_depth(nlev, subband); ++level) r = child_axis_range(r, 0);
+  for (int level = 1; level < subband_depth(subband, nlev); ++level) r = child_axis_range(r, 0);
   return child_axis_range(r, last_band);
 }
 
