@@ -230,7 +230,7 @@ bool read_record(BlockReader& in, MetadataRecord* r) {
     return false;
   for (int i = 0; i < r->ndims; ++i)
     if (!in.i32(&r->dims[i])) return false;
-  if (value_count(r->ndims, r->dims) != r->count) return false;
+  if (r->count < 0 || value_count(r->ndims, r->dims) != r->count) return false;
   return read_values(in, r);
 }
 
@@ -413,7 +413,8 @@ int metadata_read(MetadataList* list, const uint8_t* data, size_t size, size_t* 
   parsed.status = 0;
   while (!in.peek_end()) {
     MetadataRecord r;
-    if (!read_record(in, &r)) return kMetaMalformed;
+    // A writer never repeats a key; a block that does is damaged.
+    if (!read_record(in, &r) || find_slot(&parsed, r.key) >= 0) return kMetaMalformed;
     const int rc = store_record(&parsed, std::move(r));
     if (rc < 0) return rc;
   }

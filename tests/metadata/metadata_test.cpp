@@ -161,6 +161,21 @@ TEST(Metadata, EveryTruncationOfABlockIsRefused) {
   bad[9] = 0x7F;  // first record length no longer matches its key
   MetadataList back;
   EXPECT_EQ(metadata_read(&back, bad.data(), bad.size(), nullptr), kMetaMalformed);
+
+  // Hostile records: count -1 with a dimension of -1, and a key given twice.
+  const std::vector<uint8_t> negative = {0xFF, 0xD1, 0, 1, 0, 0, 0, 0, 0, 17, 'K', 0,
+                                         0, 0, 0, 5, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0, 0, 1,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xD2};
+  EXPECT_EQ(metadata_read(&back, negative.data(), negative.size(), nullptr), kMetaMalformed);
+  MetadataList twice;
+  metadata_init(&twice);
+  metadata_add_long(&twice, "K", 1);
+  metadata_add_long(&twice, "L", 2);
+  std::vector<uint8_t> dup = bytes_of(twice);
+  const size_t l_at = dup.size() - 2 - 26;  // last record: length, "L\0", 12, one dim, one LONG
+  ASSERT_EQ(dup[l_at + 4], 'L');
+  dup[l_at + 4] = 'K';
+  EXPECT_EQ(metadata_read(&back, dup.data(), dup.size(), nullptr), kMetaMalformed);
 }
 
 TEST(Metadata, DamagedBlocksParseConsistentlyOrFail) {
