@@ -1,10 +1,14 @@
 #include "support/run_program.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <thread>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -33,6 +37,14 @@ int make_capture_file(std::string& name) {
 
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& cwd) {
+  RunOptions options;
+  options.cwd = cwd;
+  return run_program(program, args, options);
+}
+
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
+                          const RunOptions& options) {
+  const std::string& cwd = options.cwd;
   std::string out_name, err_name;
   int out_fd = make_capture_file(out_name);
   int err_fd = make_capture_file(err_name);
@@ -44,6 +56,12 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     dup2(out_fd, 1);
     dup2(err_fd, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
+    if (options.file_size_limit >= 0) {
+      // Writes past the limit then fail with EFBIG, as on a full disk.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(program.c_str()));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -53,6 +71,10 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
   }
   close(out_fd);
   close(err_fd);
+  if (options.interrupt_after_ms >= 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.interrupt_after_ms));
+    kill(pid, SIGINT);
+  }
   int wstatus = 0;
   waitpid(pid, &wstatus, 0);
   ProgramResult r;

@@ -12,8 +12,16 @@ struct ProgramResult {
   std::string err;
 };
 
-// Runs `program` with `args` in `cwd` (empty: the current folder); stdin is /dev/null.
+struct RunOptions {
+  std::string cwd;                  // empty: the current folder
+  long long file_size_limit = -1;   // bytes any one file may reach (writes beyond fail), -1: none
+  int interrupt_after_ms = -1;      // send SIGINT after this long, -1: never
+};
+
+// Runs `program` with `args`; stdin is /dev/null.
 ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
                           const std::string& cwd = "");
+ProgramResult run_program(const std::string& program, const std::vector<std::string>& args,
+                          const RunOptions& options);
 
 }  // namespace vexal_test
