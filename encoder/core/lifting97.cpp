@@ -114,9 +114,12 @@ void step_split(Half t, Half nb, float c, int count, LineEnd near, LineEnd far) 
                   r >= 0 ? nb.v[(r - nb.first) / 2] : 0.0f);
   };
   for (int i = 0; i < lo; ++i) edge(i);
-  float* tv = t.v;
-  const float* a = nb.v + off;
-  for (int i = lo; i < hi; ++i) tv[i] = lift(tv[i], c, a[i], a[i + 1]);
+  if (lo < hi) {
+    // Starts at the first interior target, so the pointer never precedes the array.
+    float* tv = t.v + lo;
+    const float* a = nb.v + (lo + off);
+    for (int i = 0; i < hi - lo; ++i) tv[i] = lift(tv[i], c, a[i], a[i + 1]);
+  }
   for (int i = hi; i < t.n; ++i) edge(i);
 }
 
