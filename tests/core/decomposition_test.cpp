@@ -121,19 +121,6 @@ TEST(Decomposition, BlocksSumToReferenceWithOddAndEvenCuts) {
   expect_matches_reference({250 + 251, 253 + 250, 5, {250}, {253}});
 }
 
-TEST(Decomposition, SubbandSizesOfWholeImage) {
-  auto root = tree_gen(1, 2);
-  set_ranges(*root, 0, 24, 0, 24, ImageEdges{true, true, true, true});
-  auto leaves = subbands_in_order(*root);
-  // Level 1: 13 low and 12 high columns; level 2: 7 low and 6 high.
-  EXPECT_EQ(leaves[0]->x.own_size(), 7);
-  EXPECT_EQ(leaves[1]->x.own_size(), 6);
-  EXPECT_EQ(leaves[2]->x.own_size(), 7);
-  EXPECT_EQ(leaves[4]->x.own_size(), 12);
-  EXPECT_EQ(leaves[5]->x.own_size(), 13);
-  EXPECT_EQ(leaves[5]->y.own_size(), 12);
-}
-
 // Inverse of one level in place on an interleaved w x h grid.
 void synthesise(std::vector<float>& z, int w, int h) {
   lift97_inverse_lanes(z.data(), 0, h, w, w, LineEnd::kSymmetric, LineEnd::kSymmetric);
