@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -29,9 +30,15 @@ std::vector<float> test_plane(int n, uint32_t seed) {
   return p;
 }
 
-// Returns the seconds taken to decompose `planes` (each n x n) in blocks of `block` pixels.
-double decompose(const std::vector<std::vector<float>>& planes, int n, int block, int nlev) {
+struct Seconds {
+  double wall, cpu;
+};
+
+// Times the decomposition of `planes` (each n x n) in blocks of `block` pixels. The processor
+// time is printed too because a shared machine stretches the wall time.
+Seconds decompose(const std::vector<std::vector<float>>& planes, int n, int block, int nlev) {
   auto start = std::chrono::steady_clock::now();
+  std::clock_t cpu_start = std::clock();
   for (const auto& plane : planes) {
     for (int y0 = 0; y0 < n; y0 += block) {
       for (int x0 = 0; x0 < n; x0 += block) {
@@ -45,7 +52,8 @@ double decompose(const std::vector<std::vector<float>>& planes, int n, int block
       }
     }
   }
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+          double(std::clock() - cpu_start) / CLOCKS_PER_SEC};
 }
 
 void write_pgm(const std::string& path, const std::vector<float>& plane, int n) {
@@ -94,9 +102,14 @@ int main(int argc, char** argv) {
   };
   for (Run r : {Run{"grey", 1, block}, Run{"RGB ", 3, block}, Run{"grey", 1, n}}) {
     std::vector<std::vector<float>> planes(rgb.begin(), rgb.begin() + r.planes);
-    double best = 1e30;
-    for (int rep = 0; rep < 3; ++rep) best = std::min(best, decompose(planes, n, r.block, nlev));
-    std::printf("  %s  blocks %4d: %7.3f s  %7.1f Mpixel/s\n", r.name, r.block, best, mpix / best);
+    Seconds best{1e30, 1e30};
+    for (int rep = 0; rep < 3; ++rep) {
+      Seconds t = decompose(planes, n, r.block, nlev);
+      best = {std::min(best.wall, t.wall), std::min(best.cpu, t.cpu)};
+    }
+    std::printf(
+        "  %s  blocks %4d: %7.3f s  %7.1f Mpixel/s  (processor time %7.3f s  %7.1f Mpixel/s)\n",
+        r.name, r.block, best.wall, mpix / best.wall, best.cpu, mpix / best.cpu);
   }
   return 0;
 }
