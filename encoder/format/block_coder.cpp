@@ -37,8 +37,9 @@ int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& tabl
       fprintf(stderr, "No code for symbol %d in encode_block2.\n", symbol.symbol);
       return 1;
     }
-    writer.put_bits(table.code[symbol.symbol], length);
-    writer.put_bits(symbol.extra_value, symbol.extra_width);
+    // Code (16 bits at most) and extra bits (16 at most) go out as one field.
+    writer.put_bits(uint32_t(table.code[symbol.symbol]) << symbol.extra_width | symbol.extra_value,
+                    length + symbol.extra_width);
     position += symbol.index_count;
     if (bytes.size() >= kFlushBytes && !write_bytes(bytes, out)) return 1;
   }

@@ -26,14 +26,20 @@ constexpr int kMaxTreeDepth = kAlphabetSize - 1;
 
 using CodeSizes = std::array<int, kAlphabetSize>;
 
-// Smallest non-zero count, the lower symbol winning ties; `skip` is excluded; -1 when none.
-int smallest_count(const std::array<uint64_t, kAlphabetSize>& freq, int skip) {
-  int best = -1;
+// The two smallest non-zero counts in one pass: v1 the first minimum found, v2 the first
+// minimum among the rest (so ties go to the lower symbol); -1 where there is none.
+void two_smallest(const std::array<uint64_t, kAlphabetSize>& freq, int& v1, int& v2) {
+  v1 = v2 = -1;
   for (int symbol = 0; symbol < kAlphabetSize; ++symbol) {
-    if (freq[symbol] == 0 || symbol == skip) continue;
-    if (best < 0 || freq[symbol] < freq[best]) best = symbol;
+    const uint64_t f = freq[symbol];
+    if (f == 0) continue;
+    if (v1 < 0 || f < freq[v1]) {
+      v2 = v1;
+      v1 = symbol;
+    } else if (v2 < 0 || f < freq[v2]) {
+      v2 = symbol;
+    }
   }
-  return best;
 }
 
 // JPEG Annex K.2: code sizes by repeatedly merging the two rarest entries.
@@ -42,8 +48,8 @@ CodeSizes code_sizes(std::array<uint64_t, kAlphabetSize> freq) {
   std::array<int, kAlphabetSize> others;
   others.fill(kNoLink);
   for (;;) {
-    const int v1 = smallest_count(freq, -1);
-    const int v2 = v1 < 0 ? -1 : smallest_count(freq, v1);
+    int v1, v2;
+    two_smallest(freq, v1, v2);
     if (v2 < 0) break;
     freq[v1] += freq[v2];
     freq[v2] = 0;

@@ -3,6 +3,7 @@
 // files and the output file, so both sides must map identically.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -37,6 +38,25 @@ struct AlphabetSymbol {
 bool alphabet_ranges_valid(int value_range, int run_range);
 
 // The symbol for the indices starting at `position` (< indices.size()). A zero run never
-// exceeds 65535 and never runs past the end of `indices`.
-AlphabetSymbol next_symbol(std::span<const int16_t> indices, size_t position, int value_range,
-                           int run_range);
+// exceeds 65535 and never runs past the end of `indices`. Inline: it runs once per symbol.
+inline AlphabetSymbol next_symbol(std::span<const int16_t> indices, size_t position,
+                                  int value_range, int run_range) {
+  const int index = indices[position];
+  if (index != 0) {
+    if (index >= -value_range && index <= value_range) {
+      return {uint16_t(index + kIndexSymbolBias), 0, 0, 1};
+    }
+    const int magnitude = index < 0 ? -index : index;
+    const bool wide = magnitude > 255;
+    const int symbol = index > 0 ? (wide ? kPositive16Symbol : kPositive8Symbol)
+                                 : (wide ? kNegative16Symbol : kNegative8Symbol);
+    return {uint16_t(symbol), uint8_t(wide ? 16 : 8), uint16_t(magnitude), 1};
+  }
+  const size_t limit = std::min(indices.size(), position + kMaxRun);
+  size_t end = position + 1;
+  while (end < limit && indices[end] == 0) ++end;
+  const uint32_t run = uint32_t(end - position);
+  if (run <= uint32_t(run_range)) return {uint16_t(run), 0, 0, run};
+  if (run <= 255) return {kRun8Symbol, 8, uint16_t(run), run};
+  return {kRun16Symbol, 16, uint16_t(run), run};
+}
