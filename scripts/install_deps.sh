@@ -2,7 +2,8 @@
 # Installs the Debian packages the build, the tests and the quick start need (only missing ones).
 set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libtiff-dev libgeotiff-dev libjpeg62-turbo-dev libgtest-dev
-          libtiff-tools gdal-bin libopenjp2-tools xplanet-images dcmtk imagemagick)
+          libtiff-tools gdal-bin libopenjp2-tools xplanet-images dcmtk imagemagick
+          libjpeg-turbo-progs)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

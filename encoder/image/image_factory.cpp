@@ -2,7 +2,10 @@
 
 #include <cstring>
 
+#include "encoder/image/dicom_image.h"
+#include "encoder/image/jpeg_image.h"
 #include "encoder/image/rfi_image.h"
+#include "encoder/image/sun_rast_image.h"
 #include "platform/error.h"
 
 namespace {
@@ -18,8 +21,17 @@ struct ImageType {
 
 // One line per reader; a new reader joins by adding its word here.
 const ImageType kImageTypes[] = {
+    {"RAST", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<SunRastImage>(f, 0, 0, b, t);
+     }},
+    {"JPEG", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<JpegImage>(f, b, t);
+     }},
     {"RFI", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
        return std::make_unique<RFIImage>(f, 0, 0);
+     }},
+    {"DICOM", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
+       return std::make_unique<DICOMImage>(f);
      }},
 };
 

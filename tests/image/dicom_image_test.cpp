@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "encoder/image/image_factory.h"
+
 #include <cstring>
 #include <filesystem>
 
@@ -298,6 +300,12 @@ TEST_F(DicomFixture, ParameterDumpNamesTheSampleFormat) {
                 " *****\n\n  image_width: 3\n  image_height: 2\n  nband: 1\n"
                 "  bits per sample: 16\n  pixel representation: 2's complement\n"
                 "  photometric interpretation: MONOCHROME2\n");
+}
+
+TEST_F(DicomFixture, FactoryMakesItFromDicom) {
+  auto image = create_image(write(Dicom{}), "DICOM", nullptr, nullptr);
+  ASSERT_NE(dynamic_cast<DICOMImage*>(image.get()), nullptr);
+  EXPECT_EQ(image->data_type, kImage16Bit);
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "encoder/image/image_factory.h"
+
 #include "image/reader_test_util.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -302,6 +304,16 @@ TEST_F(SunRastFixture, ParameterDumpListsTheHeader) {
                       0),
             0u)
       << out;
+}
+
+TEST_F(SunRastFixture, FactoryMakesItFromRastButNotAsAMosaic) {
+  const std::string path = write(raster(2, 1, 8, {1, 2}));
+  const uint8_t transparent[3] = {2, 0, 0};
+  auto image = create_image(path, "RAST", nullptr, transparent);
+  ASSERT_NE(dynamic_cast<SunRastImage*>(image.get()), nullptr);
+  EXPECT_EQ(image->transparent_value()[0], 2);
+  EXPECT_EQ(thrown_message([&] { create_image(path, "RAST_MOSAIC", nullptr, nullptr); }),
+            "Error: unrecognized image type \"RAST_MOSAIC\" during image creation.");
 }
 
 }  // namespace
