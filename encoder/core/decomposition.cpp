@@ -59,8 +59,12 @@ void take_child(const std::vector<float>& work, Span sx, Span sy, SubbandNode& c
 int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
   Span sx = work_span(node.children[0]->x, node.children[2]->x);
   Span sy = work_span(node.children[0]->y, node.children[1]->y);
-  if (sx.start > node.x.ext0 || sx.end < node.x.ext1 || sy.start > node.y.ext0 ||
-      sy.end < node.y.ext1) {
+  bool empty_child = false;
+  for (const auto& child : node.children) {
+    empty_child = empty_child || child->x.ext_size() < 1 || child->y.ext_size() < 1;
+  }
+  if (empty_child || node.x.ext_size() < 1 || node.y.ext_size() < 1 || sx.start > node.x.ext0 ||
+      sx.end < node.x.ext1 || sy.start > node.y.ext0 || sy.end < node.y.ext1) {
     std::fputs("Error 1 in subroutine split_node.\n", stderr);
     return 1;
   }

@@ -197,6 +197,12 @@ TEST(Decomposition, ConvDsRefusesShortLinesAtImageEdges) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(split(*root, plane.data(), 12), 1);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("subroutine conv_ds"), std::string::npos);
+
+  // A tree whose ranges were never set fails cleanly.
+  auto unset = tree_gen(1, 2);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(split(*unset, plane.data(), 12), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error 1 in subroutine split_node.\n");
 }
 
 }  // namespace
