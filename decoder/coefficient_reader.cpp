@@ -34,7 +34,8 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
   if (read_ht_desc_fields(f.stream(), p.desc) != 0 || read_float(f.stream(), p.step) != 0)
     f.damaged("block header at offset " + std::to_string(offset));
   const uint32_t rw = read_u32(f), rh = read_u32(f);
-  if (rw < 1 || rh < 1 || rw > 65536 || rh > 65536)
+  // Writers use 128 x 128; the bound keeps a hostile header from sizing huge buffers.
+  if (rw < 1 || rh < 1 || rw > 4096 || rh > 4096)
     f.damaged("record size at offset " + std::to_string(offset));
   p.record_width = int(rw);
   p.record_height = int(rh);

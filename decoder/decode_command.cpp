@@ -1,5 +1,6 @@
 #include "decoder/decode_command.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,6 +21,7 @@ struct DecodeOptions {
   std::string input, output;
   bool info = false;
   bool world_file = false;
+  bool stats = false;
   int level = 0;
   std::optional<Window> window;
 };
@@ -36,6 +38,7 @@ void print_usage() {
       "                                             (default: the whole image)\n"
       "  -wf      Also write a world file (.tfw) beside the output\n"
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
+      "  -stats   Print the bytes read and the time taken on standard error\n"
       "  -h       Display this help and exit\n",
       stderr);
 }
@@ -58,6 +61,7 @@ bool parse(int argc, const char* const* argv, DecodeOptions& o) {
     };
     if (a == "-h") return false;
     if (a == "-wf") { o.world_file = true; continue; }
+    if (a == "-stats") { o.stats = true; continue; }
     if (a == "-i" || a == "-o" || a == "-info" || a == "-l") {
       value(1);
       const char* v = argv[++i];
@@ -106,7 +110,21 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
   return win;
 }
 
+// Bytes this process has read through read(2) so far (0 where /proc is absent).
+unsigned long long bytes_read() {
+  FILE* f = std::fopen("/proc/self/io", "r");
+  if (!f) return 0;
+  unsigned long long n = 0;
+  char line[128];
+  while (std::fgets(line, sizeof line, f))
+    if (std::sscanf(line, "rchar: %llu", &n) == 1) break;
+  std::fclose(f);
+  return n;
+}
+
 void run(const DecodeOptions& o) {
+  const auto started = std::chrono::steady_clock::now();
+  const unsigned long long read_before = bytes_read();
   VxlFile file(o.input);
   if (o.info) {
     print_vxl_info(file, stdout);
@@ -118,6 +136,14 @@ void run(const DecodeOptions& o) {
   const bool georeferenced = georeference_for(file.metadata(), o.level, win, g);
   write_tiff(o.output, image, file.metadata(), georeferenced ? &g : nullptr);
   if (o.world_file && georeferenced) write_world_file_for(o.output, g);
+  if (o.stats) {
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const unsigned long long n = bytes_read() - read_before;
+    std::fprintf(stderr, "Read %llu of %llu bytes (%.3f %%) in %.3f s.\n", n,
+                 static_cast<unsigned long long>(file.size()), 100.0 * double(n) / double(file.size()),
+                 seconds);
+  }
 }
 
 }  // namespace
