@@ -73,20 +73,6 @@ TEST(BitIo, RandomWidthsRoundTripAndStopAtTheMarker) {
   }
 }
 
-TEST(BitIo, WriterStuffsAndPads) {
-  std::vector<uint8_t> bytes;
-  BitWriter writer(bytes);
-  writer.put_bits(0x1FF, 9);  // 0xFF then one pending bit
-  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xFF, 0x00}));
-  writer.pad_with_ones();  // 1 + seven padding ones is another 0xFF
-  EXPECT_EQ(bytes, (std::vector<uint8_t>{0xFF, 0x00, 0xFF, 0x00}));
-  writer.pad_with_ones();  // nothing pending: nothing written
-  writer.put_bits(0, 3);
-  writer.pad_with_ones();
-  EXPECT_EQ(bytes.back(), 0x1F);
-  EXPECT_EQ(bytes.size(), 5u);
-}
-
 TEST(BitIo, ReaderReturnsUnusedBytesAcrossChunkEdges) {
   // The reader fetches 16384 bytes at a time; put a stuffed 0xFF and a split marker on the edge.
   for (size_t zeros : {16382u, 16383u, 16384u}) {
@@ -121,12 +107,4 @@ TEST(BitIo, ReaderStopsAfterTheLastByteTaken) {
     const off_t after_byte[] = {1, 3, 4, 6, 7};  // file position after data byte k
     EXPECT_EQ(ftello(file.get()), after_byte[(taken - 1) / 8]) << taken;
   }
-}
-
-TEST(BitIo, EndOfFileAndDanglingPrefix) {
-  FilePtr file = file_with(std::vector<uint8_t>{0xAB, 0xFF});
-  BitReader reader(file.get());
-  EXPECT_EQ(reader.fill(32), 8);
-  EXPECT_TRUE(reader.at_end_of_file());
-  EXPECT_FALSE(reader.at_marker());
 }

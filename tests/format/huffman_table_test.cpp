@@ -119,16 +119,6 @@ TEST(HuffmanTable, TiesGoToTheLowerSymbol) {
   EXPECT_EQ(desc.huffval[2], 2);
 }
 
-TEST(HuffmanTable, OneSymbolGetsOneBit) {
-  SymbolCounts counts;
-  counts.count[200] = 12345;
-  HuffmanTableDescriptor desc;
-  ASSERT_EQ(build_ht_desc(counts, desc), 0);
-  EXPECT_EQ(desc.bits[1], 1);
-  EXPECT_EQ(desc.value_count(), 1);
-  EXPECT_EQ(desc.huffval[0], 200);
-}
-
 TEST(HuffmanTable, DeepTreesAreLimitedTo16Bits) {
   // Fibonacci counts (1, 2, 3, 5, ... beside the reserved 1) make the deepest possible tree:
   // one more level per symbol, far past 32 levels for the larger n. Limiting then meets
@@ -193,18 +183,4 @@ TEST(HuffmanTable, SymbolsOfASequence) {
   EXPECT_EQ(counts.count, expected.count);
   HuffmanTableDescriptor desc;
   EXPECT_EQ(GenHTDesc2(indices, 80, kRunRange, desc), 1);  // V would collide with the escapes
-}
-
-TEST(HuffmanTable, CodesRejectOverfullLengths) {
-  HuffmanTableDescriptor desc;
-  desc.bits[1] = 3;  // three 1-bit codes cannot exist
-  desc.huffval = {1, 2, 3};
-  HuffmanCodeTable table;
-  EXPECT_EQ(GenCode2(desc, table), 1);
-  desc.bits = {};
-  desc.bits[2] = 4;  // four 2-bit codes: complete, and accepted
-  desc.huffval = {1, 2, 3, 4};
-  ASSERT_EQ(GenCode2(desc, table), 0);
-  EXPECT_EQ(table.code[4], 3);
-  EXPECT_EQ(table.length[4], 2);
 }
