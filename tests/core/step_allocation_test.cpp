@@ -21,7 +21,7 @@ std::vector<double> gaussian_variances(int nlev, int bands, unsigned seed) {
                            (b == 0 ? 1.0 : 2.0 + b);
       std::normal_distribution<double> normal(3.0, sigma);
       CoefficientStatistics s;
-      for (int i = 0; i < 4000; ++i) s.add(normal(rng));
+      for (int i = 0; i < 1000; ++i) s.add(normal(rng));
       v.push_back(s.variance());
     }
   }
