@@ -53,6 +53,8 @@ void BlockGrid::morton_cell(int64_t index, int& column, int& row) {
 }
 
 BlockRect BlockGrid::rect(int column, int row) const {
-  const int x0 = column * block_width_, y0 = row * block_height_;
-  return {x0, std::min(width_, x0 + block_width_) - 1, y0, std::min(height_, y0 + block_height_) - 1};
+  // 64-bit ends: the last block of an image near 2^31 pixels wide would overflow an int.
+  const int64_t x0 = int64_t(column) * block_width_, y0 = int64_t(row) * block_height_;
+  return {int(x0), int(std::min<int64_t>(width_, x0 + block_width_) - 1), int(y0),
+          int(std::min<int64_t>(height_, y0 + block_height_) - 1)};
 }
