@@ -60,16 +60,4 @@ TEST(Quantizer, DeadZoneEdgesAndStepEnlargement) {
   EXPECT_EQ(out, (std::vector<float>{0.0f, 0.0f}));
 }
 
-TEST(Quantizer, ReconstructionOutsideTheTableMatchesInside) {
-  const int16_t idx[] = {45, 46, -45, -46, 32760, -32760, 0};
-  std::vector<float> v(7);
-  sq_inv(idx, 7, 2.0f, v.data());
-  EXPECT_FLOAT_EQ(v[0], 1.0f + 2.0f * 44.56f);
-  EXPECT_FLOAT_EQ(v[1], 1.0f + 2.0f * 45.56f);
-  EXPECT_FLOAT_EQ(v[2], -v[0]);
-  EXPECT_FLOAT_EQ(v[3], -v[1]);
-  EXPECT_FLOAT_EQ(v[4], -v[5]);
-  EXPECT_EQ(v[6], 0.0f);
-}
-
 }  // namespace

@@ -94,16 +94,4 @@ TEST(StepAllocation, LowestSubbandIsNeverDroppedInMode0) {
   EXPECT_GT(allocate_steps(p, v, 0, false)[0], 0.0f);
 }
 
-TEST(StepAllocation, VarianceOfStatistics) {
-  CoefficientStatistics s;
-  EXPECT_EQ(s.variance(), 1e-9);  // empty
-  for (int i = 0; i < 10; ++i) s.add(7.0);
-  EXPECT_EQ(s.variance(), 1e-9);  // constant
-  CoefficientStatistics t;
-  t.add(1.0);
-  t.add(3.0);
-  s.add(t);
-  EXPECT_NEAR(s.variance(), (10 * 49.0 + 1 + 9) / 12 - std::pow((70 + 4) / 12.0, 2), 1e-12);
-}
-
 }  // namespace
