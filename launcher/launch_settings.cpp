@@ -55,8 +55,9 @@ std::vector<std::string> split_class_path(const std::string& text, const std::st
   while (start <= text.size()) {
     size_t end = text.find_first_of(";:", start);
     if (end == std::string::npos) end = text.size();
-    if (end > start)
-      entries.push_back(Quorvale::resolve_against(base, text.substr(start, end - start)));
+    // Blanks around an entry come from continuation lines, never from a path.
+    const std::string entry = trim_property(text.substr(start, end - start));
+    if (!entry.empty()) entries.push_back(Quorvale::resolve_against(base, entry));
     start = end + 1;
   }
   return entries;

@@ -46,8 +46,8 @@ LaunchSettings build_launch_settings(const Properties& properties, const LaunchF
 // Applies a `kst.nl.java.option.verbose` value; returns the warning for an unknown one.
 std::optional<std::string> apply_verbosity(LaunchSettings& settings, const std::string& value);
 
-// Splits a class path at ";" (and at ":", the POSIX separator), drops empty entries and
-// resolves relative ones against `base`.
+// Splits a class path at ";" (and at ":", the POSIX separator), trims blanks around entries,
+// drops empty ones and resolves relative ones against `base`.
 std::vector<std::string> split_class_path(const std::string& text, const std::string& base);
 
 // The class path as the VM takes it, entries joined by ":".

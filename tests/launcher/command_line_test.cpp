@@ -97,7 +97,7 @@ TEST(LaunchSettings, FromProperties) {
   launcher_test::ScopedEnv classpath("CLASSPATH", "/env/x.jar");
   const kst::Properties p = parse(
       "kst.nl.java.launcher.main.class=a.B\n"
-      "kst.class.path=lib/a.jar;;$ENV_CLASSPATH$;/abs/c.jar:../d;$ENV_CLASSPATH$\n"
+      "kst.class.path=lib/a.jar;;$ENV_CLASSPATH$;\\\n   /abs/c.jar:../d;$ENV_CLASSPATH$\n"
       "kst.user.dir=work/..\n"
       "kst.nl.java.option.java.heap.size.initial=16m\n"
       "kst.nl.java.option.java.heap.size.max=lots\n"
