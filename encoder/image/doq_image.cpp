@@ -214,7 +214,7 @@ void DOQImage::row_span(int r, int* left, int* right) const {
 
 void DOQImage::extract(int section_support[2][2], unsigned char* pixels) {
   if (!sections_intersect(support, section_support)) return;
-  const int(&s)[2][2] = section_support;
+  int (*s)[2] = section_support;
   const int x0 = support[0][0], y0 = support[1][0];
   const int first_col = std::max(support[0][0], s[0][0]) - x0;
   const int last_col = std::min(support[0][1], s[0][1]) - x0;
