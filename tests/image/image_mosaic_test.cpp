@@ -1,0 +1,202 @@
+#include "encoder/image/image_mosaic.h"
+
+#include <gtest/gtest.h>
+
+#include "doq_fixture.h"
+#include "encoder/image/lan_image.h"
+#include "platform/error.h"
+#include "reader_fixtures.h"
+#include "support/scratch_dir.h"
+#include "support/test_paths.h"
+
+using namespace vexal_test;
+
+namespace {
+
+std::string message_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.message();
+  }
+  return "(no error)";
+}
+
+// The four quarters (x, y, width, height) of a 157 x 151 image, listed out of order.
+const int kQuarters[4][4] = {{80, 70, 77, 81}, {0, 0, 80, 70}, {0, 70, 80, 81}, {80, 0, 77, 70}};
+
+// Cuts the real RGB sample into georeferenced quarters with gdal in `format` and checks that
+// the mosaic of the quarters, placed by their georeferencing, is the uncut image.
+void expect_quarters_rebuild_the_image(const char* format, const char* extension,
+                                       const char* tile_word) {
+  VEXAL_REQUIRE_GDAL();
+  VEXAL_REQUIRE_SAMPLE(rgb, "tiff/rgb-3c-8b.tiff");
+  ScratchDir dir;
+  gdal_translate({"-of", "GTiff", "-a_ullr", "1000", "2000", "1157", "1849", rgb.string(),
+                  dir / "geo.tif"});
+  std::string list;
+  for (int i = 0; i < 4; ++i) {
+    const std::string tile = dir / ("q" + std::to_string(i) + extension);
+    const int* q = kQuarters[i];
+    gdal_translate({"-of", format, "-srcwin", std::to_string(q[0]), std::to_string(q[1]),
+                    std::to_string(q[2]), std::to_string(q[3]), dir / "geo.tif", tile});
+    list += tile + (i == 1 ? "\n\n   \t\n" : "\n");  // blank lines are skipped
+  }
+  write_text(dir / "tiles.txt", list);
+  ImageMosaic mosaic(dir / "tiles.txt", tile_word);
+  EXPECT_EQ(mosaic.tile_count(), 4);
+  EXPECT_EQ(mosaic.image_width, 157);
+  EXPECT_EQ(mosaic.image_height, 151);
+  EXPECT_EQ(mosaic.nband, 3);
+  EXPECT_TRUE(mosaic.is_georeferenced());
+  EXPECT_DOUBLE_EQ(mosaic.xcoord(), mosaic.tile(1).xcoord());
+  EXPECT_DOUBLE_EQ(mosaic.ycoord(), mosaic.tile(1).ycoord());
+  const std::vector<uint8_t> reference = gdal_planes(rgb.string(), dir / "ref.raw");
+  EXPECT_EQ(whole(mosaic), reference);
+  EXPECT_EQ(section(mosaic, 60, 100, 50, 90), window(reference, 157, 151, 3, 60, 100, 50, 90));
+  std::string names;
+  ASSERT_GE(metadata_get(&mosaic.metadata, "IMAGE::INPUT_NAME", &names), 0);
+  EXPECT_EQ(names, dir / ("q0" + std::string(extension)) + ", " + dir / ("q1" + std::string(extension)) +
+                       ", " + dir / ("q2" + std::string(extension)) + ", " +
+                       dir / ("q3" + std::string(extension)));
+}
+
+TEST(ImageMosaic, LanQuartersPlacedByGeoreferenceRebuildTheImage) {
+  expect_quarters_rebuild_the_image("LAN", ".lan", "LAN");
+}
+
+TEST(ImageMosaic, BilQuartersPlacedByGeoreferenceRebuildTheImage) {
+  expect_quarters_rebuild_the_image("EHdr", ".bil", "BBB");
+}
+
+// Two quarter quadrangles side by side, each with a collar that holds other values: the
+// mosaic must show every quadrangle pixel from its own file and no collar pixel.
+TEST(ImageMosaic, DoqQuadranglesFillEachOthersCollars) {
+  ScratchDir dir;
+  auto world = [](int band, double x, double y) {
+    return static_cast<uint8_t>(static_cast<int>(x) * 7 + static_cast<int>(y) * 3 + band * 50);
+  };
+  std::string list;
+  for (int i = 0; i < 2; ++i) {
+    Doq d;
+    d.samples = 300;
+    d.lines = 240;
+    d.origin_x = 1000 + 250 * i;
+    d.origin_y = 6000;
+    const double west = 1020 + 250 * i, east = west + 250, north = 5980, south = 5780;
+    const double corners[4][2] = {{west, north}, {east, north}, {east, south}, {west, south}};
+    std::memcpy(d.corners, corners, sizeof corners);
+    d.value = [=](int band, int row, int col) {
+      const double x = d.origin_x + col, y = d.origin_y - row;
+      const bool collar = x < west || x > east || y > north || y < south;
+      return static_cast<uint8_t>(world(band, x, y) + (collar ? 128 : 0));
+    };
+    write_keyword_doq(dir / ("d" + std::to_string(i) + ".doq"), d);
+    list += dir / ("d" + std::to_string(i) + ".doq") + "\n";
+  }
+  write_text(dir / "doq.txt", list);
+  ImageMosaic mosaic(dir / "doq.txt", "DOQ");
+  ASSERT_EQ(mosaic.image_width, 501);
+  ASSERT_EQ(mosaic.image_height, 201);
+  const std::vector<uint8_t> got = whole(mosaic);
+  int wrong = 0;
+  for (int b = 0; b < 3; ++b)
+    for (int r = 0; r < 201; ++r)
+      for (int c = 0; c < 501; ++c)
+        wrong += got[(static_cast<size_t>(b) * 201 + r) * 501 + c] != world(b, 1020 + c, 5980 - r);
+  EXPECT_EQ(wrong, 0);
+  EXPECT_DOUBLE_EQ(mosaic.xcoord(), 1020);
+  EXPECT_DOUBLE_EQ(mosaic.ycoord(), 5980);
+  // Each member adds its quadrangle records to the mosaic's list.
+  EXPECT_GE(metadata_find(&mosaic.metadata, "USGS::QUADRECT:TEST QUAD:NW"), 0);
+  uint16_t pcs = 0;
+  ASSERT_GE(metadata_get(&mosaic.metadata, "GEO::ProjectedCSTypeGeoKey", &pcs), 0);
+  EXPECT_EQ(pcs, 26918);
+}
+
+// Tile b overlaps tile a; the later tile wins except where its pixel is the transparent
+// colour, through which the earlier tile shows. A pixel differing in one band is not
+// transparent.
+TEST(ImageMosaic, LaterTilesCoverEarlierOnesExceptTransparentPixels) {
+  ScratchDir dir;
+  write_text(dir / "a.hdr", "NCOLS 4\nNROWS 1\nNBANDS 3\nLAYOUT BIP\nULXMAP -10\nULYMAP -5\n");
+  write_bytes(dir / "a.bil", std::vector<uint8_t>(12, 10));
+  write_text(dir / "b.hdr", "NCOLS 4\nNROWS 1\nNBANDS 3\nLAYOUT BIP\nULXMAP -8\nULYMAP -5\n");
+  write_bytes(dir / "b.bil", {20, 21, 22, 0, 0, 0, 0, 0, 1, 0, 0, 0});
+  write_text(dir / "list.txt", dir / "a.bil" + "\n" + dir / "b.bil");  // no final newline
+  const uint8_t no_data[3] = {97, 98, 99}, transparent[3] = {0, 0, 0};
+  ImageMosaic mosaic(dir / "list.txt", "BBB", no_data, transparent);
+  EXPECT_EQ(mosaic.tile_count(), 2);
+  EXPECT_EQ(mosaic.image_width, 6);
+  EXPECT_EQ(mosaic.tile(0).support[0][0], 0);
+  EXPECT_EQ(mosaic.tile(1).support[0][0], 2);
+  EXPECT_EQ(whole(mosaic), (std::vector<uint8_t>{10, 10, 20, 10, 0, 97,  //
+                                                 10, 10, 21, 10, 0, 98,  //
+                                                 10, 10, 22, 10, 1, 99}));
+  EXPECT_DOUBLE_EQ(mosaic.file_size(), 24.0);
+  EXPECT_EQ(mosaic.transparent_value()[0], 0);
+}
+
+TEST(ImageMosaic, MalformedListsAreRefused) {
+  ScratchDir dir;
+  LanSpec spec;
+  spec.width = 2;
+  spec.height = 2;
+  write_lan(dir / "a.lan", spec, [](int, int r, int c) { return r * 2 + c; });
+  spec.xcell = 2;
+  write_lan(dir / "coarse.lan", spec, [](int, int r, int c) { return r * 2 + c; });
+  const std::string list = dir / "list.txt";
+  auto refused = [&](const std::string& text, const std::string& word) {
+    write_text(list, text);
+    return message_of([&] { ImageMosaic m(list, word); });
+  };
+  EXPECT_EQ(refused("\n" + dir / "a.lan" + " 0\n", "TIF"),
+            format_message("Incorrect number of fields on line 2 of file %s.", list.c_str()));
+  EXPECT_EQ(refused("\n\n" + dir / "a.lan" + " 5\n", "DOQ"),
+            format_message("Incorrect number of fields on line 3 of file %s.", list.c_str()));
+  EXPECT_EQ(refused(dir / "a.lan" + " x 0\n", "RFI"), format_message("Error reading file %s.", list.c_str()));
+  EXPECT_EQ(refused(dir / "a.lan\n", "GIF"), "Error: unknown image type \"GIF\"");
+  EXPECT_EQ(refused("\n  \n", "LAN"),
+            format_message("Error: mosaic list file %s names no image file.", list.c_str()));
+  EXPECT_EQ(refused(dir / "a.lan\n" + dir / "coarse.lan\n", "LAN"),
+            format_message("File incompatibility: files %s and %s have different x-resolutions.",
+                           (dir / "coarse.lan").c_str(), (dir / "a.lan").c_str()));
+  EXPECT_EQ(message_of([&] { ImageMosaic m(dir / "none.txt", "LAN"); }),
+            format_message("Error opening file %s for read.", (dir / "none.txt").c_str()));
+}
+
+TEST(ImageMosaic, OneTileBehavesLikeTheTileAndDumpsBothLevels) {
+  ScratchDir dir;
+  LanSpec spec;
+  spec.width = 3;
+  spec.height = 2;
+  spec.xmap = 100;
+  spec.ymap = 200;
+  write_lan(dir / "a.lan", spec, [](int, int r, int c) { return r * 3 + c; });
+  write_text(dir / "one.txt", dir / "a.lan" + "\n");
+  ImageMosaic mosaic(dir / "one.txt", "LAN");
+  LANImage tile(dir / "a.lan");
+  EXPECT_EQ(whole(mosaic), whole(tile));
+  std::string name;
+  ASSERT_GE(metadata_get(&mosaic.metadata, "IMAGE::INPUT_NAME", &name), 0);
+  EXPECT_EQ(name, dir / "a.lan");
+  EXPECT_GE(metadata_find(&mosaic.metadata, "IMAGE::COLOR_SCHEME"), 0);
+  EXPECT_EQ(message_of([&] {
+              int s[2][2] = {{0, 1}, {0, 1}};
+              uint16_t buffer[4];
+              mosaic.extract(s, buffer);
+            }),
+            "Error: floating point extraction not supported for input file type.");
+  testing::internal::CaptureStdout();
+  mosaic.print_parameters();
+  const std::string dump = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(dump.rfind("**********************************\n**** Image Mosaic Parameters *****\n"
+                       "**********************************\n\n  Image width: 3\n  Image height: 2\n"
+                       "  Samples-per-pixel: 1\n  Number of image files in mosaic: 1\n", 0),
+            0u);
+  EXPECT_NE(dump.find("*** Individual File Parameters ***\n**********************************\n\n***** " +
+                      dir / "a.lan" + " *****\n\n"),
+            std::string::npos);
+}
+
+}  // namespace
