@@ -147,8 +147,11 @@ class OffsetAssigner {
 };
 
 std::vector<std::unique_ptr<ImageFile>> open_tiles(const FileSpecification& root) {
+  const std::vector<IDBTile> tiles = find_idb_tiles(root.str());
+  if (tiles.empty())
+    throw Error(format_message("IDB error: The database %s contains no .lan files.", root.path()));
   std::vector<std::unique_ptr<ImageFile>> members;
-  for (const IDBTile& tile : find_idb_tiles(root.str()))
+  for (const IDBTile& tile : tiles)
     members.push_back(std::make_unique<LANImage>(tile.path, static_cast<int>(tile.x),
                                                  static_cast<int>(tile.y)));
   return members;
