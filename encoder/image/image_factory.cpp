@@ -2,8 +2,13 @@
 
 #include <cstring>
 
+#include "encoder/image/bbb_image.h"
 #include "encoder/image/dicom_image.h"
+#include "encoder/image/doq_image.h"
+#include "encoder/image/idb_image.h"
+#include "encoder/image/image_mosaic.h"
 #include "encoder/image/jpeg_image.h"
+#include "encoder/image/lan_image.h"
 #include "encoder/image/rfi_image.h"
 #include "encoder/image/sun_rast_image.h"
 #include "platform/error.h"
@@ -27,11 +32,44 @@ const ImageType kImageTypes[] = {
     {"JPEG", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
        return std::make_unique<JpegImage>(f, b, t);
      }},
+    {"DOQ", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<DOQImage>(f, b, t);
+     }},
+    {"BBB", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<BBBImage>(f, b, t);
+     }},
+    {"LAN", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<LANImage>(f, 0, 0, b, t);
+     }},
     {"RFI", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
        return std::make_unique<RFIImage>(f, 0, 0);
      }},
     {"DICOM", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
        return std::make_unique<DICOMImage>(f);
+     }},
+    {"IDB", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
+       return std::make_unique<IDBImage>(f);
+     }},
+    {"TIFF_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "TIF", b, t);
+     }},
+    {"TIFW_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "TFW", b, t);
+     }},
+    {"TIFG_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "TFG", b, t);
+     }},
+    {"DOQ_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "DOQ", b, t);
+     }},
+    {"BBB_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "BBB", b, t);
+     }},
+    {"LAN_MOSAIC", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "LAN", b, t);
+     }},
+    {"RFI_MOSAIC", [](const FileSpecification& f, const uint8_t*, const uint8_t*) -> std::unique_ptr<Image> {
+       return std::make_unique<ImageMosaic>(f, "RFI", nullptr, nullptr);
      }},
 };
 

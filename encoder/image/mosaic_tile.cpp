@@ -3,6 +3,8 @@
 #include "encoder/image/bbb_image.h"
 #include "encoder/image/doq_image.h"
 #include "encoder/image/lan_image.h"
+#include "encoder/image/rfi_image.h"
+#include "encoder/image/sun_rast_image.h"
 #include "platform/error.h"
 
 bool mosaic_tile_has_origin(const std::string& tile_type) {
@@ -13,11 +15,12 @@ std::unique_ptr<ImageFile> create_mosaic_tile(const std::string& tile_type,
                                               const Quorvale::FileSpecification& file, int x,
                                               int y, const uint8_t* no_data,
                                               const uint8_t* transparent) {
-  (void)x;
-  (void)y;
   if (tile_type == "DOQ") return std::make_unique<DOQImage>(file, no_data, transparent);
   if (tile_type == "BBB") return std::make_unique<BBBImage>(file, no_data, transparent);
   if (tile_type == "LAN")
     return std::make_unique<LANImage>(file, 0, 0, no_data, transparent);
+  if (tile_type == "RFI") return std::make_unique<RFIImage>(file, x, y);
+  if (tile_type == "RAST")
+    return std::make_unique<SunRastImage>(file, x, y, no_data, transparent);
   throw Error(format_message("Error: unknown image type \"%s\"", tile_type.c_str()));
 }

@@ -137,6 +137,39 @@ TEST(ImageMosaic, LaterTilesCoverEarlierOnesExceptTransparentPixels) {
   EXPECT_EQ(mosaic.transparent_value()[0], 0);
 }
 
+// Float tiles placed by the origins on their lines, one of them negative: the mosaic spans
+// both, the first tile moves to the top-left corner, and uncovered samples stay 0.
+TEST(ImageMosaic, RfiTilesPlacedByTheirListOrigins) {
+  ScratchDir dir;
+  for (int t = 0; t < 2; ++t) {
+    std::vector<uint8_t> bytes(12 + 4 * 100);
+    const int32_t header[3] = {10, 10, 1};
+    std::memcpy(bytes.data(), header, 12);
+    for (int i = 0; i < 100; ++i) {
+      const float v = static_cast<float>(t * 1000 + i);
+      std::memcpy(&bytes[12 + 4 * i], &v, 4);
+    }
+    write_bytes(dir / ("t" + std::to_string(t) + ".rfi"), bytes);
+  }
+  write_text(dir / "rfi.txt", dir / "t0.rfi" + "\t-10  5\n" + dir / "t1.rfi" + " 20 15\n");
+  ImageMosaic mosaic(dir / "rfi.txt", "RFI");
+  EXPECT_EQ(mosaic.image_width, 40);
+  EXPECT_EQ(mosaic.image_height, 20);
+  EXPECT_EQ(mosaic.data_type, kImageFloat);
+  EXPECT_EQ(mosaic.tile(0).support[0][1], 9);
+  EXPECT_EQ(mosaic.tile(0).support[1][1], 9);
+  EXPECT_EQ(mosaic.tile(1).support[0][0], 30);
+  EXPECT_EQ(mosaic.tile(1).support[1][0], 10);
+  int s[2][2] = {{0, 39}, {0, 19}};
+  std::unique_ptr<PixelData> block = mosaic.extract(s);
+  const float* px = block->float_data();
+  EXPECT_EQ(px[0], 0.0f);
+  EXPECT_EQ(px[9 * 40 + 9], 99.0f);
+  EXPECT_EQ(px[10 * 40 + 30], 1000.0f);
+  EXPECT_EQ(px[19 * 40 + 39], 1099.0f);
+  EXPECT_EQ(px[5 * 40 + 20], 0.0f);
+}
+
 TEST(ImageMosaic, MalformedListsAreRefused) {
   ScratchDir dir;
   LanSpec spec;
