@@ -111,7 +111,8 @@ std::string unescape_property(const std::string& text) {
 void Properties::read(const std::string& file) {
   struct stat info {};
   std::ifstream in;
-  if (::stat(file.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) in.open(file, std::ios::binary);
+  // Only regular files: a folder cannot be read and a device or pipe might never end.
+  if (::stat(file.c_str(), &info) == 0 && S_ISREG(info.st_mode)) in.open(file, std::ios::binary);
   if (!in.is_open()) throw Error("could not open file for read");
   read(in);
 }

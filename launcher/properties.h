@@ -12,7 +12,7 @@ namespace kst {
 class Properties {
  public:
   // Adds the pairs of `file` (a key read again replaces the earlier value). Raises Error
-  // "could not open file for read" when the file cannot be opened or is a folder.
+  // "could not open file for read" when the file cannot be opened or is not a regular file.
   void read(const std::string& file);
   void read(std::istream& in);
   void set(const std::string& key, const std::string& value) { table_[key] = value; }

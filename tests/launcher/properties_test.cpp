@@ -107,6 +107,7 @@ TEST(PropertiesFile, UnreadableFileIsAFileError) {
   } catch (const Error& e) {
     EXPECT_STREQ(e.what(), "could not open file for read");
   }
+  EXPECT_THROW(p.read("/dev/zero"), Error);  // would never end
   launcher_test::write_file(dir / "ok.kst", "a=1\n");
   p.read(dir / "ok.kst");
   EXPECT_EQ(p.string("a"), "1");
