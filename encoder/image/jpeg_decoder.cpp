@@ -1,6 +1,8 @@
 #include "encoder/image/jpeg_decoder.h"
 
+#include <climits>
 #include <csetjmp>
+#include <cstdint>
 #include <cstdio>
 
 // jpeglib.h needs FILE and size_t declared first.
@@ -46,6 +48,20 @@ void emit_message(j_common_ptr cinfo, int level) {
   manager->standard_emit(cinfo, level);
 }
 
+// Progressive and multi-scan files keep every coefficient of the image in memory, sized from
+// the header. Each 8 x 8 block costs 128 bytes there and at least one bit of the file (its DC
+// code), so 1024 bytes per file byte (doubled, plus a floor) covers any genuine file, while a
+// small file whose header claims a huge image fails with libjpeg's "Backing store not
+// supported" instead of allocating gigabytes.
+long whole_image_memory_bound(FILE* file) {
+  constexpr int64_t kFloor = int64_t{64} << 20;
+  if (fseeko(file, 0, SEEK_END) != 0) return kFloor;
+  const int64_t size = ftello(file);
+  std::rewind(file);
+  if (size < 0 || size > (int64_t{1} << 40)) return size < 0 ? kFloor : LONG_MAX;
+  return static_cast<long>(kFloor + 2048 * size);
+}
+
 }  // namespace
 
 struct JpegDecoder::State {
@@ -80,6 +96,7 @@ JpegDecoder::JpegDecoder(const std::string& path) : state_(std::make_unique<Stat
   s.created = true;
   s.file = std::fopen(path.c_str(), "rb");
   if (!s.file) throw OpenError(path, "read");
+  s.cinfo.mem->max_memory_to_use = whole_image_memory_bound(s.file);
   check(s.guarded([&] {
     jpeg_stdio_src(&s.cinfo, s.file);
     jpeg_read_header(&s.cinfo, TRUE);

@@ -162,8 +162,8 @@ TEST_F(JpegOrder, TransparentPixelsAreLeftUnwritten) {
 
 class JpegDamage : public ::testing::Test {
  protected:
-  // A 64 x 256 grey ramp compressed by cjpeg.
-  std::string make_jpeg() {
+  // A 64 x 256 grey ramp compressed by cjpeg (with `options`).
+  std::string make_jpeg(std::vector<std::string> options = {}) {
     if (!vexal_test::have_tool(kCjpeg)) return {};
     Bytes pgm;
     const std::string header = "P5\n64 256\n255\n";
@@ -171,7 +171,8 @@ class JpegDamage : public ::testing::Test {
     for (int y = 0; y < 256; ++y)
       for (int x = 0; x < 64; ++x) pgm.push_back(static_cast<uint8_t>(x * 3 + y));
     vexal_test::write_bytes(scratch_ / "ramp.pgm", pgm);
-    const Bytes jpeg = vexal_test::tool_bytes(kCjpeg, {"-grayscale", scratch_ / "ramp.pgm"});
+    options.push_back(scratch_ / "ramp.pgm");
+    const Bytes jpeg = vexal_test::tool_bytes(kCjpeg, options);
     vexal_test::write_bytes(scratch_ / "ramp.jpg", jpeg);
     return jpeg.empty() ? std::string() : scratch_ / "ramp.jpg";
   }
@@ -191,6 +192,23 @@ TEST_F(JpegDamage, DataEndingMidScanFailsTheRequestNotTheProcess) {
   EXPECT_EQ(message, "Corrupt JPEG data: premature end of data segment");
   // The broken decoder is not used again.
   EXPECT_EQ(thrown_message([&] { section(image, 0, 63, 250, 255); }), message);
+}
+
+TEST_F(JpegDamage, SmallProgressiveFileClaimingAHugeImageIsRefusedBeforeAllocating) {
+  const std::string path = make_jpeg({"-progressive"});
+  if (path.empty()) GTEST_SKIP() << "cjpeg not installed";
+  Bytes jpeg = vexal_test::read_bytes(path);
+  {
+    JpegImage genuine(path);
+    EXPECT_EQ(section(genuine, 0, 63, 0, 255).size(), 64u * 256);
+  }
+  size_t sof = 0;
+  while (sof + 9 < jpeg.size() && !(jpeg[sof] == 0xFF && jpeg[sof + 1] == 0xC2)) ++sof;
+  ASSERT_LT(sof + 9, jpeg.size());
+  for (size_t at : {sof + 5, sof + 7}) jpeg[at] = 0xEA, jpeg[at + 1] = 0x60;  // 60000 x 60000
+  vexal_test::write_bytes(scratch_ / "huge.jpg", jpeg);
+  EXPECT_EQ(thrown_message([&] { JpegImage image(scratch_ / "huge.jpg"); }),
+            "Backing store not supported");
 }
 
 TEST_F(JpegDamage, NonJpegAndMissingFilesAreRefused) {
