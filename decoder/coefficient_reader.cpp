@@ -1,6 +1,7 @@
 #include "decoder/coefficient_reader.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 
 #include "decoder/subband_geometry.h"
@@ -31,7 +32,9 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
   if (std::fread(m, 1, 2, f.stream()) != 2 || m[0] != 0xFF || m[1] != 0xAA)
     f.damaged("no block header marker at offset " + std::to_string(offset));
   BandPart p;
-  if (read_ht_desc_fields(f.stream(), p.desc) != 0 || read_float(f.stream(), p.step) != 0)
+  // A non-finite step would turn every coefficient into NaN or infinity.
+  if (read_ht_desc_fields(f.stream(), p.desc) != 0 || read_float(f.stream(), p.step) != 0 ||
+      !std::isfinite(p.step))
     f.damaged("block header at offset " + std::to_string(offset));
   const uint32_t rw = read_u32(f), rh = read_u32(f);
   // Writers use 128 x 128; the bound keeps a hostile header from sizing huge buffers.
@@ -39,10 +42,14 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
     f.damaged("record size at offset " + std::to_string(offset));
   p.record_width = int(rw);
   p.record_height = int(rh);
-  const int bw = block.x1 - block.x0 + 1, bh = block.y1 - block.y0 + 1;
-  p.records_across = (bw + p.record_width - 1) / p.record_width;
-  const int down = (bh + p.record_height - 1) / p.record_height;
-  p.record_offsets.resize(size_t(p.records_across) * size_t(down));
+  const int64_t bw = int64_t(block.x1) - block.x0 + 1, bh = int64_t(block.y1) - block.y0 + 1;
+  const int64_t across = (bw + rw - 1) / rw, down = (bh + rh - 1) / rh;
+  // Each record takes 4 bytes of table: a count the file cannot hold is damage, found before
+  // the table is sized from it.
+  if (uint64_t(across) * uint64_t(down) * 4 > f.size())
+    f.damaged("record count at offset " + std::to_string(offset));
+  p.records_across = int(across);
+  p.record_offsets.resize(size_t(across) * size_t(down));
   for (uint32_t& o : p.record_offsets) {
     o = read_u32(f);
     if (o >= f.size()) f.damaged("record offset outside the file");

@@ -21,10 +21,13 @@ struct InverseYiq {
   }
 };
 
+// NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
 template <typename T>
 void store_rounded(const std::vector<float>& plane, double max, std::vector<T>& out, size_t at) {
-  for (size_t i = 0; i < plane.size(); ++i)
-    out[at + i] = static_cast<T>(std::clamp(std::nearbyint(double(plane[i])), 0.0, max));
+  for (size_t i = 0; i < plane.size(); ++i) {
+    const double v = std::nearbyint(double(plane[i]));
+    out[at + i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, 0.0, max));
+  }
 }
 
 }  // namespace

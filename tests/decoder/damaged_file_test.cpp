@@ -8,6 +8,7 @@
 
 #include "decoder/decoded_image.h"
 #include "decoder/subband_geometry.h"
+#include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/core/encoder.h"
 #include "platform/error.h"
@@ -96,4 +97,69 @@ TEST(DamagedFile, HostileHeaderFieldsAreRefused) {
   not_vexal[0] = 'X';
   write(name, not_vexal);
   EXPECT_EQ(try_decode(name), name + " is not a Vexal file.");
+}
+
+namespace {
+
+uint32_t be32(const std::vector<char>& b, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v = (v << 8) | uint8_t(b[at + i]);
+  return v;
+}
+
+void put_be32(std::vector<char>& b, size_t at, uint32_t v) {
+  for (size_t i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
+}
+
+// Where the first block of the low-pass subband keeps its table entry and its step.
+struct FirstBlock {
+  size_t entry;  // band offsets, then x0 y0 x1 y1
+  size_t step;
+};
+
+FirstBlock first_block(const std::vector<char>& b) {
+  const size_t subband = be32(b, 23);
+  const size_t entry = subband + 8;
+  const size_t header = be32(b, entry);
+  size_t values = 0;
+  for (size_t i = 0; i < 16; ++i) values += uint8_t(b[header + 2 + i]);
+  return {entry, header + 2 + 16 + values};
+}
+
+std::string try_walk_and_decode_corner(const std::string& name) {
+  try {
+    const VxlFile f(name);
+    const VxlCheckReport report = check_vxl_structure(f);
+    if (!report.problems.empty()) return report.problems.front();
+    decode_image(f, 0, Window{0, 0, 7, 7});
+    return "";
+  } catch (const std::exception& e) {
+    return e.what();
+  }
+}
+
+}  // namespace
+
+// Found by fuzzing: a step of NaN or infinity reached the integer conversion of the output
+// samples (undefined behaviour), and a header announcing a huge image with a huge block sized a
+// record table of terabytes before anything checked it against the file.
+TEST(DamagedFile, HostileBlockHeadersAreRefusedBeforeUse) {
+  vexal_test::ScratchDir dir;
+  const std::vector<char> bytes = sound_file(dir);
+  const std::string name = dir / "block.vxl";
+  const FirstBlock block = first_block(bytes);
+  for (const uint32_t step : {0x7FC00000u, 0x7F800000u, 0xFF800000u}) {
+    std::vector<char> damaged = bytes;
+    put_be32(damaged, block.step, step);
+    write(name, damaged);
+    EXPECT_NE(try_decode(name).find("block header"), std::string::npos) << try_decode(name);
+  }
+  std::vector<char> huge = bytes;
+  put_be32(huge, 15, 0x40000000u);
+  put_be32(huge, 19, 0x40000000u);
+  put_be32(huge, block.entry + 4 * 3 + 8, 0x0FFFFFFFu);
+  put_be32(huge, block.entry + 4 * 3 + 12, 0x0FFFFFFFu);
+  write(name, huge);
+  EXPECT_NE(try_walk_and_decode_corner(name).find("record count"), std::string::npos)
+      << try_walk_and_decode_corner(name);
 }
