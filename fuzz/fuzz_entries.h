@@ -85,11 +85,40 @@ inline bool vxl_reader_entry(const uint8_t* data, size_t size) {
   }
 }
 
+// The same bytes again beside a file, under the name with another extension, for readers
+// whose header lives in a file of its own.
+class SidecarFile {
+ public:
+  SidecarFile(const Quorvale::FileSpecification& beside, const char* extension,
+              const uint8_t* data, size_t size)
+      : name_(beside) {
+    if (extension == nullptr) return;
+    name_.set_extension(extension);
+    FILE* f = std::fopen(name_.path(), "wbx");
+    if (f == nullptr) throw std::exception();
+    written_ = true;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    if (std::fclose(f) != 0 || !ok) throw std::exception();
+  }
+  ~SidecarFile() {
+    if (written_) std::remove(name_.path());
+  }
+  SidecarFile(const SidecarFile&) = delete;
+  SidecarFile& operator=(const SidecarFile&) = delete;
+
+ private:
+  Quorvale::FileSpecification name_;
+  bool written_ = false;
+};
+
 // An image reader built by the factory from its type word reads its header and delivers a
 // small section in 8-bit samples (and 16-bit or float for sources of those types).
-inline bool image_reader_entry(const char* type_word, const uint8_t* data, size_t size) {
+// `header_extension`: the reader also reads a header file of that extension (the same bytes).
+inline bool image_reader_entry(const char* type_word, const uint8_t* data, size_t size,
+                               const char* header_extension = nullptr) {
   try {
     const BytesFile bytes(data, size);
+    const SidecarFile header(bytes.name(), header_extension, data, size);
     const std::unique_ptr<Image> image = create_image(bytes.name(), type_word, nullptr, nullptr);
     if (image->image_width <= 0 || image->image_height <= 0 || image->nband <= 0) return true;
     int section[2][2] = {{0, std::min(image->image_width, 16) - 1},
