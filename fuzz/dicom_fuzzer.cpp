@@ -1,11 +1,8 @@
-// libFuzzer entry point for the DICOMImage reader: header checks and pixel reads of hostile files.
-#include <memory>
-
-#include "encoder/image/dicom_image.h"
-#include "reader_fuzz_input.h"
+// libFuzzer entry point for the DICOM reader: header checks and pixel reads of hostile files,
+// through the reader factory; the body is shared with the corpus replay.
+#include "fuzz/fuzz_entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = fuzz_input_file(data, size);
-  fuzz_reader([&] { return std::make_unique<DICOMImage>(path); });
+  fuzz_entries::image_reader_entry("DICOM", data, size);
   return 0;
 }

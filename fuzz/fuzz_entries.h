@@ -112,7 +112,8 @@ class SidecarFile {
 };
 
 // An image reader built by the factory from its type word reads its header and delivers a
-// small section in 8-bit samples (and 16-bit or float for sources of those types).
+// small section at the corner, and the whole image overhung by a pixel on every side when it
+// is small enough to read quickly.
 // `header_extension`: the reader also reads a header file of that extension (the same bytes).
 inline bool image_reader_entry(const char* type_word, const uint8_t* data, size_t size,
                                const char* header_extension = nullptr) {
@@ -123,8 +124,11 @@ inline bool image_reader_entry(const char* type_word, const uint8_t* data, size_
     if (image->image_width <= 0 || image->image_height <= 0 || image->nband <= 0) return true;
     int section[2][2] = {{0, std::min(image->image_width, 16) - 1},
                          {0, std::min(image->image_height, 16) - 1}};
-    const std::unique_ptr<PixelData> pixels = image->extract(section);
-    if (!pixels) __builtin_trap();
+    if (!image->extract(section)) __builtin_trap();
+    if (int64_t(image->image_width) * image->image_height * image->nband <= (1 << 22)) {
+      int whole[2][2] = {{-1, image->image_width}, {-1, image->image_height}};
+      if (!image->extract(whole)) __builtin_trap();
+    }
     return true;
   } catch (const std::exception&) {
     return false;

@@ -1,11 +1,8 @@
-// libFuzzer entry point for the JpegImage reader: header checks and pixel reads of hostile files.
-#include <memory>
-
-#include "encoder/image/jpeg_image.h"
-#include "reader_fuzz_input.h"
+// libFuzzer entry point for the JPEG reader: header checks and pixel reads of hostile files,
+// through the reader factory; the body is shared with the corpus replay.
+#include "fuzz/fuzz_entries.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  const std::string path = fuzz_input_file(data, size);
-  fuzz_reader([&] { return std::make_unique<JpegImage>(path); });
+  fuzz_entries::image_reader_entry("JPEG", data, size);
   return 0;
 }
