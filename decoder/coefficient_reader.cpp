@@ -50,9 +50,14 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
     f.damaged("record count at offset " + std::to_string(offset));
   p.records_across = int(across);
   p.record_offsets.resize(size_t(across) * size_t(down));
+  // Writers put the records one after another behind the table, so offsets rise strictly; a
+  // table naming one stream many times would make a small file decode without end.
+  uint64_t previous = offset;
   for (uint32_t& o : p.record_offsets) {
     o = read_u32(f);
     if (o >= f.size()) f.damaged("record offset outside the file");
+    if (o <= previous) f.damaged("record offsets out of order at offset " + std::to_string(offset));
+    previous = o;
   }
   return p;
 }
@@ -62,6 +67,10 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
   size_t count = 0;
   if (expand_data(f.stream(), p.desc, indices, count) != 0 || count != indices.size())
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]));
+  // A record ends where the next one begins; running into it means the two overlap.
+  if (r + 1 < p.record_offsets.size() && ftello(f.stream()) > off_t(p.record_offsets[r + 1]))
+    f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]) +
+              " runs into the next");
 }
 
 std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,

@@ -163,3 +163,29 @@ TEST(DamagedFile, HostileBlockHeadersAreRefusedBeforeUse) {
   EXPECT_NE(try_walk_and_decode_corner(name).find("record count"), std::string::npos)
       << try_walk_and_decode_corner(name);
 }
+
+// A record table naming the same coded stream again (a tiny file that would decode for ever), or
+// a record whose stream runs into the next record, is damage.
+TEST(DamagedFile, RecordsThatShareOrOverlapStreamsAreRefused) {
+  vexal_test::ScratchDir dir;
+  SyntheticImage image(520, 40, 1, kImage8Bit, kSchemeGray);
+  const FileSpecification temp(dir.path().string());
+  Encoder encoder(&image, 1, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
+  encoder.encode(FileSpecification(dir / "wide.vxl"));
+  std::ifstream in(dir / "wide.vxl", std::ios::binary);
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+  ASSERT_EQ(try_walk_and_decode_corner(dir / "wide.vxl"), "");
+  const size_t table = first_block(bytes).step + 12;  // behind the step and the record size
+  ASSERT_GT(be32(bytes, table + 8), be32(bytes, table + 4)) << "the low-pass block has 3 records";
+  const std::string name = dir / "records.vxl";
+  std::vector<char> shared = bytes;
+  put_be32(shared, table + 4, be32(bytes, table));
+  write(name, shared);
+  EXPECT_NE(try_walk_and_decode_corner(name).find("out of order"), std::string::npos)
+      << try_walk_and_decode_corner(name);
+  std::vector<char> overlapping = bytes;
+  put_be32(overlapping, table + 4, be32(bytes, table) + 2);
+  write(name, overlapping);
+  const std::string error = try_walk_and_decode_corner(name);
+  EXPECT_NE(error.find("coded record at offset"), std::string::npos) << error;
+}
