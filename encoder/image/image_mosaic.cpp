@@ -126,13 +126,15 @@ void ImageMosaic::place_tiles() {
   }
   if (xmax - xmin + 1 > INT_MAX || ymax - ymin + 1 > INT_MAX)
     throw Error("Error: the mosaic's tiles span more than the largest image size.");
+  // Readers that count rows upward give y0 > y1; their rows are counted downward from the top
+  // of the mosaic. A one-row tile (y0 == y1) follows the convention of the other tiles.
+  bool upward = false;
+  for (auto& t : tiles_) upward = upward || t->support[1][0] > t->support[1][1];
   for (auto& t : tiles_) {
     int(&s)[2][2] = t->support;
     s[0][0] = static_cast<int>(s[0][0] - xmin);
     s[0][1] = static_cast<int>(s[0][1] - xmin);
-    // Rows of a tile given bottom-up are counted downward from the top of the mosaic. A
-    // one-row tile (y0 == y1) is an ordinary top-down tile.
-    if (s[1][0] <= s[1][1]) {
+    if (s[1][0] < s[1][1] || (s[1][0] == s[1][1] && !upward)) {
       s[1][0] = static_cast<int>(s[1][0] - ymin);
       s[1][1] = static_cast<int>(s[1][1] - ymin);
     } else {

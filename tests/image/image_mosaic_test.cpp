@@ -137,6 +137,19 @@ TEST(ImageMosaic, LaterTilesCoverEarlierOnesExceptTransparentPixels) {
   EXPECT_EQ(mosaic.transparent_value()[0], 0);
 }
 
+// A one-row tile among tiles whose rows run downward keeps its row (it is not flipped to the
+// bottom of the mosaic as a tile with upward rows would be).
+TEST(ImageMosaic, OneRowTileKeepsItsRow) {
+  ScratchDir dir;
+  write_text(dir / "a.hdr", "NCOLS 2\nNROWS 3\nNBANDS 1\n");
+  write_bytes(dir / "a.bil", std::vector<uint8_t>(6, 10));
+  write_text(dir / "b.hdr", "NCOLS 2\nNROWS 1\nNBANDS 1\n");
+  write_bytes(dir / "b.bil", {20, 21});
+  write_text(dir / "list.txt", dir / "a.bil" + "\n" + dir / "b.bil" + "\n");
+  ImageMosaic mosaic(dir / "list.txt", "BBB");
+  EXPECT_EQ(whole(mosaic), (std::vector<uint8_t>{20, 21, 10, 10, 10, 10}));
+}
+
 // Float tiles placed by the origins on their lines, one of them negative: the mosaic spans
 // both, the first tile moves to the top-left corner, and uncovered samples stay 0.
 TEST(ImageMosaic, RfiTilesPlacedByTheirListOrigins) {
