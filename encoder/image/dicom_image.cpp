@@ -46,7 +46,8 @@ class TagScanner {
   // Leaves the stream just after the tag; false when the end (or `limit`) comes first.
   bool find(uint16_t group, uint16_t element, int64_t limit = INT64_MAX) {
     uint8_t word[2];
-    while (ftello(stream_) < limit && std::fread(word, 1, 2, stream_) == 2) {
+    const bool bounded = limit != INT64_MAX;
+    while ((!bounded || ftello(stream_) < limit) && std::fread(word, 1, 2, stream_) == 2) {
       if (load_le16(word) != group) continue;
       if (std::fread(word, 1, 2, stream_) != 2) return false;
       if (load_le16(word) == element) return true;
