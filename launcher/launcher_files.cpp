@@ -1,8 +1,5 @@
 #include "launcher/launcher_files.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <filesystem>
 
 #include "launcher/launcher_error.h"
@@ -13,16 +10,10 @@ namespace kst {
 namespace fs = std::filesystem;
 namespace {
 
-bool is_program(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
-
 std::string search_path(const std::string& name) {
   for (const std::string& folder : Quorvale::search_path_folders()) {
     const std::string candidate = folder + "/" + name;
-    if (is_program(candidate)) return Quorvale::full_path_name(candidate);
+    if (Quorvale::is_executable_file(candidate)) return Quorvale::full_path_name(candidate);
   }
   return "";
 }
@@ -38,13 +29,13 @@ std::string stem_of(const std::string& executable) {
 
 std::string locate_executable(const std::string& started_as) {
   if (started_as.find('/') != std::string::npos) {
-    if (is_program(started_as)) return Quorvale::full_path_name(started_as);
+    if (Quorvale::is_executable_file(started_as)) return Quorvale::full_path_name(started_as);
   } else if (!started_as.empty()) {
     if (std::string found = search_path(started_as); !found.empty()) return found;
   }
   std::error_code ec;
   const fs::path self = fs::read_symlink("/proc/self/exe", ec);
-  if (!ec && is_program(self.string())) return self.string();
+  if (!ec && Quorvale::is_executable_file(self.string())) return self.string();
   throw TerminalError("unable to locate executable");
 }
 

@@ -1,8 +1,5 @@
 #include "launcher/vm_discovery.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -31,12 +28,6 @@ constexpr JavaKey kJavaKeys[] = {
 
 constexpr const char* kPathNames[] = {"java", "jre", "javaw", "jrew", "jview"};
 
-bool is_program(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-         ::access(path.c_str(), X_OK) == 0;
-}
-
 JavaVersion registry_version(const Quorvale::RegistrySubkey& subkey) {
   JavaVersion version = parse_version_string(subkey.name);
   const auto micro = subkey.values.find("MicroVersion");
@@ -51,7 +42,7 @@ void add_registry_vms(const Quorvale::Registry& registry, VmList& found) {
       const auto home = subkey.values.find("JavaHome");
       if (home == subkey.values.end()) continue;
       const std::string path = (fs::path(home->second) / "bin" / "java").string();
-      if (!is_program(path)) continue;
+      if (!Quorvale::is_executable_file(path)) continue;
       const JavaVersion version = registry_version(subkey);
       found.push_back(make_vm_record(path, version, key.vendor, key.kind, version.java2()));
     }
@@ -63,7 +54,7 @@ void add_path_vms(VmInspector& inspector, const std::vector<std::string>& folder
   for (const std::string& folder : folders)
     for (const char* name : kPathNames) {
       const std::string path = Quorvale::full_path_name((fs::path(folder) / name).string());
-      if (is_program(path)) found.push_back(inspector.inspect(path));
+      if (Quorvale::is_executable_file(path)) found.push_back(inspector.inspect(path));
     }
 }
 

@@ -1,6 +1,7 @@
 #include "platform/process_environment.h"
 
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -46,6 +47,12 @@ std::vector<std::string> search_path_folders() {
     start = end + 1;
   }
   return folders;
+}
+
+bool is_executable_file(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+         ::access(path.c_str(), X_OK) == 0;
 }
 
 std::string current_directory() {

@@ -18,6 +18,9 @@ void set_environment_variable(const std::string& name, const std::string& value)
 // PATH is unset or empty.
 std::vector<std::string> search_path_folders();
 
+// True for a regular file (links followed) that this process may execute.
+bool is_executable_file(const std::string& path);
+
 // The current folder; empty when it cannot be read (removed meanwhile).
 std::string current_directory();
 
