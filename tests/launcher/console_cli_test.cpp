@@ -117,7 +117,7 @@ TEST_F(ConsoleTest, StartsTheNewestValidVmAndReturnsItsExitCode) {
   properties("kst.nl.java.launcher.main.class=M\nkst.nl.valid.vm.list=1.4*\n");
   const auto older = run({});
   EXPECT_EQ(older.status, 0);
-  EXPECT_EQ(lines_of(older.out)[0], "cwd=" + here);
+  EXPECT_EQ(lines_of(older.out + "\n")[0], "cwd=" + here);
 }
 
 TEST_F(ConsoleTest, OptionsPauseAndVerbosityWarning) {
@@ -262,6 +262,7 @@ TEST_F(ConsoleTest, RealJdk) {
   const auto r = run({"hello world", "x"});
   EXPECT_EQ(r.status, 3) << r.err;
   const auto out = lines_of(r.out);
+  ASSERT_FALSE(out.empty());
   EXPECT_TRUE(contains(out, "[" + root().string() + "/app.kst]"));
   EXPECT_TRUE(contains(out, "[hello world]"));
   EXPECT_TRUE(contains(out, "[x]"));
