@@ -1,0 +1,185 @@
+#include "encoder/image/tiff_image.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "encoder/image/tiff_handle.h"
+#include "encoder/image/tiff_sample_reader.h"
+#include "platform/error.h"
+
+namespace {
+
+// Closes the file after a series of runs, also when one of them throws.
+struct ReadSession {
+  explicit ReadSession(TiffSampleReader& r) : reader(r) { reader.begin(); }
+  ~ReadSession() { reader.end(); }
+  TiffSampleReader& reader;
+};
+
+uint8_t round_clamp(double v) {
+  int value = static_cast<int>(v + 0.5);
+  return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
+
+}  // namespace
+
+TIFFImage::TIFFImage(const Quorvale::FileSpecification& file, int x_origin, int y_origin,
+                     const uint8_t* no_data, const uint8_t* transparent)
+    : ImageFile(file, x_origin, y_origin, no_data, transparent) {
+  read_directory();
+  image_width = static_cast<int>(fields_.width);
+  image_height = static_cast<int>(fields_.length);
+  nband = fields_.nband;
+  color_scheme = fields_.color_scheme;
+  data_type = kImage8Bit;
+  set_support_from_size();
+  reader_ = std::make_unique<TiffSampleReader>(file_.str(), fields_);
+  add_image_metadata();
+  TIFFImage::add_metadata(&metadata);
+}
+
+TIFFImage::~TIFFImage() = default;
+
+void TIFFImage::read_directory() {
+  TiffHandle tif(file_.str());
+  if (!tif.get()) throw OpenError(file_.str(), "read");
+  fields_ = read_tiff_fields(tif.get(), file_.str());
+  add_resolution_records();
+}
+
+// The TIFF resolution tags stand in for georeferencing; georeferenced subclasses replace
+// these records with their own values.
+void TIFFImage::add_resolution_records() {
+  if (fields_.has_x_resolution)
+    metadata_add_double(&metadata, "IMAGE::X_RESOLUTION", fields_.x_pixel_size);
+  if (fields_.has_y_resolution)
+    metadata_add_double(&metadata, "IMAGE::Y_RESOLUTION", fields_.y_pixel_size);
+  // The vertical extent uses the x pixel size, as the system always has.
+  double origin[2] = {0.0, double(fields_.length) * fields_.x_pixel_size};
+  metadata_add_doubles(&metadata, "IMAGE::XY_ORIGIN", origin, 2);
+}
+
+void TIFFImage::print_tiff_parameters() {
+  const TiffFields& f = fields_;
+  std::printf("Filename: %s\n\n", file_.path());
+  std::printf("  Bits-per-sample: %d\n", f.bits_per_sample);
+  std::printf("  compression: %d\n", f.compression);
+  std::printf("  Image width: %u\n", f.width);
+  std::printf("  Image height: %u\n", f.length);
+  std::printf("  Photometric: %d\n", f.photometric);
+  std::printf("  Resolution_unit: %d\n", f.resolution_unit);
+  std::printf("  Rows-per-strip: %u\n", f.rows_per_strip);
+  std::printf("  Samples-per-pixel: %d\n", f.samples_per_pixel);
+  std::printf("  X-resolution: %f\n", f.x_pixel_size);
+  std::printf("  Y-resolution: %f\n", f.y_pixel_size);
+  if (f.tiled) {
+    std::printf("  Tile width: %d\n", f.tile_width);
+    std::printf("  Tile height: %d\n", f.tile_length);
+  }
+}
+
+void TIFFImage::print_parameters() {
+  print_tiff_parameters();
+  std::fflush(stdout);
+}
+
+const uint8_t* TIFFImage::lut() {
+  return fields_.color_map.empty() ? nullptr : fields_.color_map.data();
+}
+
+void TIFFImage::add_metadata(MetadataList* list) {
+  metadata_add_short(list, "IMAGE::BITS_PER_SAMPLE", fields_.bits_per_sample);
+}
+
+void TIFFImage::check_compatible(ImageFile& other) {
+  if (other.nband != nband)
+    throw Error(format_message(
+        "File incompatibility: files %s and %s have a different number of spectral bands.",
+        file_.path(), other.file().path()));
+}
+
+void TIFFImage::set_temp_directory(const Quorvale::FileSpecification* temp_dir) {
+  reader_->set_temp_directory(temp_dir);
+}
+
+uint64_t TIFFImage::units_decoded() const { return reader_->units_decoded(); }
+
+void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
+  // A mosaic may hand over a support whose rows run upwards; the file's top row is the smaller.
+  int top = std::min(support[1][0], support[1][1]);
+  int bottom = std::max(support[1][0], support[1][1]);
+  int file_rect[2][2] = {{support[0][0], support[0][1]}, {top, bottom}};
+  if (!sections_intersect(file_rect, section_support)) return;
+  int x0 = std::max(file_rect[0][0], section_support[0][0]);
+  int x1 = std::min(file_rect[0][1], section_support[0][1]);
+  int y0 = std::max(top, section_support[1][0]);
+  int y1 = std::min(bottom, section_support[1][1]);
+  int64_t out_width = int64_t{section_support[0][1]} - section_support[0][0] + 1;
+  int64_t plane = out_width * (int64_t{section_support[1][1]} - section_support[1][0] + 1);
+  uint32_t n = static_cast<uint32_t>(x1 - x0 + 1);
+  std::vector<uint8_t> samples(uint64_t{n} * fields_.samples_per_pixel);
+  std::vector<uint8_t> row_pixels(uint64_t{n} * nband);
+  ReadSession session(*reader_);
+  for (int y = y0; y <= y1; ++y) {
+    reader_->read_run(static_cast<uint32_t>(y - top), static_cast<uint32_t>(x0 - file_rect[0][0]),
+                      n, samples.data());
+    normalise(samples.data(), n, row_pixels.data());
+    int64_t at = (int64_t{y} - section_support[1][0]) * out_width + (x0 - section_support[0][0]);
+    place(row_pixels.data(), n, pixels + at, plane);
+  }
+}
+
+void TIFFImage::normalise(const uint8_t* samples, uint32_t n, uint8_t* pixels) const {
+  const TiffFields& f = fields_;
+  const uint32_t spp = f.samples_per_pixel;
+  if (!f.color_map.empty()) {
+    const uint8_t* map = f.color_map.data();
+    for (uint32_t i = 0; i < n; ++i) {
+      uint8_t index = samples[uint64_t{i} * spp];
+      if (nband == 1) {
+        pixels[i] = map[index];
+      } else {
+        pixels[3 * uint64_t{i}] = map[index];
+        pixels[3 * uint64_t{i} + 1] = map[256 + index];
+        pixels[3 * uint64_t{i} + 2] = map[512 + index];
+      }
+    }
+    return;
+  }
+  uint64_t count = uint64_t{n} * spp;
+  if (f.bits_per_sample == 1) {
+    uint8_t set = f.photometric == PHOTOMETRIC_MINISBLACK ? 255 : 0;
+    for (uint64_t k = 0; k < count; ++k) pixels[k] = samples[k] ? set : 255 - set;
+  } else if (f.photometric == PHOTOMETRIC_MINISWHITE) {
+    for (uint64_t k = 0; k < count; ++k) pixels[k] = 255 - samples[k];
+  } else {
+    std::memcpy(pixels, samples, count);
+  }
+}
+
+// Writes one row of pixels into the band planes; pixels equal to the transparent colour are
+// left as they are, so that a file laid over another shows the one below.
+void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane) const {
+  const uint8_t* t = has_transparent_ ? transparent_ : nullptr;
+  if (nband == 1) {
+    for (uint32_t i = 0; i < n; ++i)
+      if (!t || px[i] != t[0]) out[i] = px[i];
+  } else if (nband == 3) {
+    for (uint32_t i = 0; i < n; ++i, px += 3) {
+      if (t && px[0] == t[0] && px[1] == t[1] && px[2] == t[2]) continue;
+      out[i] = px[0];
+      out[i + plane] = px[1];
+      out[i + 2 * plane] = px[2];
+    }
+  } else {
+    for (uint32_t i = 0; i < n; ++i, px += 4) {
+      int c = px[0], m = px[1], y = px[2], k = px[3];
+      out[i] = 255 - round_clamp((c + k) / 2.0);
+      out[i + plane] = 255 - round_clamp((m + k) / 2.0);
+      out[i + 2 * plane] = 255 - round_clamp((y + k) / 2.0);
+      out[i + 3 * plane] = static_cast<uint8_t>(std::min({c, m, y}));
+    }
+  }
+}

@@ -1,0 +1,53 @@
+// Plain TIFF input (type word "TIFF", option -tif): 1- and 8-bit grey, RGB, palette and
+// separated CMYK images in strips or tiles, any compression libtiff decodes. Also the base of
+// the GeoTIFF and world-file readers, which add georeferencing only.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "encoder/image/image.h"
+#include "encoder/image/tiff_fields.h"
+
+class TiffSampleReader;
+
+class TIFFImage : public ImageFile {
+ public:
+  TIFFImage(const Quorvale::FileSpecification& file, int x_origin, int y_origin,
+            const uint8_t* no_data = nullptr, const uint8_t* transparent = nullptr);
+  ~TIFFImage() override;
+
+  void print_parameters() override;
+  using Image::extract;
+  void extract(int section_support[2][2], unsigned char* pixels) override;
+  bool is_georeferenced() override { return false; }
+  int lut_size() override { return fields_.palette_size3 / 3; }
+  const uint8_t* lut() override;
+  void add_metadata(MetadataList* list) override;
+  void check_compatible(ImageFile& other) override;
+
+  int bits_per_sample() const { return fields_.bits_per_sample; }
+  // The compression word(s) and "CLUT " for colour palettes.
+  const std::string& name() const { return fields_.name; }
+  // Where compressed images are decoded to when they are too large for memory (null: the
+  // system's temporary folder). The folder must outlive the image.
+  void set_temp_directory(const Quorvale::FileSpecification* temp_dir);
+  // Strips or tiles decoded so far; each is decoded at most once over the image's life.
+  uint64_t units_decoded() const;
+
+ protected:
+  // Prints the TIFF part of the parameter dump, without flushing.
+  void print_tiff_parameters();
+  const TiffFields& fields() const { return fields_; }
+
+ private:
+  void read_directory();
+  void add_resolution_records();
+  // Maps one row run of file samples to output pixels of nband bytes each.
+  void normalise(const uint8_t* samples, uint32_t n, uint8_t* pixels) const;
+  void place(const uint8_t* pixels, uint32_t n, uint8_t* out, int64_t plane_size) const;
+
+  TiffFields fields_;
+  std::unique_ptr<TiffSampleReader> reader_;
+};
