@@ -3,8 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include <geotiff.h>
-
+#include "encoder/image/geotiff_names.h"
 #include "platform/error.h"
 
 namespace {
@@ -111,17 +110,17 @@ void add_numbers(MetadataList* list, const std::string& name, int type, const Ge
 }
 
 // A single short value also gets its name, for instance that of a coordinate system code.
-void add_value_name(MetadataList* list, const GeoKey& key, const char* key_name) {
-  const char* value_name = GTIFValueName(static_cast<geokey_t>(key.id), short_at(key.values, 0));
-  std::string name = format_message("GEOTIFF_CHAR::%s", key_name);
-  if (metadata_add_ascii(list, name.c_str(), value_name ? value_name : "") < 0)
+void add_value_name(MetadataList* list, const GeoKey& key, const std::string& key_name) {
+  std::string value_name = geo_value_name(key.id, short_at(key.values, 0));
+  std::string name = "GEOTIFF_CHAR::" + key_name;
+  if (metadata_add_ascii(list, name.c_str(), value_name.c_str()) < 0)
     throw Quorvale::Exception("Failed to add TYPE_BYTE tag in GeoTiff image.");
 }
 
 void add_key_record(MetadataList* list, const GeoKey& key) {
   int type = tifftype2libgeotifftype(key.type);
-  const char* key_name = GTIFKeyName(static_cast<geokey_t>(key.id));
-  std::string name = format_message("GEOTIFF_NUM::%d::%s", key.id, key_name ? key_name : "");
+  std::string key_name = geo_key_name(key.id);
+  std::string name = format_message("GEOTIFF_NUM::%d::%s", key.id, key_name.c_str());
   switch (type) {
     case TYPE_BYTE: case TYPE_SHORT: case TYPE_LONG: case TYPE_DOUBLE:
       add_numbers(list, name, type, key);
