@@ -17,6 +17,7 @@ class TiffStream {
  public:
   TiffStream(const std::string& name, FILE* file) : name_(name), file_(file) {
     if (fseeko(file_, 0, SEEK_END) == 0) size_ = static_cast<uint64_t>(ftello(file_));
+    std::rewind(file_);
   }
   void set_big_endian(bool big) { big_endian_ = big; }
   bool big_endian() const { return big_endian_; }

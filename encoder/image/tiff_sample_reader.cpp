@@ -10,7 +10,7 @@ namespace {
 // Largest strip or tile decoded in one piece; larger strips are decoded row by row.
 constexpr uint64_t kMaxUnitBytes = 64ull << 20;
 // Decoded images up to this size in all (over every open reader) are kept in memory.
-constexpr uint64_t kMemoryBudget = 64ull << 20;
+uint64_t g_memory_budget = 64ull << 20;
 uint64_t g_memory_in_use = 0;
 
 uint64_t ceil_div(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
@@ -24,6 +24,8 @@ TiffSampleReader::~TiffSampleReader() {
   end();
   g_memory_in_use -= memory_.size();
 }
+
+void TiffSampleReader::set_memory_budget(uint64_t bytes) { g_memory_budget = bytes; }
 
 void TiffSampleReader::set_temp_directory(const Quorvale::FileSpecification* temp_dir) {
   temp_dir_ = temp_dir;
@@ -151,7 +153,7 @@ void TiffSampleReader::ensure_decoded(uint32_t unit) {
 void TiffSampleReader::open_store() {
   if (store_open_) return;
   uint64_t total = unit_bytes_ * decoded_.size();
-  if (g_memory_in_use + total <= kMemoryBudget) {
+  if (g_memory_in_use + total <= g_memory_budget) {
     memory_.assign(total, 0);
     g_memory_in_use += total;
   } else {

@@ -40,6 +40,9 @@ class TiffSampleReader {
   uint64_t units_decoded() const { return units_decoded_; }
   // True once decoded data lives in a temporary file.
   bool uses_temp_file() const { return temp_.has_value(); }
+  // Bytes of decoded images held in memory over all readers before temporary files are used
+  // (tests only; the default suits the encoder's memory target).
+  static void set_memory_budget(uint64_t bytes);
 
  private:
   void measure(TIFF* tif);
