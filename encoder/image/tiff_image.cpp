@@ -106,6 +106,8 @@ void TIFFImage::set_temp_directory(const Quorvale::FileSpecification* temp_dir) 
 
 uint64_t TIFFImage::units_decoded() const { return reader_->units_decoded(); }
 
+uint64_t TIFFImage::bytes_decoded() const { return reader_->bytes_decoded(); }
+
 void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
   // A mosaic may hand over a support whose rows run upwards; the file's top row is the smaller.
   int top = std::min(support[1][0], support[1][1]);

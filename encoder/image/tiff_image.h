@@ -35,6 +35,8 @@ class TIFFImage : public ImageFile {
   void set_temp_directory(const Quorvale::FileSpecification* temp_dir);
   // Strips or tiles decoded so far; each is decoded at most once over the image's life.
   uint64_t units_decoded() const;
+  // Bytes decoded from compressed strips and tiles plus bytes read in place.
+  uint64_t bytes_decoded() const;
 
  protected:
   // Prints the TIFF part of the parameter dump, without flushing.

@@ -138,6 +138,7 @@ void TiffSampleReader::fetch_direct(uint32_t unit, uint64_t offset, uint64_t len
       fseeko(source_, static_cast<off_t>(start + offset), SEEK_SET) != 0 ||
       std::fread(out, 1, length, source_) != length)
     throw ReadError(file_);
+  bytes_decoded_ += length;
   if (fields_.fill_order == FILLORDER_LSB2MSB) TIFFReverseBits(out, static_cast<tmsize_t>(length));
 }
 
@@ -175,6 +176,7 @@ void TiffSampleReader::decode_unit(uint32_t unit) {
   store(uint64_t{unit} * unit_bytes_, buffer.data(), unit_bytes_);
   decoded_[unit] = true;
   ++units_decoded_;
+  bytes_decoded_ += static_cast<uint64_t>(got);
 }
 
 // One pass over the whole image, for strips too large to hold: libtiff decodes scan lines
@@ -190,6 +192,7 @@ void TiffSampleReader::decode_all_by_scanline() {
   }
   std::fill(decoded_.begin(), decoded_.end(), true);
   units_decoded_ += decoded_.size();
+  bytes_decoded_ += uint64_t{unit_row_bytes_} * fields_.length;
 }
 
 void TiffSampleReader::store(uint64_t position, const uint8_t* data, uint64_t length) {

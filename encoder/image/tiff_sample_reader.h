@@ -38,6 +38,8 @@ class TiffSampleReader {
 
   // Strips or tiles decoded so far (each one at most once).
   uint64_t units_decoded() const { return units_decoded_; }
+  // Bytes decoded by libtiff plus bytes read in place from uncompressed files.
+  uint64_t bytes_decoded() const { return bytes_decoded_; }
   // True once decoded data lives in a temporary file.
   bool uses_temp_file() const { return temp_.has_value(); }
   // Bytes of decoded images held in memory over all readers before temporary files are used
@@ -73,4 +75,5 @@ class TiffSampleReader {
   std::optional<Quorvale::ScopedTempFile> temp_;
   bool store_open_ = false;
   uint64_t units_decoded_ = 0;
+  uint64_t bytes_decoded_ = 0;
 };
