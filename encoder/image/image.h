@@ -47,6 +47,9 @@ class Image {
   virtual void write_header_file(const Quorvale::FileSpecification&) {}
   virtual void add_metadata(MetadataList*) {}
   virtual void set_full_width_blocks(bool on) { full_width_blocks_ = on; }
+  // Folder for any temporary file the reader needs (null: the system's); it must outlive the
+  // image. Readers that need none ignore it.
+  virtual void set_temp_directory(const Quorvale::FileSpecification* /*folder*/) {}
 
   // Cuts a section out of the image as a new pixel block owned by the caller.
   std::unique_ptr<PixelData> extract(int section_support[2][2]);

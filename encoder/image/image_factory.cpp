@@ -11,6 +11,9 @@
 #include "encoder/image/lan_image.h"
 #include "encoder/image/rfi_image.h"
 #include "encoder/image/sun_rast_image.h"
+#include "encoder/image/tif_geo_image.h"
+#include "encoder/image/tiff_image.h"
+#include "encoder/image/tifw_image.h"
 #include "platform/error.h"
 
 namespace {
@@ -26,8 +29,17 @@ struct ImageType {
 
 // One line per reader; a new reader joins by adding its word here.
 const ImageType kImageTypes[] = {
+    {"TIFF", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<TIFFImage>(f, 0, 0, b, t);
+     }},
     {"RAST", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
        return std::make_unique<SunRastImage>(f, 0, 0, b, t);
+     }},
+    {"TIFW", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<TIFWImage>(f, b, t);
+     }},
+    {"TIFG", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
+       return std::make_unique<TIFGeoImage>(f, b, t);
      }},
     {"JPEG", [](const FileSpecification& f, const uint8_t* b, const uint8_t* t) -> std::unique_ptr<Image> {
        return std::make_unique<JpegImage>(f, b, t);

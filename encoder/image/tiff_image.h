@@ -32,7 +32,7 @@ class TIFFImage : public ImageFile {
   const std::string& name() const { return fields_.name; }
   // Where compressed images are decoded to when they are too large for memory (null: the
   // system's temporary folder). The folder must outlive the image.
-  void set_temp_directory(const Quorvale::FileSpecification* temp_dir);
+  void set_temp_directory(const Quorvale::FileSpecification* temp_dir) override;
   // Strips or tiles decoded so far; each is decoded at most once over the image's life.
   uint64_t units_decoded() const;
   // Bytes decoded from compressed strips and tiles plus bytes read in place.

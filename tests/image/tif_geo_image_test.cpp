@@ -122,7 +122,9 @@ TEST(TIFGeoImageSamples, PixelsAndGeoreferencingMatchLibtiffAndGdal) {
     int pcs = record_short(image.metadata, "GEOTIFF_NUM::3072::ProjectedCSTypeGeoKey");
     int gcs = record_short(image.metadata, "GEOTIFF_NUM::2048::GeographicTypeGeoKey");
     int code = pcs > 0 && pcs != 32767 ? pcs : gcs;
-    if (code > 0 && code != 32767 && g.epsg > 0) EXPECT_EQ(code, g.epsg);
+    if (code > 0 && code != 32767 && g.epsg > 0) {
+      EXPECT_EQ(code, g.epsg);
+    }
   }
 }
 

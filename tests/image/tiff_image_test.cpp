@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 
+#include "encoder/image/image_factory.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -384,4 +385,18 @@ TEST(TiffImageMosaic, CompatibilityNeedsTheSameBandCount) {
   EXPECT_EQ(message_of([&] { g.check_compatible(c); }),
             "File incompatibility: files " + (dir / "g.tif") + " and " + (dir / "c.tif") +
                 " have a different number of spectral bands.");
+}
+
+// The factory's TIFF family: the same file as plain TIFF, or georeferenced by its tags.
+TEST(TiffImageFactory, TypeWordsPickTheReader) {
+  VEXAL_REQUIRE_SAMPLE(path, "geotiff/byte_point.tif");
+  const uint8_t background[3] = {1, 2, 3};
+  std::unique_ptr<Image> plain = create_image(path.string(), "TIFF", background, nullptr);
+  std::unique_ptr<Image> geo = create_image(path.string(), "TIFG", background, nullptr);
+  EXPECT_FALSE(plain->is_georeferenced());
+  EXPECT_TRUE(geo->is_georeferenced());
+  EXPECT_EQ(geo->xcoord(), 440720.0);
+  EXPECT_EQ(geo->no_data_value()[2], 3);
+  EXPECT_EQ(message_of([&] { create_image(path.string(), "TIFW", nullptr, nullptr); }),
+            "Error: can't find a TIFF world file for " + path.string() + ".");
 }
