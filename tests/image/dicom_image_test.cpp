@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder/image/image_factory.h"
-
 #include <cstring>
 #include <filesystem>
 
@@ -18,7 +16,6 @@ using vexal_test::thrown_message;
 using Samples = std::vector<uint16_t>;
 
 const char* const kDcmdump = "/usr/bin/dcmdump";
-const char* const kImg2dcm = "/usr/bin/img2dcm";
 
 // A DICOM file laid out by hand: preamble, a file meta group naming the transfer syntax, and
 // the image-pixel attributes in tag order.
@@ -188,19 +185,6 @@ TEST_F(DicomFixture, Monochrome1IsComplementedInsideTheFileOnly) {
             (Samples{0, 0xFEFF, 0xEDCB, 0, 0}));
 }
 
-TEST_F(DicomFixture, MetadataCarriesFixedWindowAndLevel) {
-  DICOMImage image(write(Dicom{}));
-  double window = 0, level = 0;
-  uint16_t bits = 0;
-  ASSERT_GE(metadata_get(&image.metadata, "IMAGE::DYNAMIC_RANGE_WINDOW", &window), 0);
-  ASSERT_GE(metadata_get(&image.metadata, "IMAGE::DYNAMIC_RANGE_LEVEL", &level), 0);
-  ASSERT_GE(metadata_get(&image.metadata, "IMAGE::BITS_PER_SAMPLE", &bits), 0);
-  EXPECT_EQ(window, 4096.0);
-  EXPECT_EQ(level, 2047.5);
-  EXPECT_EQ(bits, 16);
-  EXPECT_GE(metadata_find(&image.metadata, "IMAGE::INPUT_FILE_SIZE"), 0);
-}
-
 TEST_F(DicomFixture, ThreeBandFilesFollowTheirPlanarConfiguration) {
   Dicom d;
   d.samples = 3;
@@ -277,35 +261,6 @@ TEST_F(DicomFixture, MissingAttributesAndShortFilesAreRefused) {
 
   EXPECT_EQ(thrown_message([&] { DICOMImage image(scratch_ / "none.dcm"); }),
             "Error opening " + scratch_ / "none.dcm" + " for read.");
-}
-
-TEST_F(DicomFixture, EightBitFilesFromImg2dcmAreRefused) {
-  VEXAL_REQUIRE_SAMPLE(jpeg, "jpeg/hopper_gray.jpg");
-  if (!vexal_test::have_tool(kImg2dcm)) GTEST_SKIP() << "dcmtk not installed";
-  const std::string path = scratch_ / "from_jpeg.dcm";
-  ASSERT_EQ(vexal_test::run_program(kImg2dcm, {"-q", jpeg.string(), path}).status, 0);
-  EXPECT_EQ(thrown_message([&] { DICOMImage image(path); }),
-            "Error. Cannot process DICOM images that are not 16 bits-per-sample.");
-}
-
-TEST_F(DicomFixture, ParameterDumpNamesTheSampleFormat) {
-  Dicom d;
-  d.representation = 1;
-  const std::string path = write(d);
-  DICOMImage image(path);
-  testing::internal::CaptureStdout();
-  image.print_parameters();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "***** " + path +
-                " *****\n\n  image_width: 3\n  image_height: 2\n  nband: 1\n"
-                "  bits per sample: 16\n  pixel representation: 2's complement\n"
-                "  photometric interpretation: MONOCHROME2\n");
-}
-
-TEST_F(DicomFixture, FactoryMakesItFromDicom) {
-  auto image = create_image(write(Dicom{}), "DICOM", nullptr, nullptr);
-  ASSERT_NE(dynamic_cast<DICOMImage*>(image.get()), nullptr);
-  EXPECT_EQ(image->data_type, kImage16Bit);
 }
 
 }  // namespace

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder/image/image_factory.h"
-
 #include "image/reader_test_util.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -220,28 +218,6 @@ TEST_F(JpegDamage, NonJpegAndMissingFilesAreRefused) {
             "Premature end of JPEG file");
   EXPECT_EQ(thrown_message([&] { JpegImage image(scratch_ / "none.jpg"); }),
             "Error opening file " + scratch_ / "none.jpg" + " for read.");
-}
-
-TEST_F(JpegDamage, ParameterDumpListsSizeAndBands) {
-  const std::string path = make_jpeg();
-  if (path.empty()) GTEST_SKIP() << "cjpeg not installed";
-  JpegImage image(path);
-  testing::internal::CaptureStdout();
-  image.print_parameters();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "***** " + path +
-                " *****\n\n  image_width: 64\n  image_height: 256\n  nband: 1\n"
-                "  bits per sample: 8\n");
-}
-
-TEST_F(JpegDamage, FactoryMakesItFromJpeg) {
-  const std::string path = make_jpeg();
-  if (path.empty()) GTEST_SKIP() << "cjpeg not installed";
-  const uint8_t background[3] = {9, 9, 9};
-  auto image = create_image(path, "JPEG", background, nullptr);
-  ASSERT_NE(dynamic_cast<JpegImage*>(image.get()), nullptr);
-  EXPECT_EQ(image->no_data_value()[0], 9);
-  EXPECT_TRUE(image->full_width_blocks());
 }
 
 }  // namespace

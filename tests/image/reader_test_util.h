@@ -77,18 +77,6 @@ std::vector<Sample> whole_image(Image& image, int bands) {
   return interleave(planes, static_cast<size_t>(image.image_width) * image.image_height, bands);
 }
 
-// Largest absolute difference between two equally long sample runs (-1 when sizes differ).
-template <class A, class B>
-int max_difference(const std::vector<A>& a, const std::vector<B>& b) {
-  if (a.size() != b.size()) return -1;
-  int worst = 0;
-  for (size_t i = 0; i < a.size(); ++i) {
-    const int d = static_cast<int>(a[i]) - static_cast<int>(b[i]);
-    worst = std::max(worst, d < 0 ? -d : d);
-  }
-  return worst;
-}
-
 // The message of the exception that `call` throws; empty when it throws none.
 template <class Call>
 std::string thrown_message(Call call) {

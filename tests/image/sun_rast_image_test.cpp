@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "encoder/image/image_factory.h"
-
 #include "image/reader_test_util.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -273,47 +271,6 @@ TEST_F(SunRastFixture, FilesShorterThanTheirHeaderSaysGiveReadError) {
             "Error reading file " + scratch_ / "cut.ras" + ".");
   EXPECT_EQ(thrown_message([&] { SunRastImage image(scratch_ / "none.ras", 0, 0); }),
             "Error opening file " + scratch_ / "none.ras" + " for read.");
-}
-
-TEST_F(SunRastFixture, MosaicTilesMustAgreeInBandsAndDepth) {
-  Raster grey = raster(2, 1, 8, {1, 2});
-  Raster bits = raster(2, 1, 1, {0, 0});
-  Raster rgb = raster(2, 1, 24, Bytes(6));
-  SunRastImage a(write(grey, "a.ras"), 0, 0), b(write(bits, "b.ras"), 0, 0),
-      c(write(rgb, "c.ras"), 0, 0), d(write(grey, "d.ras"), 2, 0);
-  EXPECT_EQ(thrown_message([&] { a.check_compatible(d); }), "");
-  EXPECT_EQ(thrown_message([&] { a.check_compatible(c); }),
-            "File incompatibility: files " + scratch_ / "a.ras" + " and " + scratch_ / "c.ras" +
-                " have a different number of spectral bands.");
-  EXPECT_EQ(thrown_message([&] { a.check_compatible(b); }),
-            "File incompatibility: files " + scratch_ / "a.ras" + " and " + scratch_ / "b.ras" +
-                " have different color depths.");
-}
-
-TEST_F(SunRastFixture, ParameterDumpListsTheHeader) {
-  Raster r = raster(2, 1, 8, {1, 2});
-  r.type = 0;
-  const std::string path = write(r);
-  SunRastImage image(path, 0, 0);
-  testing::internal::CaptureStdout();
-  image.print_parameters();
-  const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(out.rfind("***** " + path + " *****\n\n  image_width: 2\n  image_height: 1\n"
-                      "  depth: 8\n  length: 2\n  type: 0\n  color map type: 0\n"
-                      "  color map length: 0\n\n ================== Printing Metadata",
-                      0),
-            0u)
-      << out;
-}
-
-TEST_F(SunRastFixture, FactoryMakesItFromRastButNotAsAMosaic) {
-  const std::string path = write(raster(2, 1, 8, {1, 2}));
-  const uint8_t transparent[3] = {2, 0, 0};
-  auto image = create_image(path, "RAST", nullptr, transparent);
-  ASSERT_NE(dynamic_cast<SunRastImage*>(image.get()), nullptr);
-  EXPECT_EQ(image->transparent_value()[0], 2);
-  EXPECT_EQ(thrown_message([&] { create_image(path, "RAST_MOSAIC", nullptr, nullptr); }),
-            "Error: unrecognized image type \"RAST_MOSAIC\" during image creation.");
 }
 
 }  // namespace
