@@ -63,9 +63,14 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
 }
 
 void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<int16_t>& indices) {
-  f.seek(p.record_offsets[r]);
+  const uint32_t start = p.record_offsets[r];
+  // The record's stream ends before the next record of the part or the next structure.
+  uint64_t end = f.end_of_structure(start);
+  for (uint32_t o : p.record_offsets)
+    if (o > start) end = std::min<uint64_t>(end, o);
+  f.seek(start);
   size_t count = 0;
-  if (expand_data(f.stream(), p.desc, indices, count) != 0 || count != indices.size())
+  if (expand_data(f.stream(), p.desc, indices, count, end - start) != 0 || count != indices.size())
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]));
   // A record ends where the next one begins; running into it means the two overlap.
   if (r + 1 < p.record_offsets.size() && ftello(f.stream()) > off_t(p.record_offsets[r + 1]))

@@ -1,5 +1,6 @@
 #include "decoder/vxl_file.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "decoder/subband_geometry.h"
@@ -9,12 +10,17 @@ namespace {
 
 constexpr int kMaxBands = 4;
 constexpr int kMaxLevels = 9;
+// Reads jump from table to record to record: a full-size stdio buffer would pull several
+// kilobytes past each small record, so a window decode would read far more than it uses.
+constexpr size_t kReadBuffer = 512;
 
 }  // namespace
 
 VxlFile::VxlFile(const std::string& name) : name_(name) {
   stream_ = std::fopen(name.c_str(), "rb");
   if (!stream_) throw OpenError(name, "read");
+  buffer_ = std::make_unique<char[]>(kReadBuffer);  // glibc ignores the size without a buffer
+  std::setvbuf(stream_, buffer_.get(), _IOFBF, kReadBuffer);
   try {
     if (fseeko(stream_, 0, SEEK_END) != 0) throw ReadError(name);
     size_ = static_cast<uint64_t>(ftello(stream_));
@@ -77,6 +83,19 @@ void VxlFile::read_header() {
   const uint32_t metadata_offset = read_u32();
   for (int i = 0; i < count; ++i) read_subband(i);
   read_metadata(metadata_offset);
+  for (const VxlSubband& s : subbands_) {
+    starts_.push_back(s.offset);
+    for (const VxlBlock& b : s.blocks)
+      for (uint32_t o : b.band_offsets)
+        if (o != 0) starts_.push_back(o);
+  }
+  starts_.push_back(metadata_offset);
+  std::sort(starts_.begin(), starts_.end());
+}
+
+uint64_t VxlFile::end_of_structure(uint64_t offset) const {
+  const auto next = std::upper_bound(starts_.begin(), starts_.end(), offset);
+  return next == starts_.end() ? size_ : *next;
 }
 
 void VxlFile::read_subband(int index) {

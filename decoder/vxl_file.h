@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,9 @@ class VxlFile {
   const MetadataList& metadata() const { return metadata_; }
   FILE* stream() const { return stream_; }
 
+  // Where the structure at `offset` ends at the latest: the next section, block part or
+  // metadata start the tables name, or the end of the file.
+  uint64_t end_of_structure(uint64_t offset) const;
   // Seeks to an offset taken from the tables (already known to lie inside the file).
   void seek(uint64_t offset) const;
   // Throws Error "<file>: damaged file: <what>".
@@ -55,8 +59,10 @@ class VxlFile {
 
   std::string name_;
   FILE* stream_ = nullptr;
+  std::unique_ptr<char[]> buffer_;  // the stream's, closed before it is freed
   uint64_t size_ = 0;
   int bands_ = 0, levels_ = 0, width_ = 0, height_ = 0;
   std::vector<VxlSubband> subbands_;
+  std::vector<uint64_t> starts_;  // sorted offsets of every structure the tables name
   MetadataList metadata_;
 };

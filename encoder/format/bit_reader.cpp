@@ -1,15 +1,30 @@
 #include "encoder/format/bit_reader.h"
 
+#include <algorithm>
+
 namespace {
-// Large enough to amortise fread, small enough that the read-ahead past a short record is cheap.
-constexpr size_t kChunkSize = 16384;
+// Chunks start small and double: a window decode reads many short records at scattered
+// offsets and should not pull kilobytes past each, while a long stream still gets large reads.
+constexpr size_t kFirstChunk = 256;
+constexpr size_t kLargestChunk = 16384;
 }  // namespace
 
-BitReader::BitReader(FILE* in) : in_(in), chunk_(kChunkSize) {}
+BitReader::BitReader(FILE* in, uint64_t limit)
+    : in_(in),
+      chunk_(kLargestChunk),
+      next_chunk_(limit == UINT64_MAX ? kFirstChunk : kLargestChunk),
+      remaining_(limit) {}
 
 bool BitReader::load_chunk() {
-  chunk_size_ = fread(chunk_.data(), 1, chunk_.size(), in_);
   chunk_position_ = 0;
+  chunk_size_ = 0;
+  if (remaining_ == 0) {
+    stop_ = Stop::kMarker;
+    return false;
+  }
+  chunk_size_ = fread(chunk_.data(), 1, size_t(std::min<uint64_t>(next_chunk_, remaining_)), in_);
+  remaining_ -= chunk_size_;
+  next_chunk_ = std::min(2 * next_chunk_, kLargestChunk);
   if (chunk_size_ > 0) return true;
   stop_ = ferror(in_) ? Stop::kReadError : Stop::kEndOfFile;
   return false;

@@ -1,6 +1,8 @@
 // Bit reader of the coded streams on a FILE*: removes the stuffed 0x00 after each 0xFF, and
 // stops in front of the first marker (0xFF followed by anything else), which it leaves for the
 // next reader. Reads ahead in chunks; `release` hands the unused bytes back to the stream.
+// A reader told where its stream ends at the latest reads no further and treats that end as a
+// marker (readers of scattered records then read only those records' bytes).
 #pragma once
 
 #include <cstdint>
@@ -9,7 +11,7 @@
 
 class BitReader {
  public:
-  explicit BitReader(FILE* in);
+  explicit BitReader(FILE* in, uint64_t limit = UINT64_MAX);
 
   // Fills the window to at least `count` bits (count <= 57) unless a marker, the end of the
   // file or a read error comes first; returns the bits available.
@@ -44,6 +46,8 @@ class BitReader {
   std::vector<uint8_t> chunk_;
   size_t chunk_size_ = 0;
   size_t chunk_position_ = 0;
+  size_t next_chunk_;     // bytes asked for by the next read (grows to the chunk size)
+  uint64_t remaining_;   // bytes that may still be read
   int64_t rewind_ = 0;  // bytes already taken from the chunk that belong to the next reader
   uint64_t window_ = 0;  // unread bits, top-aligned
   int count_ = 0;

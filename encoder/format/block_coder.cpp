@@ -124,6 +124,11 @@ Outcome decode_symbols(BitReader& reader, const HuffmanDecoder& decoder, std::sp
 
 int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
                 size_t& count) {
+  return expand_data(in, desc, out, count, UINT64_MAX);
+}
+
+int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
+                size_t& count, uint64_t length) {
   count = 0;
   HuffmanDecoder decoder;
   if (decoder.build(desc)) {
@@ -131,7 +136,7 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
     return 1;
   }
   uint8_t marker[2];
-  if (fread(marker, 1, 2, in) != 2) {
+  if (length < 2 || fread(marker, 1, 2, in) != 2) {
     fputs("Unexpected EOF.\n", stderr);
     return 1;
   }
@@ -139,7 +144,7 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
     fputs("Marker byte problem in expand_data.\n", stderr);
     return 1;
   }
-  BitReader reader(in);
+  BitReader reader(in, length == UINT64_MAX ? length : length - 2);
   if (decode_symbols(reader, decoder, out, count) == Outcome::kFailed) return 1;
   if (!reader.release()) {
     fputs("Seek error.\n", stderr);

@@ -22,3 +22,7 @@ int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& tabl
 // not a prefix code, an end of file before a marker, or more indices than `out` holds.
 int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
                 size_t& count);
+// The same for a stream known to end within `length` bytes of the current position (marker
+// included): reads nothing beyond them and takes their end as the next marker.
+int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
+                size_t& count, uint64_t length);
