@@ -29,15 +29,14 @@ tiff_reader_built() {
 }
 psnr() { compare -metric PSNR "$1" "$2" null: 2>&1 || true; }
 
-# The ratio is of the input file: 8-bit TIFF samples, or 32-bit RFI floats (four times the
-# bytes for the same pixels), so both aim at the peer's 20:1 of the raw 8-bit pixels.
+# -c is a ratio to 8-bit words (-wl) whatever the input's sample type, as is the peer's -r.
 input="RFI floats"
-vexal_in=(-rfi -i "$work/in.rfi" -c 80)
+vexal_in=(-rfi -i "$work/in.rfi")
 if tiff_reader_built "$build" "$work" && convert "$work/in.ppm" "$work/in.tif" 2> /dev/null; then
   input="8-bit TIFF"
-  vexal_in=(-tif -i "$work/in.tif" -c 20)
+  vexal_in=(-tif -i "$work/in.tif")
 fi
-read -r v_s v_cpu v_kb < <(measure "$build/vexal_encode" "${vexal_in[@]}" -o "$work/out.vxl" -n 5 -t "$work")
+read -r v_s v_cpu v_kb < <(measure "$build/vexal_encode" "${vexal_in[@]}" -o "$work/out.vxl" -n 5 -c 20 -t "$work")
 "$build/vexal_decode" -i "$work/out.vxl" -o "$work/vexal_f.tif"
 gdal_translate -q -ot Byte "$work/vexal_f.tif" "$work/vexal.tif"  # rounds float samples
 read -r o_s o_cpu o_kb < <(measure opj_compress -i "$work/in.ppm" -o "$work/out.j2k" -I -n 5 -r 20)

@@ -2,8 +2,8 @@
 # Random access: encodes a large grey image (default 16384 x 16384, 256 megapixels, from
 # bench/test_image_bench) once, then decodes a 512 x 512 window at full resolution and prints
 # the share of the file read and the time taken; opj_decompress on the same window of a tiled
-# JPEG 2000 file of about the same size beside it. vexal reads the pixels as RFI floats (the
-# ratio is then of 32-bit samples), OpenJPEG the same pixels as PGM.
+# JPEG 2000 file of the same size beside it. vexal reads the pixels as RFI floats, OpenJPEG the
+# same pixels as PGM.
 # Usage: bench/region_decode.sh [build dir] [edge]
 set -euo pipefail
 build=${1:-build}
@@ -19,7 +19,7 @@ if [ $with_peer = 1 ]; then
 else
   "$build/test_image_bench" "$edge" "$edge" 1 "$work/in.rfi"
 fi
-"$build/vexal_encode" -rfi -i "$work/in.rfi" -o "$work/big.vxl" -n 5 -c 80 -t "$work" > /dev/null 2>&1
+"$build/vexal_encode" -rfi -i "$work/in.rfi" -o "$work/big.vxl" -n 5 -c 20 -t "$work" > /dev/null 2>&1
 rm -f "$work/in.rfi"
 size=$(stat -c %s "$work/big.vxl")
 x0=$((edge / 2)); y0=$((edge / 3))
