@@ -11,7 +11,7 @@ width=${size%x*}
 height=${size#*x}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --build "$build" --target test_image_bench vexal_encode vexal_decode -j2 > /dev/null
+cmake --build "$build" --target test_image_bench vexal_encode vexal_decode -j2 > /dev/null 2>&1
 "$build/test_image_bench" "$width" "$height" 3 "$work/in.rfi" "$work/in.ppm"
 pixels=$((width * height))
 raw=$((pixels * 3))

@@ -10,7 +10,7 @@ build=${1:-build}
 edge=${2:-16384}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --build "$build" --target test_image_bench vexal_encode vexal_decode -j2 > /dev/null
+cmake --build "$build" --target test_image_bench vexal_encode vexal_decode -j2 > /dev/null 2>&1
 
 with_peer=0
 command -v opj_compress > /dev/null && with_peer=1
