@@ -1,0 +1,79 @@
+// The TIFF family end to end: encode real samples with vexal_encode, decode with vexal_decode,
+// and compare with libtiff's reading of the source; the world file carries the georeferencing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+
+#include <tiffio.h>
+
+#include "support/run_program.h"
+#include "support/scratch_dir.h"
+#include "support/test_paths.h"
+
+using vexal_test::run_program;
+
+namespace {
+
+std::vector<uint32_t> rgba(const std::string& path, uint32_t* w, uint32_t* h) {
+  TIFFSetWarningHandler(nullptr);  // GeoTIFF tags are unknown to plain libtiff
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return {};
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, w);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, h);
+  std::vector<uint32_t> raster(uint64_t{*w} * *h);
+  TIFFReadRGBAImageOriented(tif, *w, *h, raster.data(), ORIENTATION_TOPLEFT, 0);
+  TIFFClose(tif);
+  return raster;
+}
+
+// PSNR over the colour channels of two files as libtiff reads them; -1 when sizes differ.
+double psnr(const std::string& a, const std::string& b) {
+  uint32_t wa = 0, ha = 0, wb = 0, hb = 0;
+  std::vector<uint32_t> x = rgba(a, &wa, &ha), y = rgba(b, &wb, &hb);
+  if (x.empty() || wa != wb || ha != hb) return -1;
+  double se = 0;
+  for (size_t i = 0; i < x.size(); ++i)
+    for (int k = 0; k < 3; ++k) {
+      double d = double((x[i] >> (8 * k)) & 255) - double((y[i] >> (8 * k)) & 255);
+      se += d * d;
+    }
+  se /= 3.0 * x.size();
+  return se == 0 ? 99 : 10 * std::log10(255.0 * 255.0 / se);
+}
+
+}  // namespace
+
+TEST(TiffInputs, SamplesRoundTripThroughEncoderAndDecoder) {
+  struct Case {
+    const char* flag;
+    const char* sample;
+    double min_psnr;
+  };
+  for (const Case& c : {Case{"-tifg", "geotiff/utm.tif", 35}, Case{"-tif", "tiff/rgb-3c-8b.tiff", 40},
+                        Case{"-tif", "tiff/quad-tile.jpg.tiff", 35},
+                        Case{"-tifg", "geotiff/erdas_spnad83.tif", 33}}) {
+    SCOPED_TRACE(c.sample);
+    VEXAL_REQUIRE_SAMPLE(path, c.sample);
+    vexal_test::ScratchDir dir;
+    auto enc = run_program(VEXAL_ENCODE_BIN,
+                           {c.flag, "-i", path.string(), "-o", dir / "x.vxl", "-c", "2"});
+    ASSERT_EQ(enc.status, 0) << enc.err;
+    auto dec = run_program(VEXAL_DECODE_BIN, {"-i", dir / "x.vxl", "-o", dir / "x.tif"});
+    ASSERT_EQ(dec.status, 0) << dec.err;
+    EXPECT_GE(psnr(path.string(), dir / "x.tif"), c.min_psnr);
+  }
+}
+
+// utm.tif: tie point 440720, 3751320 at the corner (PixelIsArea), 60 m pixels; the world file
+// names the centre of the upper-left pixel.
+TEST(TiffInputs, GeoTiffWorldFile) {
+  VEXAL_REQUIRE_SAMPLE(path, "geotiff/utm.tif");
+  vexal_test::ScratchDir dir;
+  auto enc = run_program(VEXAL_ENCODE_BIN, {"-tifg", "-i", path.string(), "-o", dir / "u.vxl"});
+  ASSERT_EQ(enc.status, 0) << enc.err;
+  std::ifstream world(dir / "u.vxw");
+  std::vector<double> v(6);
+  for (double& x : v) world >> x;
+  EXPECT_EQ(v, (std::vector<double>{60, 0, 0, -60, 440750, 3751290}));
+}
