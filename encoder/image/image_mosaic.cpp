@@ -271,3 +271,7 @@ void ImageMosaic::write_header_file(const FileSpecification& file) {
 void ImageMosaic::add_metadata(MetadataList* list) {
   for (auto& t : tiles_) t->add_metadata(list);
 }
+
+void ImageMosaic::set_temp_directory(const FileSpecification* folder) {
+  for (auto& t : tiles_) t->set_temp_directory(folder);
+}

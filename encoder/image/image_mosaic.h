@@ -32,6 +32,7 @@ class ImageMosaic : public Image {
   const uint8_t* transparent_value() override;
   void write_header_file(const Quorvale::FileSpecification& file) override;
   void add_metadata(MetadataList* list) override;
+  void set_temp_directory(const Quorvale::FileSpecification* folder) override;
 
   int tile_count() const { return static_cast<int>(tiles_.size()); }
   ImageFile& tile(int i) { return *tiles_[static_cast<size_t>(i)]; }

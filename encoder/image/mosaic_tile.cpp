@@ -5,6 +5,9 @@
 #include "encoder/image/lan_image.h"
 #include "encoder/image/rfi_image.h"
 #include "encoder/image/sun_rast_image.h"
+#include "encoder/image/tif_geo_image.h"
+#include "encoder/image/tiff_image.h"
+#include "encoder/image/tifw_image.h"
 #include "platform/error.h"
 
 bool mosaic_tile_has_origin(const std::string& tile_type) {
@@ -15,6 +18,10 @@ std::unique_ptr<ImageFile> create_mosaic_tile(const std::string& tile_type,
                                               const Quorvale::FileSpecification& file, int x,
                                               int y, const uint8_t* no_data,
                                               const uint8_t* transparent) {
+  if (tile_type == "TIF")
+    return std::make_unique<TIFFImage>(file, x, y, no_data, transparent);
+  if (tile_type == "TFW") return std::make_unique<TIFWImage>(file, no_data, transparent);
+  if (tile_type == "TFG") return std::make_unique<TIFGeoImage>(file, no_data, transparent);
   if (tile_type == "DOQ") return std::make_unique<DOQImage>(file, no_data, transparent);
   if (tile_type == "BBB") return std::make_unique<BBBImage>(file, no_data, transparent);
   if (tile_type == "LAN")
