@@ -19,12 +19,17 @@ bool read_doubles(const MetadataList& list, const char* key, double* out, int n)
   return true;
 }
 
+constexpr int kRasterTypeKey = 1025;
+constexpr int kRasterPixelIsArea = 1;
+
 // The "GEOTIFF_NUM::<id>::<name>" records as GeoTIFF keys.
 std::vector<GeoKeyValue> geokeys_of(const MetadataList& list) {
   std::vector<GeoKeyValue> keys;
+  keys.push_back(GeoKeyValue{kRasterTypeKey, GeoKeyValue::kShort, {double(kRasterPixelIsArea)}, {}});
   for (const MetadataRecord& r : list.slots) {
     int id = 0;
     if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
+    if (id == kRasterTypeKey) continue;  // the tie point written here is always pixel-is-area
     GeoKeyValue k{id, GeoKeyValue::kShort, {}, {}};
     if (r.type == TYPE_SHORT && r.count == 1) {
       uint16_t v;
@@ -84,8 +89,9 @@ bool georeference_for(const MetadataList& metadata, int level, const Window& win
   const double f = std::ldexp(1.0, level);
   out.x_scale = xres * f;
   out.y_scale = yres * f;
-  out.x_origin = origin[0] + window.x0 * out.x_scale;
-  out.y_origin = origin[1] - window.y0 * out.y_scale;
+  // The stored origin is the centre of the full-size upper-left pixel.
+  out.x_origin = origin[0] - xres / 2 + window.x0 * out.x_scale;
+  out.y_origin = origin[1] + yres / 2 - window.y0 * out.y_scale;
   return true;
 }
 
@@ -134,7 +140,8 @@ void write_world_file_for(const std::string& tiff_name, const Georeference& g) {
   name += ".tfw";
   FILE* f = std::fopen(name.c_str(), "w");
   if (!f) throw WriteError(name);
-  const double values[6] = {g.x_scale, 0, 0, -g.y_scale, g.x_origin, g.y_origin};
+  const double values[6] = {g.x_scale, 0, 0, -g.y_scale, g.x_origin + g.x_scale / 2,
+                            g.y_origin - g.y_scale / 2};
   for (double v : values) std::fprintf(f, "%30.15lf\n", v);
   if (std::fclose(f) != 0) throw WriteError(name);
 }

@@ -10,7 +10,9 @@
 #include "encoder/metadata/metadata.h"
 
 struct Georeference {
-  double x_origin, y_origin;  // map position of the upper-left pixel
+  // Upper-left corner of the upper-left pixel (the GeoTIFF tie point, pixel-is-area); the
+  // metadata and world files give that pixel's centre instead.
+  double x_origin, y_origin;
   double x_scale, y_scale;    // pixel width, pixel height (positive for north-up)
 };
 
