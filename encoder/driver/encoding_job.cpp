@@ -28,6 +28,8 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   std::unique_ptr<Image> image =
       create_image(input, word.c_str(), colours ? o.background.data() : nullptr,
                    colours && o.transparency ? o.transparency->data() : nullptr);
+  // Readers that cache decoded data keep it beside the encoder's own temporary files.
+  if (temp_dir) image->set_temp_directory(temp_dir.get());
   const FileSpecification output = unique_output_name(requested);
   Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
                   show_progress, interrupt_requested, o.weight, o.gamma, o.dither != 0, 0.25f);
