@@ -97,7 +97,7 @@ TEST(VexalEncodeRun, InterruptRemovesEveryTemporaryFile) {
   fs::create_directory(dir / "tmp");
   RunOptions options;
   options.cwd = dir.path().string();
-  options.interrupt_after_ms = 500;
+  options.interrupt_when_used = dir / "tmp";
   auto r = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "big.rfi", "-t", "tmp", "-b", "256"}, options);
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Program interrupt encountered.\n"), std::string::npos) << r.err;

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <filesystem>
 #include <thread>
 #include <cstdlib>
 #include <fstream>
@@ -71,6 +72,15 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
   }
   close(out_fd);
   close(err_fd);
+  if (!options.interrupt_when_used.empty()) {
+    // Poll (up to 20 s) so the signal lands while the run is under way, however fast it is.
+    for (int i = 0; i < 20000; ++i) {
+      std::error_code ec;
+      if (!std::filesystem::is_empty(options.interrupt_when_used, ec) && !ec) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    kill(pid, SIGINT);
+  }
   if (options.interrupt_after_ms >= 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(options.interrupt_after_ms));
     kill(pid, SIGINT);
