@@ -38,6 +38,8 @@ const std::map<std::string, Entry>& entries() {
       {"doq_fuzzer", reader("DOQ")},
       {"lan_fuzzer", reader("LAN")},
       {"bbb_fuzzer", reader("BBB", "hdr")},
+      {"tiff_fuzzer", reader("TIFF")},
+      {"tifg_fuzzer", reader("TIFG")},
       {"launcher_text_fuzzer", fuzz_entries::launcher_text_entry},
   };
   return table;
