@@ -95,11 +95,11 @@ TEST(RawInputs, ImageDatabaseEncodes) {
   for (int k = 0; k < 4; ++k) {
     const int x = (k % 2) * 32, y = (k / 2) * 32;
     std::filesystem::create_directories(dir / "db/000000");
-    LanSpec spec;
-    spec.width = spec.height = 32;
-    spec.xmap = static_cast<float>(x);
-    spec.ymap = static_cast<float>(1000 - y);
-    write_lan(dir / ("db/000000/" + std::to_string(k) + ".lan"), spec,
+    LanSpec layout;
+    layout.width = layout.height = 32;
+    layout.xmap = static_cast<float>(x);
+    layout.ymap = static_cast<float>(1000 - y);
+    write_lan(dir / ("db/000000/" + std::to_string(k) + ".lan"), layout,
               [&](int, int r, int c) { return 128 + 100 * std::sin((x + c) / 9.0) * std::cos((y + r) / 7.0); });
   }
   const std::vector<uint8_t> decoded = round_trip({"-idb", "-i", dir / "db"}, dir, "db");

@@ -47,9 +47,9 @@ inline std::vector<uint16_t> key_directory(const std::vector<std::vector<uint16_
   return d;
 }
 
-inline void write_geotiff(const std::string& path, const TiffSpec& spec, const GeoTags& g) {
+inline void write_geotiff(const std::string& path, const TiffSpec& layout, const GeoTags& g) {
   register_geotiff_tags();
-  write_tiff(path, spec, pattern(spec), [&](TIFF* tif) {
+  write_tiff(path, layout, pattern(layout), [&](TIFF* tif) {
     if (!g.pixel_scale.empty())
       TIFFSetField(tif, 33550, int(g.pixel_scale.size()), g.pixel_scale.data());
     if (!g.tie_point.empty())

@@ -29,12 +29,12 @@ constexpr int kW = 8, kH = 6;
 // position, so the assembled mosaic can be checked against one formula.
 void write_tile(const std::string& path, int x, int y, int w = kW, int h = kH) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  LanSpec spec;
-  spec.width = w;
-  spec.height = h;
-  spec.xmap = static_cast<float>(x);
-  spec.ymap = static_cast<float>(1000 - y);
-  write_lan(path, spec, [&](int, int r, int c) { return (x + c) * 5 + (y + r) * 11; });
+  LanSpec layout;
+  layout.width = w;
+  layout.height = h;
+  layout.xmap = static_cast<float>(x);
+  layout.ymap = static_cast<float>(1000 - y);
+  write_lan(path, layout, [&](int, int r, int c) { return (x + c) * 5 + (y + r) * 11; });
 }
 
 // Leaf depth 3: the root's first subtree holds a full 2 x 2 tile directory, its second subtree

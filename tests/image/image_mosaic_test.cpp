@@ -185,12 +185,12 @@ TEST(ImageMosaic, RfiTilesPlacedByTheirListOrigins) {
 
 TEST(ImageMosaic, MalformedListsAreRefused) {
   ScratchDir dir;
-  LanSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  write_lan(dir / "a.lan", spec, [](int, int r, int c) { return r * 2 + c; });
-  spec.xcell = 2;
-  write_lan(dir / "coarse.lan", spec, [](int, int r, int c) { return r * 2 + c; });
+  LanSpec layout;
+  layout.width = 2;
+  layout.height = 2;
+  write_lan(dir / "a.lan", layout, [](int, int r, int c) { return r * 2 + c; });
+  layout.xcell = 2;
+  write_lan(dir / "coarse.lan", layout, [](int, int r, int c) { return r * 2 + c; });
   const std::string list = dir / "list.txt";
   auto refused = [&](const std::string& text, const std::string& word) {
     write_text(list, text);
@@ -213,12 +213,12 @@ TEST(ImageMosaic, MalformedListsAreRefused) {
 
 TEST(ImageMosaic, OneTileBehavesLikeTheTileAndDumpsBothLevels) {
   ScratchDir dir;
-  LanSpec spec;
-  spec.width = 3;
-  spec.height = 2;
-  spec.xmap = 100;
-  spec.ymap = 200;
-  write_lan(dir / "a.lan", spec, [](int, int r, int c) { return r * 3 + c; });
+  LanSpec layout;
+  layout.width = 3;
+  layout.height = 2;
+  layout.xmap = 100;
+  layout.ymap = 200;
+  write_lan(dir / "a.lan", layout, [](int, int r, int c) { return r * 3 + c; });
   write_text(dir / "one.txt", dir / "a.lan" + "\n");
   ImageMosaic mosaic(dir / "one.txt", "LAN");
   LANImage tile(dir / "a.lan");

@@ -71,19 +71,19 @@ TEST(LANImage, MultiBandFilesFromGdal) {
 TEST(LANImage, OlderHeaderWithFloatOrIntegerSize) {
   VEXAL_REQUIRE_GDAL();
   ScratchDir dir;
-  LanSpec spec;
-  spec.magic = "HEADER";
-  spec.bands = 3;
-  spec.width = 9;
-  spec.height = 4;
-  spec.float_size = true;
-  write_lan(dir / "float.lan", spec, sample_value);
+  LanSpec layout;
+  layout.magic = "HEADER";
+  layout.bands = 3;
+  layout.width = 9;
+  layout.height = 4;
+  layout.float_size = true;
+  write_lan(dir / "float.lan", layout, sample_value);
   LANImage as_float(dir / "float.lan");
   EXPECT_EQ(as_float.image_width, 9);
   EXPECT_EQ(as_float.image_height, 4);
   EXPECT_EQ(whole(as_float), gdal_planes(dir / "float.lan", dir / "float.raw"));
-  spec.float_size = false;
-  write_lan(dir / "int.lan", spec, sample_value);
+  layout.float_size = false;
+  write_lan(dir / "int.lan", layout, sample_value);
   LANImage as_int(dir / "int.lan");
   EXPECT_EQ(as_int.image_width, 9);
   EXPECT_EQ(whole(as_int), whole(as_float));
@@ -91,24 +91,24 @@ TEST(LANImage, OlderHeaderWithFloatOrIntegerSize) {
 
 TEST(LANImage, HeadersThatCannotBeReadAreRefused) {
   ScratchDir dir;
-  LanSpec spec;
-  spec.width = 4;
-  spec.height = 3;
-  spec.magic = "HEAD73";
-  write_lan(dir / "magic.lan", spec, sample_value);
+  LanSpec layout;
+  layout.width = 4;
+  layout.height = 3;
+  layout.magic = "HEAD73";
+  write_lan(dir / "magic.lan", layout, sample_value);
   EXPECT_EQ(message_of([&] { LANImage i(dir / "magic.lan"); }), "Invalid LAN image header encountered.");
-  spec.magic = "HEAD74";
-  spec.bands = 2;
-  write_lan(dir / "two.lan", spec, sample_value);
+  layout.magic = "HEAD74";
+  layout.bands = 2;
+  write_lan(dir / "two.lan", layout, sample_value);
   EXPECT_EQ(message_of([&] { LANImage i(dir / "two.lan"); }),
             "Error: 2 banded LAN images are not supported.");
-  spec.bands = 7;
-  write_lan(dir / "seven.lan", spec, sample_value);
+  layout.bands = 7;
+  write_lan(dir / "seven.lan", layout, sample_value);
   LANImage seven(dir / "seven.lan");
   EXPECT_EQ(message_of([&] { whole(seven); }), "Error: cannot process 7 spectral band LAN files.");
   // One byte short of the pixels the header claims, and a header cut short.
-  spec.bands = 1;
-  std::vector<uint8_t> bytes = lan_header(spec);
+  layout.bands = 1;
+  std::vector<uint8_t> bytes = lan_header(layout);
   bytes.resize(128 + 11, 5);
   write_bytes(dir / "short.lan", bytes);
   EXPECT_EQ(message_of([&] { LANImage i(dir / "short.lan"); }),
@@ -118,11 +118,11 @@ TEST(LANImage, HeadersThatCannotBeReadAreRefused) {
   EXPECT_EQ(message_of([&] { LANImage i(dir / "cut.lan"); }),
             format_message("Error reading file %s.", (dir / "cut.lan").c_str()));
   // Sizes whose product overflows 64 bits must not pass the size check.
-  spec.width = 0x7fffffff;
-  spec.height = 0x7fffffff;
-  spec.bands = 0x7fff;
-  write_lan(dir / "huge.lan", LanSpec{spec.magic, 0, 1, 1, 1}, sample_value);
-  bytes = lan_header(spec);
+  layout.width = 0x7fffffff;
+  layout.height = 0x7fffffff;
+  layout.bands = 0x7fff;
+  write_lan(dir / "huge.lan", LanSpec{layout.magic, 0, 1, 1, 1}, sample_value);
+  bytes = lan_header(layout);
   bytes.resize(200);
   write_bytes(dir / "huge.lan", bytes);
   EXPECT_EQ(message_of([&] { LANImage i(dir / "huge.lan"); }),
@@ -131,14 +131,14 @@ TEST(LANImage, HeadersThatCannotBeReadAreRefused) {
 
 TEST(LANImage, PlacementOverridesAndCompatibility) {
   ScratchDir dir;
-  LanSpec spec;
-  spec.width = 4;
-  spec.height = 3;
-  spec.xmap = 1000;
-  spec.ymap = 5000;
-  spec.xcell = 10;
-  spec.ycell = 10;
-  write_lan(dir / "a.lan", spec, sample_value);
+  LanSpec layout;
+  layout.width = 4;
+  layout.height = 3;
+  layout.xmap = 1000;
+  layout.ymap = 5000;
+  layout.xcell = 10;
+  layout.ycell = 10;
+  write_lan(dir / "a.lan", layout, sample_value);
   LANImage a(dir / "a.lan", 64, 128);
   EXPECT_EQ(a.xstart(), 64);
   EXPECT_EQ(a.ystart(), 128);
@@ -151,15 +151,15 @@ TEST(LANImage, PlacementOverridesAndCompatibility) {
   ASSERT_GE(metadata_get(&a.metadata, "IMAGE::Y_RESOLUTION", &y_resolution), 0);
   EXPECT_EQ(y_resolution, 10.0);
 
-  spec.pack_type = 2;
-  write_lan(dir / "packed.lan", spec, sample_value);
+  layout.pack_type = 2;
+  write_lan(dir / "packed.lan", layout, sample_value);
   LANImage packed(dir / "packed.lan");
   EXPECT_EQ(message_of([&] { a.check_compatible(packed); }),
             format_message("File incompatibility: files %s and %s have different pack types.",
                            a.file().path(), packed.file().path()));
-  spec.pack_type = 0;
-  spec.ycell = 5;
-  write_lan(dir / "y.lan", spec, sample_value);
+  layout.pack_type = 0;
+  layout.ycell = 5;
+  write_lan(dir / "y.lan", layout, sample_value);
   LANImage other_y(dir / "y.lan");
   EXPECT_EQ(message_of([&] { a.check_compatible(other_y); }),
             format_message("File incompatibility: files %s and %s have different y-resolutions.",

@@ -15,10 +15,10 @@ namespace {
 
 TEST(RawReaderWords, EachWordOpensItsReaderWithTheGivenColours) {
   ScratchDir dir;
-  LanSpec spec;
-  spec.width = 2;
-  spec.height = 2;
-  write_lan(dir / "a.lan", spec, [](int, int r, int c) { return r + c; });
+  LanSpec layout;
+  layout.width = 2;
+  layout.height = 2;
+  write_lan(dir / "a.lan", layout, [](int, int r, int c) { return r + c; });
   write_text(dir / "a.hdr", "NCOLS 2\nNROWS 2\nNBANDS 1\n");
   write_bytes(dir / "a.bil", {1, 2, 3, 4});
   write_text(dir / "lan.txt", dir / "a.lan\n");

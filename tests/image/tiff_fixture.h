@@ -36,7 +36,7 @@ inline uint64_t packed_row_bytes(const TiffSpec& s) {
   return (uint64_t{s.width} * s.samples * s.bits + 7) / 8;
 }
 
-// A pattern with edges and gradients in every band, packed as the spec's rows.
+// A pattern with edges and gradients in every band, packed as the layout's rows.
 inline std::vector<uint8_t> pattern(const TiffSpec& s, uint32_t seed = 1) {
   std::vector<uint8_t> data(packed_row_bytes(s) * s.height);
   uint32_t state = seed;

@@ -148,10 +148,10 @@ TEST(TiffImageFixtures, CodecsAndLayoutsMatchLibtiff) {
   vexal_test::ScratchDir dir;
   struct Case {
     const char* label;
-    TiffSpec spec;
+    TiffSpec layout;
     int tolerance;
   };
-  auto spec = [](uint16_t samples, uint16_t photometric, uint16_t compression, uint32_t rps,
+  auto layout = [](uint16_t samples, uint16_t photometric, uint16_t compression, uint32_t rps,
                  uint32_t tile) {
     TiffSpec s;
     s.width = 150;
@@ -164,27 +164,27 @@ TEST(TiffImageFixtures, CodecsAndLayoutsMatchLibtiff) {
     return s;
   };
   std::vector<Case> cases = {
-      {"lzw strips grey", spec(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW, 5, 0), 0},
-      {"deflate tiles rgb", spec(3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, 0, 32), 0},
-      {"packbits tiles grey", spec(1, PHOTOMETRIC_MINISWHITE, COMPRESSION_PACKBITS, 0, 48), 0},
-      {"lzw strips rgb", spec(3, PHOTOMETRIC_RGB, COMPRESSION_LZW, 13, 0), 0},
-      {"raw tiles miniswhite", spec(1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, 0, 16), 0},
+      {"lzw strips grey", layout(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_LZW, 5, 0), 0},
+      {"deflate tiles rgb", layout(3, PHOTOMETRIC_RGB, COMPRESSION_ADOBE_DEFLATE, 0, 32), 0},
+      {"packbits tiles grey", layout(1, PHOTOMETRIC_MINISWHITE, COMPRESSION_PACKBITS, 0, 48), 0},
+      {"lzw strips rgb", layout(3, PHOTOMETRIC_RGB, COMPRESSION_LZW, 13, 0), 0},
+      {"raw tiles miniswhite", layout(1, PHOTOMETRIC_MINISWHITE, COMPRESSION_NONE, 0, 16), 0},
   };
-  Case be{"big-endian lzw rgb", spec(3, PHOTOMETRIC_RGB, COMPRESSION_LZW, 7, 0), 0};
-  be.spec.mode = "wb";
+  Case be{"big-endian lzw rgb", layout(3, PHOTOMETRIC_RGB, COMPRESSION_LZW, 7, 0), 0};
+  be.layout.mode = "wb";
   cases.push_back(be);
-  Case big{"bigtiff deflate tiles", spec(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, 0, 64), 0};
-  big.spec.mode = "w8";
+  Case big{"bigtiff deflate tiles", layout(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_ADOBE_DEFLATE, 0, 64), 0};
+  big.layout.mode = "w8";
   cases.push_back(big);
-  Case jpeg{"jpeg ycbcr tiles", spec(3, PHOTOMETRIC_YCBCR, COMPRESSION_JPEG, 0, 32), 0};
+  Case jpeg{"jpeg ycbcr tiles", layout(3, PHOTOMETRIC_YCBCR, COMPRESSION_JPEG, 0, 32), 0};
   cases.push_back(jpeg);
-  Case jpeg_strips{"jpeg grey strips", spec(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_JPEG, 16, 0), 0};
+  Case jpeg_strips{"jpeg grey strips", layout(1, PHOTOMETRIC_MINISBLACK, COMPRESSION_JPEG, 16, 0), 0};
   cases.push_back(jpeg_strips);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
     std::string path = dir / (std::string(c.label) + ".tif");
-    vexal_test::write_tiff(path, c.spec, vexal_test::pattern(c.spec), [&](TIFF* tif) {
-      if (c.spec.photometric == PHOTOMETRIC_YCBCR)
+    vexal_test::write_tiff(path, c.layout, vexal_test::pattern(c.layout), [&](TIFF* tif) {
+      if (c.layout.photometric == PHOTOMETRIC_YCBCR)
         TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
     });
     TIFFImage image(path, 0, 0);
