@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "encoder/core/lifting97.h"
-#include "wavelet_reference.h"
+#include "support/wavelet_reference.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "wavelet_reference.h"
+#include "support/wavelet_reference.h"
 
 namespace {
 
