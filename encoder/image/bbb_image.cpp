@@ -6,6 +6,7 @@
 
 #include "encoder/image/raster_placement.h"
 #include "encoder/image/text_header_reader.h"
+#include "encoder/image/mosaic_compatibility.h"
 #include "platform/error.h"
 
 using Quorvale::FileSpecification;
@@ -243,16 +244,6 @@ void BBBImage::place_by_georeference() {
 }
 
 void BBBImage::check_compatible(ImageFile& other) {
-  const char* mine = file_.path();
-  const char* theirs = other.file().path();
-  if (other.nband != nband)
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have a different number of spectral bands.",
-        mine, theirs));
-  if (other.xscale() != xscale())
-    throw Error(format_message("File incompatibility: files %s and %s have different x-resolutions.",
-                               mine, theirs));
-  if (other.yscale() != yscale())
-    throw Error(format_message("File incompatibility: files %s and %s have different y-resolutions.",
-                               mine, theirs));
+  check_same_band_count(*this, other);
+  check_same_resolution(*this, other);
 }

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "encoder/image/raster_placement.h"
+#include "encoder/image/mosaic_compatibility.h"
 #include "platform/error.h"
 
 using Quorvale::FileSpecification;
@@ -144,16 +145,8 @@ void LANImage::place_by_georeference() {
 void LANImage::check_compatible(ImageFile& other) {
   const char* mine = file_.path();
   const char* theirs = other.file().path();
-  if (other.nband != nband)
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have a different number of spectral bands.",
-        mine, theirs));
-  if (other.xscale() != xscale())
-    throw Error(format_message("File incompatibility: files %s and %s have different x-resolutions.",
-                               mine, theirs));
-  if (other.yscale() != yscale())
-    throw Error(format_message("File incompatibility: files %s and %s have different y-resolutions.",
-                               mine, theirs));
+  check_same_band_count(*this, other);
+  check_same_resolution(*this, other);
   auto* lan = dynamic_cast<LANImage*>(&other);
   if (lan && lan->pack_type_ != pack_type_)
     throw Error(format_message("File incompatibility: files %s and %s have different pack types.",

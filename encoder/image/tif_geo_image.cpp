@@ -6,6 +6,7 @@
 
 #include "encoder/image/geotiff_keys.h"
 #include "encoder/image/tiff_directory.h"
+#include "encoder/image/mosaic_compatibility.h"
 #include "platform/error.h"
 
 namespace {
@@ -146,12 +147,7 @@ void TIFGeoImage::check_compatible(ImageFile& other) {
   TIFFImage::check_compatible(other);
   const char* mine = file_.path();
   const char* theirs = other.file().path();
-  if (other.xscale() != xscale())
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have different x-resolutions.", mine, theirs));
-  if (other.yscale() != yscale())
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have different y-resolutions.", mine, theirs));
+  check_same_resolution(*this, other);
   auto* tiff = dynamic_cast<TIFFImage*>(&other);
   if (!tiff || tiff->bits_per_sample() != bits_per_sample())
     throw Error(format_message(

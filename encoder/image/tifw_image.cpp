@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "encoder/image/tif_geo_image.h"
+#include "encoder/image/mosaic_compatibility.h"
 #include "platform/error.h"
 
 namespace {
@@ -83,12 +84,7 @@ void TIFWImage::check_compatible(ImageFile& other) {
   TIFFImage::check_compatible(other);
   const char* mine = file_.path();
   const char* theirs = other.file().path();
-  if (other.xscale() != x_scale_)
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have different x-resolutions.", mine, theirs));
-  if (other.yscale() != y_scale_)
-    throw Error(format_message(
-        "File incompatibility: files %s and %s have different y-resolutions.", mine, theirs));
+  check_same_resolution(*this, other);
   auto* tiff = dynamic_cast<TIFFImage*>(&other);
   if (!tiff || tiff->bits_per_sample() != bits_per_sample())
     throw Error(format_message(
