@@ -102,7 +102,7 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
         win.x1, win.y1, w, h, o.level));
   // A hostile or simply huge file must not make one decode allocate without bound.
   const double samples = double(win.width()) * win.height() * f.bands();
-  if (samples > double(1u << 31))
+  if (samples > double(1u << 30))
     throw Error(format_message(
         "Error: a window of %d x %d pixels is too large to decode at once; choose a smaller "
         "-win or a coarser -l.",

@@ -98,7 +98,7 @@ TiffDirectoryEntry read_entry(TiffStream& in, const std::string& name, bool big)
   uint64_t bytes = e.count * size;
   e.values.resize(bytes);
   if (bytes <= static_cast<uint64_t>(field)) {
-    std::memcpy(e.values.data(), inline_value, bytes);
+    if (bytes > 0) std::memcpy(e.values.data(), inline_value, bytes);  // an empty field has no buffer
   } else {
     uint64_t offset = 0;
     for (int i = 0; i < field; ++i)
