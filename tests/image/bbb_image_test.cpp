@@ -11,15 +11,6 @@ using namespace vexal_test;
 
 namespace {
 
-std::string message_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.message();
-  }
-  return "(no error)";
-}
-
 // A header with the given lines; pixel file of `size` bytes beside it.
 std::string make_bbb(const ScratchDir& dir, const std::string& header, size_t size,
                      const std::string& name = "image") {

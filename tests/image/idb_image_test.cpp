@@ -13,15 +13,6 @@ using namespace vexal_test;
 
 namespace {
 
-std::string message_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.message();
-  }
-  return "(no error)";
-}
-
 constexpr int kW = 8, kH = 6;
 
 // A tile of the database at pixel offset (x, y), georeferenced to match: map x = pixel x,

@@ -13,15 +13,6 @@ using namespace vexal_test;
 
 namespace {
 
-std::string message_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.message();
-  }
-  return "(no error)";
-}
-
 // The four quarters (x, y, width, height) of a 157 x 151 image, listed out of order.
 const int kQuarters[4][4] = {{80, 70, 77, 81}, {0, 0, 80, 70}, {0, 70, 80, 81}, {80, 0, 77, 70}};
 

@@ -11,15 +11,6 @@ using namespace vexal_test;
 
 namespace {
 
-std::string message_of(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const Error& e) {
-    return e.message();
-  }
-  return "(no error)";
-}
-
 int sample_value(int band, int row, int col) { return band * 80 + row * 7 + col * 3 + 1; }
 
 TEST(LANImage, RealSamplesReadAsGdalReadsThemOrAreRefused) {

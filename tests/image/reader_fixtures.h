@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
 #include <stdexcept>
@@ -14,9 +15,20 @@
 #include <vector>
 
 #include "encoder/image/image.h"
+#include "platform/error.h"
 #include "support/run_program.h"
 
 namespace vexal_test {
+
+// The message of the Error that f throws, or "(no error)".
+inline std::string message_of(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.message();
+  }
+  return "(no error)";
+}
 
 // Full path of a program on PATH, or empty.
 inline std::string find_on_path(const std::string& name) {
