@@ -7,6 +7,7 @@
 #include "encoder/core/decomposition.h"
 #include "encoder/core/dump_schedule.h"
 #include "platform/error.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -32,18 +33,41 @@ BlockTiler::BlockTiler(const BlockGrid& grid, int nlev, int bands)
 }
 
 void BlockTiler::transform_block(int64_t index, const float* planes) {
+  TransformedBlock block = transform(index, planes);
+  add_block(block);
+}
+
+TransformedBlock BlockTiler::transform(int64_t index, const float* planes) const {
   int column, row;
   BlockGrid::morton_cell(index, column, row);
   if (!grid_.in_image(column, row)) fail("split", 1);
   const BlockRect rect = grid_.rect(column, row);
   const size_t plane_size = size_t(rect.x1 - rect.x0 + 1) * (rect.y1 - rect.y0 + 1);
+  TransformedBlock block;
+  block.index = index;
+  try {
+    for (int b = 0; b < bands_; ++b) {
+      block.roots.push_back(tree_gen(1, nlev_));
+      transform_band(index, planes + b * plane_size, *block.roots.back());
+    }
+  } catch (const std::bad_alloc&) {
+    throw Error("Memory allocation error.");
+  }
+  return block;
+}
+
+void BlockTiler::add_block(TransformedBlock& block) {
+  const int64_t index = block.index;
   BlockState& state = blocks_[index];
-  if (state.transformed) fail("split", 2);
+  if (state.transformed || int(block.roots.size()) != bands_) fail("split", 2);
   try {
     state.transformed = true;
     state.leaves.resize(size_t(subbands_));
     state.stats.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
-    for (int b = 0; b < bands_; ++b) transform_band(index, b, planes + b * plane_size, state);
+    for (int b = 0; b < bands_; ++b) {
+      add_band(index, b, *block.roots[size_t(b)], state);
+      block.roots[size_t(b)].reset();
+    }
     for (const Piece& piece : state.pending) add_piece(state, piece, false);
     std::vector<Piece>().swap(state.pending);
   } catch (const std::bad_alloc&) {
@@ -51,15 +75,14 @@ void BlockTiler::transform_block(int64_t index, const float* planes) {
   }
 }
 
-void BlockTiler::transform_band(int64_t index, int band, const float* plane, BlockState& state) {
+void BlockTiler::transform_band(int64_t index, const float* plane, SubbandNode& root) const {
   int column, row;
   BlockGrid::morton_cell(index, column, row);
   const BlockRect rect = grid_.rect(column, row);
-  auto root = tree_gen(1, nlev_);
   const ImageEdges edges{column == 0, column == grid_.columns() - 1, row == 0,
                          row == grid_.rows() - 1};
-  set_ranges(*root, rect.x0, rect.x1, rect.y0, rect.y1, edges);
-  const std::vector<SubbandNode*> leaves = subbands_in_order(*root);
+  set_ranges(root, rect.x0, rect.x1, rect.y0, rect.y1, edges);
+  const std::vector<SubbandNode*> leaves = subbands_in_order(root);
   // The overlap widths: own positions to which the right and lower neighbours still add.
   const bool right = !edges.right, lower = !edges.lower;
   const BlockRect rr = right ? grid_.rect(column + 1, row) : rect;
@@ -71,18 +94,22 @@ void BlockTiler::transform_band(int64_t index, int band, const float* plane, Blo
     leaf.right_overlap = right ? leaf.x.own1 - leaf_axis(right_root, nlev_, k, true).ext0 + 1 : 0;
     leaf.lower_overlap = lower ? leaf.y.own1 - leaf_axis(lower_root, nlev_, k, false).ext0 + 1 : 0;
   }
-  if (split(*root, plane, rect.x1 - rect.x0 + 1) != 0) {
+  if (split(root, plane, rect.x1 - rect.x0 + 1) != 0) {
     throw Error("Error encountered in subroutine split.");
   }
+}
+
+void BlockTiler::add_band(int64_t index, int band, SubbandNode& root, BlockState& state) {
+  const std::vector<SubbandNode*> leaves = subbands_in_order(root);
   for (int k = 0; k < subbands_; ++k) {
-    const SubbandNode& leaf = *leaves[size_t(k)];
+    SubbandNode& leaf = *leaves[size_t(k)];
     if (band == 0) set_regions(index, k, leaf, state);
     for (Region& region : state.leaves[size_t(k)]) {
       std::vector<float>& out = region.data[size_t(band)];
       out.resize(size_t(region.area()));
       float* dst = out.data();
       for (int y = region.y0; region.area() && y <= region.y1; ++y) {
-        const float* src = const_cast<SubbandNode&>(leaf).sample(region.x0, y);
+        const float* src = leaf.sample(region.x0, y);
         dst = std::copy(src, src + (region.x1 - region.x0 + 1), dst);
       }
     }
@@ -257,10 +284,28 @@ size_t BlockTiler::held_coefficients() const {
 void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& source,
                       RecordSink& sink, BlockTiler& tiler, const StepCheck& check,
                       const std::function<void(float)>& progress, float progress_start,
-                      float progress_end) {
+                      float progress_end, platform::ThreadPool* pool) {
   const int64_t total = grid.blocks_in_image();
+  auto read_and_transform = [&grid, &source, &tiler, bands](int64_t i) {
+    int column, row;
+    BlockGrid::morton_cell(i, column, row);
+    const BlockRect rect = grid.rect(column, row);
+    std::vector<float> planes(size_t(bands) * (rect.x1 - rect.x0 + 1) * (rect.y1 - rect.y0 + 1));
+    source(rect, planes);
+    return tiler.transform(i, planes.data());
+  };
+  // Blocks of the image in Morton order, and how many of them have been handed out.
+  std::vector<int64_t> order;
+  order.reserve(size_t(total));
+  for (int64_t i = 0; i < grid.node_count(); ++i) {
+    int column, row;
+    BlockGrid::morton_cell(i, column, row);
+    if (grid.in_image(column, row)) order.push_back(i);
+  }
+  const bool parallel = pool && pool->workers() > 0;
+  platform::OrderedResults<TransformedBlock> ahead(parallel ? size_t(pool->workers()) : 1);
+  size_t started = 0;
   int64_t done = 0;
-  std::vector<float> planes;
   for (int64_t i = 0; i < grid.node_count(); ++i) {
     int column, row;
     BlockGrid::morton_cell(i, column, row);
@@ -268,11 +313,18 @@ void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& sourc
       if (progress)
         progress(progress_start + float(done) / float(total) * (progress_end - progress_start));
       if (check) check();
-      const BlockRect rect = grid.rect(column, row);
-      planes.assign(size_t(bands) * (rect.x1 - rect.x0 + 1) * (rect.y1 - rect.y0 + 1), 0.0f);
-      source(rect, planes);
+      TransformedBlock block;
+      if (parallel) {
+        while (started < order.size() && !ahead.full()) {
+          const int64_t next = order[started++];
+          ahead.add(pool->submit([&read_and_transform, next] { return read_and_transform(next); }));
+        }
+        block = ahead.take();
+      } else {
+        block = read_and_transform(i);
+      }
       if (check) check();
-      tiler.transform_block(i, planes.data());
+      tiler.add_block(block);
       ++done;
     }
     tiler.dump(i, sink, check);

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <vector>
 
 #include "encoder/core/block_grid.h"
@@ -39,9 +40,27 @@ class RecordSink {
   virtual void write_record(SubbandRecordData& record) = 0;
 };
 
+// The wavelet transform of one block, made apart from the tiler's bookkeeping so that several
+// blocks can be transformed at once: one decomposed tree per band.
+struct TransformedBlock {
+  int64_t index = -1;
+  std::vector<std::unique_ptr<SubbandNode>> roots;
+};
+
+namespace platform {
+class ThreadPool;
+}
+
 class BlockTiler {
  public:
   BlockTiler(const BlockGrid& grid, int nlev, int bands);
+
+  // Transforms the block at Morton index `index` (which must lie in the image); `planes` as
+  // for transform_block. Touches no state of the tiler, so it may run on any thread.
+  TransformedBlock transform(int64_t index, const float* planes) const;
+  // Files a transformed block and exchanges its border contributions; blocks are added in
+  // Morton order.
+  void add_block(TransformedBlock& block);
 
   // Transforms the block at Morton index `index` (which must lie in the image) and exchanges
   // its border contributions. `planes` holds `bands` planes of the block's rectangle, each
@@ -82,7 +101,8 @@ class BlockTiler {
     std::vector<Piece> pending;                 // contributions of blocks transformed earlier
   };
 
-  void transform_band(int64_t index, int band, const float* plane, BlockState& state);
+  void transform_band(int64_t index, const float* plane, SubbandNode& root) const;
+  void add_band(int64_t index, int band, SubbandNode& root, BlockState& state);
   void set_regions(int64_t index, int subband, const SubbandNode& leaf, BlockState& state);
   void send_borders(int64_t index, int subband, int band, const SubbandNode& leaf);
   void add_piece(BlockState& target, const Piece& piece, bool pending_only);
@@ -102,8 +122,11 @@ using StepCheck = std::function<void()>;
 
 // Visits the grid in Morton order: reports progress from `progress_start` to `progress_end` in
 // equal steps per block of the image (before each), transforms each block, dumps after each
-// cell and everything at the end. `check` runs before each block and each record.
+// cell and everything at the end. `check` runs before each block and each record. With a
+// `pool` that has workers, blocks are read (one at a time, in Morton order) and transformed on
+// the workers, at most one block ahead per worker, and filed here in Morton order, so the
+// records are the same as without.
 void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& source,
                       RecordSink& sink, BlockTiler& tiler, const StepCheck& check,
                       const std::function<void(float)>& progress, float progress_start,
-                      float progress_end);
+                      float progress_end, platform::ThreadPool* pool = nullptr);

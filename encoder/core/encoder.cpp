@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "encoder/core/block_grid.h"
 #include "encoder/core/block_tiler.h"
@@ -13,6 +14,7 @@
 #include "encoder/image/rfi_image.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
+#include "platform/thread_pool.h"
 
 using Quorvale::FileSpecification;
 
@@ -25,9 +27,15 @@ constexpr float kDecomposeEnd = 0.94f;
 constexpr float kWriteEnd = 0.99f;
 
 // The block's planes as floats, colour-transformed when the samples were integers.
-void extract_block(Image& image, const BlockRect& r, int bands, std::vector<float>& planes) {
+// Readers are not made for concurrent use: one block is read at a time, and converted after.
+void extract_block(Image& image, const BlockRect& r, int bands, std::vector<float>& planes,
+                   std::mutex& reading) {
   int section[2][2] = {{r.x0, r.x1}, {r.y0, r.y1}};
-  std::unique_ptr<PixelData> pixels = image.extract(section);
+  std::unique_ptr<PixelData> pixels;
+  {
+    std::lock_guard<std::mutex> lock(reading);
+    pixels = image.extract(section);
+  }
   if (!pixels->convert2float()) pixels->yiq();
   const size_t n = size_t(r.x1 - r.x0 + 1) * size_t(r.y1 - r.y0 + 1) * size_t(bands);
   planes.assign(pixels->float_data(), pixels->float_data() + n);
@@ -76,8 +84,10 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
 }
 
 Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
-  return Encoder(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_,
-                 weight_, gamma_, dither_, fourth_band_weight_);
+  Encoder e(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_, weight_,
+            gamma_, dither_, fourth_band_weight_);
+  e.set_threads(threads_);
+  return e;
 }
 
 void Encoder::check_interrupt() const {
@@ -98,16 +108,21 @@ SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float 
   allocation.gamma = gamma_;
   allocation.fourth_band_weight = fourth_band_weight_;
   allocation.mode = mode;
-  RecordCoder coder(map, allocation, dither_);
+  platform::ThreadPool pool(threads_);
+  RecordCoder coder(map, allocation, dither_, &pool);
   BlockTiler tiler(grid, nlev_, bands);
   Image& image = *image_;
-  const BlockSource source = [&image, bands](const BlockRect& r, std::vector<float>& planes) {
-    extract_block(image, r, bands, planes);
+  std::mutex reading;
+  const BlockSource source = [&image, &reading, bands](const BlockRect& r,
+                                                       std::vector<float>& planes) {
+    extract_block(image, r, bands, planes, reading);
   };
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;
   if (progress_) progress = progress_;
-  decompose_blocks(grid, bands, source, coder, tiler, check, progress, progress_start, progress_end);
+  decompose_blocks(grid, bands, source, coder, tiler, check, progress, progress_start, progress_end,
+                   &pool);
+  coder.finish();
   write_eof(map);
   if (rate_estimate) {
     allocation.mode = 0;

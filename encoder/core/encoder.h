@@ -22,6 +22,10 @@ class Encoder {
   void encode(const Quorvale::FileSpecification& output);
   void hit_target(const Quorvale::FileSpecification& output, int input_bit_rate, int word_length);
 
+  // Threads for the blocks, records and writer (1, the default: everything on the calling
+  // thread). The output is the same for every count.
+  void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+
   float weight() const { return weight_; }
   float gamma() const { return gamma_; }
 
@@ -49,4 +53,5 @@ class Encoder {
   float weight_, gamma_;
   bool dither_;
   float fourth_band_weight_;
+  int threads_ = 1;
 };

@@ -1,11 +1,45 @@
 #include "encoder/core/record_coder.h"
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "encoder/core/quantizer.h"
 #include "encoder/format/block_coder.h"
 #include "encoder/format/ht_desc_io.h"
 #include "encoder/format/huffman_table.h"
 #include "encoder/format/symbol_alphabet.h"
 #include "platform/error.h"
+
+namespace {
+
+// The payload is made with the same stream writers as the files, in memory.
+class MemoryStream {
+ public:
+  MemoryStream() : f_(open_memstream(&data_, &size_)) {
+    if (!f_) throw Error("Memory allocation error.");
+  }
+  ~MemoryStream() {
+    if (f_) std::fclose(f_);
+    std::free(data_);
+  }
+  FILE* stream() const { return f_; }
+  std::vector<uint8_t> take() {
+    if (std::fclose(f_) != 0) {
+      f_ = nullptr;
+      throw Error("Memory allocation error.");
+    }
+    f_ = nullptr;
+    const uint8_t* p = reinterpret_cast<const uint8_t*>(data_);
+    return std::vector<uint8_t>(p, p + size_);
+  }
+
+ private:
+  char* data_ = nullptr;
+  size_t size_ = 0;
+  FILE* f_;
+};
+
+}  // namespace
 
 std::vector<double> variances_of(const std::vector<CoefficientStatistics>& statistics) {
   std::vector<double> v;
@@ -14,31 +48,54 @@ std::vector<double> variances_of(const std::vector<CoefficientStatistics>& stati
   return v;
 }
 
-RecordCoder::RecordCoder(SubbandMap& map, const StepAllocation& allocation, bool dither)
-    : map_(map), allocation_(allocation), dither_(dither) {}
+RecordCoder::RecordCoder(SubbandMap& map, const StepAllocation& allocation, bool dither,
+                         platform::ThreadPool* pool)
+    : map_(map), allocation_(allocation), dither_(dither), pool_(pool) {
+  if (pool_ && pool_->workers() > 0)
+    coding_ = std::make_unique<platform::OrderedResults<CodedRecord>>(size_t(pool_->workers()));
+}
 
 void RecordCoder::write_record(SubbandRecordData& record) {
   if (record.width() <= 0 || record.height() <= 0) return;
+  if (!coding_) {
+    append(code(record));
+    return;
+  }
+  if (coding_->full()) append(coding_->take());
+  auto owned = std::make_shared<SubbandRecordData>(std::move(record));
+  coding_->add(pool_->submit([this, owned] { return code(*owned); }));
+}
+
+void RecordCoder::finish() {
+  while (coding_ && !coding_->empty()) append(coding_->take());
+}
+
+RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
+  CodedRecord coded;
+  coded.subband = record.subband;
   std::vector<float> steps =
       allocate_steps(allocation_, variances_of(record.statistics), record.subband, false);
   bool any = false;
   for (float s : steps) any = any || s != 0.0f;
-  if (!any) return;
-  SubbandMapEntry& entry = map_.at(size_t(record.subband));
-  SubbandRecordEntry dir;
+  if (!any) return coded;
+  const SubbandMapEntry& entry = map_.at(size_t(record.subband));
+  SubbandRecordEntry& dir = coded.entry;
   dir.x0 = record.x0;
   dir.x1 = record.x1;
   dir.y0 = record.y0;
   dir.y1 = record.y1;
   dir.offsets.assign(steps.size(), -1);
+  coded.payloads.resize(steps.size());
   for (int b = 0; b < int(steps.size()); ++b)
-    if (steps[size_t(b)] != 0.0f) write_band(entry, record, b, steps[size_t(b)], dir.offsets[size_t(b)]);
+    if (steps[size_t(b)] != 0.0f)
+      coded.payloads[size_t(b)] = code_band(entry, record, b, steps[size_t(b)]);
   dir.steps = std::move(steps);
-  entry.records.push_back(std::move(dir));
+  return coded;
 }
 
-void RecordCoder::write_band(SubbandMapEntry& entry, SubbandRecordData& record, int band,
-                             float& step, int64_t& offset) {
+std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
+                                            SubbandRecordData& record, int band,
+                                            float& step) const {
   std::vector<float>& data = record.bands.at(size_t(band));
   step = quantizer_step(data.data(), data.size(), step);
   if (band == 0 && dither_)
@@ -49,9 +106,24 @@ void RecordCoder::write_band(SubbandMapEntry& entry, SubbandRecordData& record, 
   HuffmanCodeTable table;
   if (GenHTDesc2(indices, kValueRange, kRunRange, desc) != 0 || GenCode2(desc, table) != 0)
     throw Error("Error encountered in subroutine output2disk.");
-  FILE* f = entry.file.stream();
-  offset = ftello(f);
+  MemoryStream payload;
+  FILE* f = payload.stream();
   if (write_ht_desc(f, kTableDescriptorMarker, desc) != 0 || write_float(f, step) != 0 ||
       encode_block2(indices, table, kValueRange, kRunRange, f) != 0)
-    throw Quorvale::Exception("Write error. Check that temporary directory is not full.");
+    throw Error("Memory allocation error.");
+  return payload.take();
+}
+
+void RecordCoder::append(CodedRecord coded) {
+  if (coded.entry.steps.empty()) return;  // every band uncoded: no directory entry
+  SubbandMapEntry& entry = map_.at(size_t(coded.subband));
+  FILE* f = entry.file.stream();
+  for (size_t b = 0; b < coded.payloads.size(); ++b) {
+    const std::vector<uint8_t>& bytes = coded.payloads[b];
+    if (coded.entry.steps[b] == 0.0f) continue;
+    coded.entry.offsets[b] = ftello(f);
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+      throw Quorvale::Exception("Write error. Check that temporary directory is not full.");
+  }
+  entry.records.push_back(std::move(coded.entry));
 }

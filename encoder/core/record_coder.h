@@ -3,22 +3,43 @@
 // band 0 when asked), and appends the band payloads with their directory entries.
 #pragma once
 
+#include <cstdint>
+#include <memory>
+#include <vector>
+
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/step_allocation.h"
 #include "encoder/core/subband_map.h"
+#include "platform/thread_pool.h"
 
 class RecordCoder : public RecordSink {
  public:
-  RecordCoder(SubbandMap& map, const StepAllocation& allocation, bool dither);
+  // With a `pool` that has workers, records are coded there and appended to the files in the
+  // order they arrived, at most one record ahead per worker; finish() appends the last ones.
+  RecordCoder(SubbandMap& map, const StepAllocation& allocation, bool dither,
+              platform::ThreadPool* pool = nullptr);
   void write_record(SubbandRecordData& record) override;
+  // Appends every record still being coded. Call before the files are ended.
+  void finish();
 
  private:
-  void write_band(SubbandMapEntry& entry, SubbandRecordData& record, int band, float& step,
-                  int64_t& offset);
+  // One record, coded but not yet appended: per band its step and payload bytes.
+  struct CodedRecord {
+    int subband = 0;
+    SubbandRecordEntry entry;
+    std::vector<std::vector<uint8_t>> payloads;
+  };
+  CodedRecord code(SubbandRecordData& record) const;
+  std::vector<uint8_t> code_band(const SubbandMapEntry& entry, SubbandRecordData& record,
+                                 int band, float& step) const;
+  void append(CodedRecord coded);
 
   SubbandMap& map_;
   StepAllocation allocation_;
   bool dither_;
+  platform::ThreadPool* pool_;
+  // Last member: destroyed first, waiting for the tasks that use the others.
+  std::unique_ptr<platform::OrderedResults<CodedRecord>> coding_;
 };
 
 // Variances indexed subband * bands + band from per-subband statistics.

@@ -43,6 +43,7 @@ struct EncodeOptions {
   uint8_t dither = 1;
   uint8_t hit_target = 0;
   int version_requested = 0;
+  int threads = 0;  // -threads; 0: every core the process may use
 };
 
 // What the parser decided.
@@ -53,6 +54,10 @@ enum class ParseOutcome { kRun, kUsage };
 // here before returning kUsage). Raises Error for bad colours, a missing -i and -mos with a type
 // that has no mosaic reader.
 ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions& options);
+
+// The value of -threads: a whole number from 1 to kMaxThreads, else Error.
+inline constexpr int kMaxThreads = 1024;
+int parse_thread_count(const char* text);
 
 // "R_G_B" with exactly two underscores; each part's low 8 bits.
 Color parse_color(const std::string& text);

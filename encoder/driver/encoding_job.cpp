@@ -8,6 +8,7 @@
 #include "encoder/driver/report.h"
 #include "encoder/image/image_factory.h"
 #include "platform/error.h"
+#include "platform/thread_pool.h"
 
 using Quorvale::FileSpecification;
 
@@ -33,6 +34,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   const FileSpecification output = unique_output_name(requested);
   Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
                   show_progress, interrupt_requested, o.weight, o.gamma, o.dither != 0, 0.25f);
+  encoder.set_threads(platform::thread_count(o.threads));
   if (o.hit_target)
     encoder.hit_target(output, o.input_bit_rate, o.word_length);
   else
