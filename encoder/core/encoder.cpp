@@ -36,7 +36,12 @@ void extract_block(Image& image, const BlockRect& r, int bands, std::vector<floa
     std::lock_guard<std::mutex> lock(reading);
     pixels = image.extract(section);
   }
-  if (!pixels->convert2float()) pixels->yiq();
+  // Integer samples are colour-transformed (in the same pass as their conversion); float
+  // samples are taken as they are.
+  if (pixels->data_type() != PixelData::kFloat) {
+    pixels->yiq();
+    pixels->convert2float();
+  }
   const size_t n = size_t(r.x1 - r.x0 + 1) * size_t(r.y1 - r.y0 + 1) * size_t(bands);
   planes.assign(pixels->float_data(), pixels->float_data() + n);
 }

@@ -51,13 +51,50 @@ bool PixelData::convert2float() {
   return false;
 }
 
+namespace {
+
+// Integer samples: the products of a float coefficient (24-bit mantissa, ulp at least 2^-27
+// here) and a sample below 2^16, and their sums below 2^18, are exact in double, so this gives
+// the extended-precision result bit for bit, converting and transforming in one pass.
+template <typename T>
+void yiq_from_integers(const T* in, float* out, size_t plane, int bands) {
+  const T* r = in;
+  const T* g = in + plane;
+  const T* b = in + 2 * plane;
+  float* y = out;
+  float* i = out + plane;
+  float* q = out + 2 * plane;
+  for (size_t k = 0; k < plane; ++k) {
+    const double R = r[k], G = g[k], B = b[k];
+    y[k] = static_cast<float>(double(0.3f) * R + double(0.6f) * G + double(0.1f) * B);
+    i[k] = static_cast<float>(double(0.6f) * R - double(0.28f) * G - double(0.32f) * B);
+    q[k] = static_cast<float>(double(0.21f) * R - double(0.53f) * G + double(0.32f) * B);
+  }
+  for (size_t k = 3 * plane; k < plane * size_t(bands); ++k) out[k] = static_cast<float>(in[k]);
+}
+
+}  // namespace
+
 void PixelData::yiq() {
   if (band_structure_ == kSingleBand) return;
   // A colour block needs its three planes; fewer would be read and written past the buffer.
   if (band_structure_ != kMultiBand || band_count_ < 3)
     throw Error("Error: unsupported band structure in PixelData::yiq.");
-  convert2float();
   const size_t plane = static_cast<size_t>(width_) * height_;
+  if (data_type_ == kUInt8 || data_type_ == kUInt16) {
+    const size_t n = plane * band_count_;
+    float* converted = static_cast<float*>(std::malloc(n ? n * sizeof(float) : 1));
+    if (!converted) throw Quorvale::OutOfMemoryException();
+    if (data_type_ == kUInt8)
+      yiq_from_integers(static_cast<const uint8_t*>(data_), converted, plane, band_count_);
+    else
+      yiq_from_integers(static_cast<const uint16_t*>(data_), converted, plane, band_count_);
+    std::free(data_);
+    data_ = converted;
+    data_type_ = kFloat;
+    return;
+  }
+  convert2float();
   float* r = float_data();
   float* g = r + plane;
   float* b = g + plane;

@@ -47,6 +47,37 @@ TEST(PixelData, ColourTransformOfIntegerBlocks) {
   EXPECT_NEAR(f[5], 0.21 * R - 0.53 * G + 0.32 * B, 1e-4);
 }
 
+// The one-pass transform of integer samples must give the extended-precision result of the
+// float samples bit for bit: the encoder's output bytes depend on it.
+template <typename T>
+void expect_extended_precision_result(int top, uint32_t seed) {
+  const size_t n = 4096;
+  T* samples = static_cast<T*>(std::malloc(3 * n * sizeof(T)));
+  std::vector<float> reference(3 * n);
+  for (size_t k = 0; k < 3 * n; ++k) {
+    seed = seed * 1664525u + 1013904223u;
+    const int v = k % 97 == 0 ? top : k % 89 == 0 ? 0 : int((seed >> 8) % uint32_t(top + 1));
+    samples[k] = T(v);
+  }
+  using X = long double;
+  for (size_t k = 0; k < n; ++k) {
+    const X R = samples[k], G = samples[n + k], B = samples[2 * n + k];
+    reference[k] = float(X(0.3f) * R + X(0.6f) * G + X(0.1f) * B);
+    reference[n + k] = float(X(0.6f) * R - X(0.28f) * G - X(0.32f) * B);
+    reference[2 * n + k] = float(X(0.21f) * R - X(0.53f) * G + X(0.32f) * B);
+  }
+  PixelData block(samples, 64, 64, PixelData::kMultiBand, 3);
+  block.yiq();
+  ASSERT_EQ(block.data_type(), PixelData::kFloat);
+  for (size_t k = 0; k < 3 * n; ++k)
+    ASSERT_EQ(std::memcmp(&block.float_data()[k], &reference[k], sizeof(float)), 0) << k;
+}
+
+TEST(PixelData, ColourTransformOfIntegersMatchesExtendedPrecisionExactly) {
+  expect_extended_precision_result<uint8_t>(255, 7);
+  expect_extended_precision_result<uint16_t>(65535, 11);
+}
+
 TEST(PixelData, GreyPassesFourthPlaneKeptAndBadStructuresRefused) {
   PixelData grey(malloc_copy<uint8_t>({5}), 1, 1, PixelData::kSingleBand, 1);
   grey.yiq();
