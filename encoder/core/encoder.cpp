@@ -22,7 +22,6 @@ namespace {
 
 constexpr int kMaxLevels = 9;
 constexpr int kOneStageLevels = 5;
-constexpr int kRecordSize = 128;
 constexpr float kDecomposeEnd = 0.94f;
 constexpr float kWriteEnd = 0.99f;
 
@@ -149,7 +148,7 @@ void Encoder::write(SubbandMap& map, const FileSpecification& output) {
   p.weight = weight_;
   p.fourth_band_weight = fourth_band_weight_;
   p.gamma = gamma_;
-  write_vxl_file(*image_, map, output, kRecordSize, kRecordSize, interrupted_, progress_,
+  write_vxl_file(*image_, map, output, interrupted_, progress_,
                  kDecomposeEnd, kWriteEnd, p);
 }
 

@@ -1,45 +1,10 @@
 #include "encoder/core/record_coder.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 #include "encoder/core/quantizer.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/ht_desc_io.h"
-#include "encoder/format/huffman_table.h"
-#include "encoder/format/symbol_alphabet.h"
+#include "encoder/format/band_payload.h"
 #include "platform/error.h"
-
-namespace {
-
-// The payload is made with the same stream writers as the files, in memory.
-class MemoryStream {
- public:
-  MemoryStream() : f_(open_memstream(&data_, &size_)) {
-    if (!f_) throw Error("Memory allocation error.");
-  }
-  ~MemoryStream() {
-    if (f_) std::fclose(f_);
-    std::free(data_);
-  }
-  FILE* stream() const { return f_; }
-  std::vector<uint8_t> take() {
-    if (std::fclose(f_) != 0) {
-      f_ = nullptr;
-      throw Error("Memory allocation error.");
-    }
-    f_ = nullptr;
-    const uint8_t* p = reinterpret_cast<const uint8_t*>(data_);
-    return std::vector<uint8_t>(p, p + size_);
-  }
-
- private:
-  char* data_ = nullptr;
-  size_t size_ = 0;
-  FILE* f_;
-};
-
-}  // namespace
 
 std::vector<double> variances_of(const std::vector<CoefficientStatistics>& statistics) {
   std::vector<double> v;
@@ -85,6 +50,7 @@ RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
   dir.y0 = record.y0;
   dir.y1 = record.y1;
   dir.offsets.assign(steps.size(), -1);
+  dir.sizes.assign(steps.size(), 0);
   coded.payloads.resize(steps.size());
   for (int b = 0; b < int(steps.size()); ++b)
     if (steps[size_t(b)] != 0.0f)
@@ -102,16 +68,7 @@ std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
     add_dither(data.data(), record.x0, record.x1, record.y0, record.y1, step, &entry.offsets);
   std::vector<int16_t> indices(data.size());
   quantize_indices(data.data(), data.size(), step, indices.data());
-  HuffmanTableDescriptor desc;
-  HuffmanCodeTable table;
-  if (GenHTDesc2(indices, kValueRange, kRunRange, desc) != 0 || GenCode2(desc, table) != 0)
-    throw Error("Error encountered in subroutine output2disk.");
-  MemoryStream payload;
-  FILE* f = payload.stream();
-  if (write_ht_desc(f, kTableDescriptorMarker, desc) != 0 || write_float(f, step) != 0 ||
-      encode_block2(indices, table, kValueRange, kRunRange, f) != 0)
-    throw Error("Memory allocation error.");
-  return payload.take();
+  return code_band_part(indices, record.width(), record.height(), step);
 }
 
 void RecordCoder::append(CodedRecord coded) {
@@ -122,6 +79,7 @@ void RecordCoder::append(CodedRecord coded) {
     const std::vector<uint8_t>& bytes = coded.payloads[b];
     if (coded.entry.steps[b] == 0.0f) continue;
     coded.entry.offsets[b] = ftello(f);
+    coded.entry.sizes[b] = int64_t(bytes.size());
     if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
       throw Quorvale::Exception("Write error. Check that temporary directory is not full.");
   }

@@ -1,6 +1,7 @@
 // The subband map of one coding pass: per subband (in subband number order) its dither offsets,
-// its temporary file of coded band payloads and the directory of the records written there.
-// The block coder fills it; the file writer reads the temporary files back through it.
+// its temporary file of coded band payloads (block-and-band parts as the output file holds
+// them) and the directory of the records written there. The block coder fills it; the file
+// writer copies the parts from the temporary files into the output.
 #pragma once
 
 #include <cstdint>
@@ -14,6 +15,7 @@ struct SubbandRecordEntry {
   std::vector<float> steps;       // per band; 0: band not coded
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // inclusive, in the subband's coordinates
   std::vector<int64_t> offsets;   // per band: where its payload starts, -1 when not coded
+  std::vector<int64_t> sizes;     // per band: bytes of its payload
 };
 
 struct SubbandMapEntry {

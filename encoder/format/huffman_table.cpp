@@ -1,5 +1,6 @@
 #include "encoder/format/huffman_table.h"
 
+#include <algorithm>
 #include <vector>
 
 int HuffmanTableDescriptor::value_count() const {
@@ -107,8 +108,9 @@ int build_ht_desc(const SymbolCounts& counts, HuffmanTableDescriptor& desc) {
   desc = {};
   for (int length = 1; length <= kMaxCodeLength; ++length) desc.bits[length] = uint8_t(bits[length]);
   // Symbols in order of their unlimited code size, which limiting keeps monotonic.
-  int next = 0;
-  for (int length = 1; length <= kMaxTreeDepth; ++length) {
+  int next = 0, deepest = 0;
+  for (int symbol = 0; symbol < kReservedSymbol; ++symbol) deepest = std::max(deepest, size[symbol]);
+  for (int length = 1; length <= deepest; ++length) {
     for (int symbol = 0; symbol < kReservedSymbol; ++symbol) {
       if (size[symbol] == length) desc.huffval[next++] = uint8_t(symbol);
     }

@@ -29,7 +29,7 @@ void output_icon(const Quorvale::FileSpecification& icon, SubbandMap& map, int w
     for (int k = 0; k < bands; ++k) {
       if (rec.offsets[size_t(k)] < 0) continue;
       const BandPayload p =
-          read_band_payload(low.file.stream(), rec.offsets[size_t(k)], size_t(rw) * size_t(rh));
+          read_band_payload(low.file.stream(), rec.offsets[size_t(k)], rw, rh);
       values.resize(p.indices.size());
       sq_inv(p.indices.data(), p.indices.size(), p.step, values.data());
       if (k == 0 && dither) remove_dither(values.data(), rec.x0, rec.x1, rec.y0, rec.y1, p.step, &low.offsets);

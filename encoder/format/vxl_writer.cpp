@@ -10,10 +10,6 @@
 #include <string>
 
 #include "encoder/format/band_payload.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/ht_desc_io.h"
-#include "encoder/format/huffman_table.h"
-#include "encoder/format/symbol_alphabet.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
 
@@ -30,7 +26,11 @@ class VxlOutput {
   uint32_t position() const {
     const off_t p = ftello(f_);
     if (p < 0) throw WriteError(name_);
-    if (uint64_t(p) > 0xFFFFFFFFull)
+    return offset(uint64_t(p));
+  }
+  // A position of the file as the format stores it.
+  uint32_t offset(uint64_t p) const {
+    if (p > 0xFFFFFFFFull)
       throw Error(format_message(
           "Error: %s would pass 4 GiB, beyond the offsets the file format can store. Use a "
           "higher compression ratio or split the image.",
@@ -78,80 +78,54 @@ int64_t stream_size(FILE* f) {
   return fstat(fileno(f), &st) == 0 ? int64_t(st.st_size) : 0;
 }
 
-// The indices of a w x h rectangle cut into record rectangles, row-major.
-std::vector<std::vector<int16_t>> cut_records(const std::vector<int16_t>& indices, int w, int h,
-                                              int rw, int rh) {
-  std::vector<std::vector<int16_t>> records;
-  for (int y0 = 0; y0 < h; y0 += rh) {
-    for (int x0 = 0; x0 < w; x0 += rw) {
-      const int x1 = std::min(x0 + rw, w), y1 = std::min(y0 + rh, h);
-      std::vector<int16_t> r;
-      r.reserve(size_t(x1 - x0) * size_t(y1 - y0));
-      for (int y = y0; y < y1; ++y)
-        r.insert(r.end(), indices.begin() + ptrdiff_t(y) * w + x0,
-                 indices.begin() + ptrdiff_t(y) * w + x1);
-      records.push_back(std::move(r));
-    }
-  }
-  return records;
-}
-
 struct SectionContext {
   VxlOutput& out;
   int bands;
-  int record_width, record_height;
   InterruptQuery interrupted;
+  std::vector<uint8_t> part;  // reused for every part
 };
 
-// One block-and-band part: the table over all its records, the header, the records.
-void write_block_band(SectionContext& c, SubbandMapEntry& entry, const SubbandRecordEntry& rec,
-                      int band, uint32_t table_at, size_t block) {
-  const int w = rec.x1 - rec.x0 + 1, h = rec.y1 - rec.y0 + 1;
-  check_interrupt(c.interrupted);
-  const BandPayload payload =
-      read_band_payload(entry.file.stream(), rec.offsets[size_t(band)], size_t(w) * size_t(h));
-  check_interrupt(c.interrupted);
-  const auto records = cut_records(payload.indices, w, h, c.record_width, c.record_height);
-  check_interrupt(c.interrupted);
-  std::vector<std::span<const int16_t>> sequences(records.begin(), records.end());
-  HuffmanTableDescriptor desc;
-  if (GenHTDesc2(sequences, kValueRange, kRunRange, desc) != 0)
-    throw Error("Error encountered in GenHTDesc2.");
-  const uint32_t entry_at = table_at + uint32_t(4 * (block * size_t(c.bands + 4)));
-  const char* kBlockTable = "Error encountered in record_hblk_offset.";
-  c.out.patch(entry_at + 4 * uint32_t(band), c.out.position(), kBlockTable);
-  const uint32_t coords[4] = {uint32_t(rec.x0), uint32_t(rec.y0), uint32_t(rec.x1), uint32_t(rec.y1)};
-  for (int i = 0; i < 4; ++i)
-    c.out.patch(entry_at + 4 * uint32_t(c.bands + i), coords[i], kBlockTable);
-  HuffmanCodeTable table;
-  if (GenCode2(desc, table) != 0) throw Error("Error encountered in GenCode2.");
-  const char* kHeader = "Error encountered in write_hblk_header.";
-  if (write_ht_desc(c.out.stream(), kBlockBandHeaderMarker, desc) != 0 ||
-      write_float(c.out.stream(), payload.step) != 0)
-    throw Error(kHeader);
-  c.out.u32(uint32_t(c.record_width), kHeader);
-  c.out.u32(uint32_t(c.record_height), kHeader);
-  const uint32_t offsets_at = c.out.position();
-  c.out.zeros(4 * uint64_t(records.size()));
-  for (size_t r = 0; r < records.size(); ++r) {
-    check_interrupt(c.interrupted);
-    c.out.patch(offsets_at + 4 * uint32_t(r), c.out.position(), "Error encountered in record_rec_offset.");
-    if (encode_block2(records[r], table, kValueRange, kRunRange, c.out.stream()) != 0)
-      throw Error("Error encountered in encode_block2.");
-  }
-}
-
+// The section of one subband: marker, dither offsets, the table of its blocks (per band the
+// position of its part, then the block's rectangle) and the parts. Their sizes are known, so
+// the table is written whole and the parts are copied behind it without seeking back; each
+// part's record offsets are moved by its position in the file.
 void write_section(SectionContext& c, SubbandMapEntry& entry) {
   c.out.marker(0xAC);
   const uint8_t dither[2] = {entry.offsets.ox, entry.offsets.oy};
   c.out.bytes(dither, 2, "Write error in subroutine fwrite2.\n");
   c.out.u32(uint32_t(entry.records.size()));
-  const uint32_t table_at = c.out.position();
-  c.out.zeros(4 * uint64_t(entry.records.size()) * uint64_t(c.bands + 4));
-  for (size_t j = 0; j < entry.records.size(); ++j)
-    for (int k = 0; k < c.bands; ++k)
-      if (entry.records[j].offsets[size_t(k)] >= 0)
-        write_block_band(c, entry, entry.records[j], k, table_at, j);
+  const size_t columns = size_t(c.bands) + 4;
+  std::vector<uint32_t> table(entry.records.size() * columns, 0);
+  uint64_t at = c.out.position() + 4 * uint64_t(table.size());
+  for (size_t j = 0; j < entry.records.size(); ++j) {
+    const SubbandRecordEntry& rec = entry.records[j];
+    uint32_t* row = table.data() + j * columns;
+    for (int k = 0; k < c.bands; ++k) {
+      if (rec.offsets[size_t(k)] < 0) continue;
+      row[k] = c.out.offset(at);
+      const uint32_t coords[4] = {uint32_t(rec.x0), uint32_t(rec.y0), uint32_t(rec.x1),
+                                  uint32_t(rec.y1)};
+      std::copy(coords, coords + 4, row + c.bands);
+      at += uint64_t(rec.sizes[size_t(k)]);
+    }
+  }
+  for (uint32_t v : table) c.out.u32(v, "Error encountered in record_hblk_offset.");
+  FILE* in = entry.file.stream();
+  for (const SubbandRecordEntry& rec : entry.records) {
+    for (int k = 0; k < c.bands; ++k) {
+      if (rec.offsets[size_t(k)] < 0) continue;
+      check_interrupt(c.interrupted);
+      if (ftello(in) != rec.offsets[size_t(k)])
+        throw Error("File offset error in subroutine decode_indices.\n");
+      c.part.resize(size_t(rec.sizes[size_t(k)]));
+      if (std::fread(c.part.data(), 1, c.part.size(), in) != c.part.size())
+        throw Error("Error encountered in expand_data.");
+      const uint32_t base = c.out.position();
+      c.out.offset(uint64_t(base) + c.part.size());
+      relocate_band_part(c.part, rec.x1 - rec.x0 + 1, rec.y1 - rec.y0 + 1, base);
+      c.out.bytes(c.part.data(), c.part.size(), "Error encountered in encode_block2.");
+    }
+  }
 }
 
 // Drops a consumed temporary file at once, so disk use shrinks as the file grows.
@@ -209,7 +183,7 @@ void build_output_metadata(const Image& image, const CompressionParameters& p, M
 }
 
 void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& output,
-                    int record_width, int record_height, InterruptQuery interrupted,
+                    InterruptQuery interrupted,
                     ProgressFunction progress, float progress_start, float progress_end,
                     const CompressionParameters& parameters) {
   MetadataList metadata;
@@ -240,7 +214,7 @@ void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& outp
 
   int64_t total = 0, processed = 0;
   for (SubbandMapEntry& e : map) total += stream_size(e.file.stream());
-  SectionContext context{out, bands, record_width, record_height, interrupted};
+  SectionContext context{out, bands, interrupted, {}};
   for (int i = 0; i < subbands; ++i) {
     out.patch(23 + 4 * uint32_t(i), out.position(), "Seek error in subroutine record_offset.");
     write_section(context, map[size_t(i)]);

@@ -1,7 +1,8 @@
 // Builds the .vxl file from the subband map of an encoding: header, subband offset table, one
-// section per subband whose blocks are re-coded into 128 x 128 records with one Huffman table
-// per block and band, then the metadata block. The subband temporary files are consumed (closed
-// and removed) as their subbands are written.
+// section per subband with the table of its blocks and their block-and-band parts (as the record
+// coder made them: 128 x 128 records with one Huffman table per block and band), then the
+// metadata block. The subband temporary files are consumed (closed and removed) as their
+// subbands are written.
 #pragma once
 
 #include "encoder/core/subband_map.h"
@@ -23,7 +24,7 @@ struct CompressionParameters {
 // is written under a temporary name beside `output` and renamed when complete, so a failure or
 // an interrupt never leaves a partial file under the final name.
 void write_vxl_file(Image& image, SubbandMap& map, const Quorvale::FileSpecification& output,
-                    int record_width, int record_height, InterruptQuery interrupted,
+                    InterruptQuery interrupted,
                     ProgressFunction progress, float progress_start, float progress_end,
                     const CompressionParameters& parameters);
 
