@@ -30,6 +30,27 @@ void store_rounded(const std::vector<float>& plane, double max, std::vector<T>& 
   }
 }
 
+// The TIFF reader codes a CMYK pixel as the planes 255 - (C + K) / 2, 255 - (M + K) / 2,
+// 255 - (Y + K) / 2 and min(C, M, Y). The smallest of the three sums is min(C, M, Y) + K, which
+// gives K back, and K the three inks.
+void inks_from_tiff_cmyk_planes(float* p0, float* p1, float* p2, float* p3, size_t n) {
+  for (size_t i = 0; i < n; ++i) {
+    const double smallest_sum = 2.0 * (255.0 - std::max({p0[i], p1[i], p2[i]}));
+    const double k = std::clamp(smallest_sum - p3[i], 0.0, 255.0);
+    p0[i] = float(2.0 * (255.0 - p0[i]) - k);
+    p1[i] = float(2.0 * (255.0 - p1[i]) - k);
+    p2[i] = float(2.0 * (255.0 - p2[i]) - k);
+    p3[i] = float(k);
+  }
+}
+
+// Only TIFF sources (which alone record their bits per sample) code CMYK that way; JPEG and
+// raw CMYK sources code the inks themselves.
+bool coded_as_tiff_cmyk(const VxlFile& file, const DecodedImage& img) {
+  return img.bands == 4 && img.color_scheme == 2 && img.data_type == 0 &&
+         metadata_find(&file.metadata(), "IMAGE::BITS_PER_SAMPLE") >= 0;
+}
+
 }  // namespace
 
 void inverse_yiq(float* y, float* i, float* q, size_t n) {
@@ -64,6 +85,9 @@ DecodedImage decode_image(const VxlFile& file, int level, const Window& window) 
   const size_t n = size_t(img.width) * size_t(img.height);
   if (img.data_type != 1 && img.bands >= 3)
     inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
+  if (coded_as_tiff_cmyk(file, img))
+    inks_from_tiff_cmyk_planes(planes[0].data(), planes[1].data(), planes[2].data(),
+                               planes[3].data(), n);
   for (int b = 0; b < img.bands; ++b) {
     const size_t at = size_t(b) * n;
     if (img.data_type == 1) {

@@ -1,5 +1,6 @@
 // A decoded rectangle with every band, turned back into the source's samples: the colour
-// transform undone for integer colour sources, 8-bit and 16-bit samples rounded and clamped.
+// transform undone for integer colour sources, CMYK planes of TIFF sources turned back into the
+// four inks, 8-bit and 16-bit samples rounded and clamped.
 #pragma once
 
 #include <cstdint>
