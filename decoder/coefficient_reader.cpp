@@ -9,6 +9,7 @@
 #include "encoder/core/sq_inv.h"
 #include "encoder/format/block_coder.h"
 #include "encoder/format/ht_desc_io.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
     const uint32_t offset = block.band_offsets[size_t(band)];
     if (offset == 0 || block.x1 < w.x0 || block.x0 > w.x1 || block.y1 < w.y0 || block.y0 > w.y1)
       continue;
+    platform::throw_if_interrupted();
     const BandPart p = read_band_part(file, block, offset);
     const DitherOffsets offsets{s.dither_x, s.dither_y};
     for (size_t r = 0; r < p.record_offsets.size(); ++r) {

@@ -1,5 +1,7 @@
 #include "decoder/decode_command.h"
 
+#include <tiffio.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +16,9 @@
 #include "decoder/vxl_file.h"
 #include "decoder/vxl_info.h"
 #include "platform/error.h"
+#include "platform/file_specification.h"
+#include "platform/interrupt.h"
+#include "platform/temp_file.h"
 
 namespace {
 
@@ -110,6 +115,23 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
   return win;
 }
 
+void refuse_overwriting_input(const std::string& input, const std::string& output) {
+  if (Quorvale::same_file(input, output))
+    throw Error(format_message("Error: the output %s is the input file; choose another name.",
+                               output.c_str()));
+}
+
+// Made before decoding, so that an output folder that cannot be written fails at once.
+Quorvale::ScopedTempFile temp_file_beside(const std::string& output) {
+  const Quorvale::FileSpecification dir = Quorvale::directory_of(output);
+  try {
+    return Quorvale::ScopedTempFile(&dir);
+  } catch (const Error&) {
+    throw Error(format_message("Error: cannot create %s: its folder %s cannot be written.",
+                               output.c_str(), dir.path()));
+  }
+}
+
 // Bytes this process has read through read(2) so far (0 where /proc is absent).
 unsigned long long bytes_read() {
   FILE* f = std::fopen("/proc/self/io", "r");
@@ -125,17 +147,40 @@ unsigned long long bytes_read() {
 void run(const DecodeOptions& o) {
   const auto started = std::chrono::steady_clock::now();
   const unsigned long long read_before = bytes_read();
+  platform::install_interrupt_handlers();
+  // Failures reach the user as one message naming the file; libtiff's lines would repeat them.
+  TIFFSetErrorHandler(nullptr);
+  TIFFSetWarningHandler(nullptr);
   VxlFile file(o.input);
   if (o.info) {
     print_vxl_info(file, stdout);
     return;
   }
   const Window win = checked_window(o, file);
-  const DecodedImage image = decode_image(file, o.level, win);
   Georeference g;
   const bool georeferenced = georeference_for(file.metadata(), o.level, win, g);
-  write_tiff(o.output, image, file.metadata(), georeferenced ? &g : nullptr);
-  if (o.world_file && georeferenced) write_world_file_for(o.output, g);
+  const bool world_file = o.world_file && georeferenced;
+  refuse_overwriting_input(o.input, o.output);
+  if (world_file) refuse_overwriting_input(o.input, world_file_name(o.output));
+  // Written under temporary names beside the outputs and renamed when complete, so that a
+  // failure or Ctrl-C leaves nothing half-written and an earlier output stays whole until then.
+  Quorvale::ScopedTempFile tiff = temp_file_beside(o.output);
+  const DecodedImage image = decode_image(file, o.level, win);
+  try {
+    write_tiff(tiff.name().str(), image, file.metadata(), georeferenced ? &g : nullptr);
+  } catch (const WriteError&) {
+    throw WriteError(o.output);
+  } catch (const OpenError&) {
+    throw WriteError(o.output);
+  }
+  std::optional<Quorvale::ScopedTempFile> world;
+  if (world_file) {
+    world.emplace(temp_file_beside(o.output));
+    write_world_file(world->stream(), world_file_name(o.output), g);
+  }
+  platform::throw_if_interrupted();
+  tiff.commit_to(o.output);
+  if (world) world->commit_to(world_file_name(o.output));
   if (o.stats) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -9,6 +9,7 @@
 
 #include "decoder/geokey_writer.h"
 #include "platform/error.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -17,6 +18,22 @@ bool read_doubles(const MetadataList& list, const char* key, double* out, int n)
   if (!r || r->type != TYPE_DOUBLE || r->count < n) return false;
   std::memcpy(out, r->values.data(), sizeof(double) * size_t(n));
   return true;
+}
+
+// The plain TIFF reader stores an origin (0, height x pixel width) and its resolution tags for
+// every file; only the records of a map reader, or another origin, mean map georeferencing.
+bool carries_map_georeference(const MetadataList& list, const double origin[2], double xres) {
+  for (const MetadataRecord& r : list.slots) {
+    if (r.empty()) continue;
+    if (r.key.rfind("GEOTIFF_", 0) == 0 || r.key.rfind("GEO::", 0) == 0 ||
+        r.key == "IMAGE::Z_ORIGIN" || r.key == "IMAGE::HORIZONTAL_UNITS")
+      return true;
+  }
+  const MetadataRecord* height = metadata_record(&list, "IMAGE::HEIGHT");
+  if (!height || height->type != TYPE_LONG || height->values.size() < 4) return true;
+  int32_t h;
+  std::memcpy(&h, height->values.data(), 4);
+  return !(origin[0] == 0.0 && origin[1] == double(h) * xres);
 }
 
 constexpr int kRasterTypeKey = 1025;
@@ -72,6 +89,7 @@ void write_rows(TIFF* tif, const std::string& name, const std::vector<T>& planes
                 const DecodedImage& img) {
   std::vector<T> row(size_t(img.width) * size_t(img.bands));
   for (int y = 0; y < img.height; ++y) {
+    platform::throw_if_interrupted();
     interleave_row(planes, img, y, row);
     if (TIFFWriteScanline(tif, row.data(), uint32_t(y), 0) < 0) throw WriteError(name);
   }
@@ -84,14 +102,16 @@ bool georeference_for(const MetadataList& metadata, int level, const Window& win
   double origin[2], xres, yres;
   if (!read_doubles(metadata, "IMAGE::XY_ORIGIN", origin, 2) ||
       !read_doubles(metadata, "IMAGE::X_RESOLUTION", &xres, 1) ||
-      !read_doubles(metadata, "IMAGE::Y_RESOLUTION", &yres, 1))
+      !read_doubles(metadata, "IMAGE::Y_RESOLUTION", &yres, 1) ||
+      !carries_map_georeference(metadata, origin, xres))
     return false;
   const double f = std::ldexp(1.0, level);
   out.x_scale = xres * f;
   out.y_scale = yres * f;
-  // The stored origin is the centre of the full-size upper-left pixel.
-  out.x_origin = origin[0] - xres / 2 + window.x0 * out.x_scale;
-  out.y_origin = origin[1] + yres / 2 - window.y0 * out.y_scale;
+  // The stored origin is the centre of the full-size upper-left pixel, and sample i of level k
+  // is the low-pass centred on full-size pixel 2^k i: each sample's square is centred there.
+  out.x_origin = origin[0] + (window.x0 - 0.5) * out.x_scale;
+  out.y_origin = origin[1] - (window.y0 - 0.5) * out.y_scale;
   return true;
 }
 
@@ -132,16 +152,18 @@ void write_tiff(const std::string& name, const DecodedImage& img, const Metadata
   georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif);
 }
 
-void write_world_file_for(const std::string& tiff_name, const Georeference& g) {
+std::string world_file_name(const std::string& tiff_name) {
   std::string name = tiff_name;
   const size_t slash = name.rfind('/');
   const size_t dot = name.rfind('.');
   if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.erase(dot);
-  name += ".tfw";
-  FILE* f = std::fopen(name.c_str(), "w");
-  if (!f) throw WriteError(name);
+  return name + ".tfw";
+}
+
+void write_world_file(FILE* f, const std::string& name, const Georeference& g) {
   const double values[6] = {g.x_scale, 0, 0, -g.y_scale, g.x_origin + g.x_scale / 2,
                             g.y_origin - g.y_scale / 2};
-  for (double v : values) std::fprintf(f, "%30.15lf\n", v);
-  if (std::fclose(f) != 0) throw WriteError(name);
+  for (double v : values)
+    if (std::fprintf(f, "%30.15lf\n", v) < 0) throw WriteError(name);
+  if (std::fflush(f) != 0) throw WriteError(name);
 }

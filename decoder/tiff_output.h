@@ -4,6 +4,7 @@
 // file beside it.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "decoder/decoded_image.h"
@@ -16,12 +17,16 @@ struct Georeference {
   double x_scale, y_scale;    // pixel width, pixel height (positive for north-up)
 };
 
-// The file's georeference moved to `window` at `level`; false when it has none.
+// The file's georeference moved to `window` at `level`; false when the source carried no map
+// georeferencing.
 bool georeference_for(const MetadataList& metadata, int level, const Window& window,
                       Georeference& out);
 
 void write_tiff(const std::string& name, const DecodedImage& image, const MetadataList& metadata,
                 const Georeference* georef);
 
-// Six lines: x scale, 0, 0, -y scale, x origin, y origin.
-void write_world_file_for(const std::string& tiff_name, const Georeference& georef);
+// The world file beside a TIFF: its extension replaced by "tfw".
+std::string world_file_name(const std::string& tiff_name);
+// Six lines: x scale, 0, 0, -y scale, x and y of the upper-left pixel's centre; WriteError
+// naming `name` on failure.
+void write_world_file(FILE* f, const std::string& name, const Georeference& georef);

@@ -75,6 +75,12 @@ bool accessible(const FileSpecification& file) {
   return stat(file.path(), &st) == 0;
 }
 
+bool same_file(const FileSpecification& a, const FileSpecification& b) {
+  struct stat sa, sb;
+  return stat(a.path(), &sa) == 0 && stat(b.path(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 uint64_t file_size_of(const FileSpecification& file) {
   FILE* f = file.open("rb");
   if (!f) throw OpenError(file.str(), "read");

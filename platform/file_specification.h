@@ -53,5 +53,7 @@ bool exists(const FileSpecification& file);
 bool accessible(const FileSpecification& file);
 // Size of the named file in bytes; OpenError when it cannot be opened.
 uint64_t file_size_of(const FileSpecification& file);
+// True when both names lead to one existing file (same device and inode), however spelled.
+bool same_file(const FileSpecification& a, const FileSpecification& b);
 
 }  // namespace Quorvale

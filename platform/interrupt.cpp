@@ -2,6 +2,8 @@
 
 #include <csignal>
 
+#include "platform/error.h"
+
 namespace platform {
 namespace {
 
@@ -20,6 +22,10 @@ void install_interrupt_handlers() {
 }
 
 int interrupt_flag() { return flag ? 1 : 0; }
+
+void throw_if_interrupted() {
+  if (flag) throw Error("Program interrupt encountered.");
+}
 
 void set_interrupt_flag(bool on) { flag = on ? 1 : 0; }
 

@@ -8,6 +8,8 @@ namespace platform {
 void install_interrupt_handlers();
 // Nonzero once an interrupt or termination request has arrived.
 int interrupt_flag();
+// Throws Error "Program interrupt encountered." once the flag is set.
+void throw_if_interrupted();
 // Sets or clears the flag (tests).
 void set_interrupt_flag(bool on);
 

@@ -51,6 +51,12 @@ std::pair<FileSpecification, int> create_temp(const FileSpecification* temp_dir)
 
 }  // namespace
 
+FileSpecification directory_of(const FileSpecification& file) {
+  const std::string& p = file.str();
+  const size_t slash = p.rfind('/');
+  return FileSpecification(slash == std::string::npos ? std::string(".") : p.substr(0, slash + 1));
+}
+
 FileSpecification make_temp_name(const FileSpecification* temp_dir) {
   auto [name, fd] = create_temp(temp_dir);
   ::close(fd);
@@ -94,6 +100,17 @@ bool ScopedTempFile::close() {
   const int rc = std::fclose(stream_);
   stream_ = nullptr;
   return rc == 0;
+}
+
+void ScopedTempFile::commit_to(const FileSpecification& target) {
+  if (stream_) {
+    // Temporary files are private; the finished one gets the usual permissions.
+    const mode_t mask = umask(0);
+    umask(mask);
+    fchmod(fileno(stream_), 0666 & ~mask);
+  }
+  if (!close() || name_.rename_to(target) != 0) throw WriteError(target.str());
+  release();
 }
 
 void ScopedTempFile::release() {

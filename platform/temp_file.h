@@ -14,6 +14,10 @@ namespace Quorvale {
 // Raises Error when the directory is not accessible or no name can be had.
 FileSpecification make_temp_name(const FileSpecification* temp_dir);
 
+// The directory part of `file` ("." when it names none): a temporary stand-in for `file` is made
+// there, so that renaming it into place stays on one file system.
+FileSpecification directory_of(const FileSpecification& file);
+
 // A temporary file open for update ("w+b"), closed and removed when the object goes away unless
 // `release` was called.
 class ScopedTempFile {
@@ -29,6 +33,10 @@ class ScopedTempFile {
   const FileSpecification& name() const { return name_; }
   // Closes the stream; the file stays until destruction. Returns false when the close failed.
   bool close();
+  // Gives the finished file the permissions a newly created file would get, closes it and
+  // renames it to `target`; WriteError naming `target` on failure (the file is then removed on
+  // destruction as usual).
+  void commit_to(const FileSpecification& target);
   // Gives up ownership: the file is neither closed nor removed by this object.
   void release();
 

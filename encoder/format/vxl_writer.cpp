@@ -150,13 +150,6 @@ void copy_to_stdout(const FileSpecification& name) {
   if (std::fflush(stdout) != 0) throw WriteError("standard output");
 }
 
-// The directory part of `output`, where its temporary name is made.
-FileSpecification directory_of(const FileSpecification& output) {
-  const std::string& p = output.str();
-  const size_t slash = p.rfind('/');
-  return FileSpecification(slash == std::string::npos ? std::string(".") : p.substr(0, slash + 1));
-}
-
 }  // namespace
 
 void build_output_metadata(const Image& image, const CompressionParameters& p, MetadataList* out) {
@@ -194,7 +187,7 @@ void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& outp
   } guard{&metadata};
 
   const bool to_stdout = output.is_uninitialized();
-  const FileSpecification dir = to_stdout ? FileSpecification() : directory_of(output);
+  const FileSpecification dir = to_stdout ? FileSpecification() : Quorvale::directory_of(output);
   Quorvale::ScopedTempFile file(to_stdout ? nullptr : &dir);
   VxlOutput out(file.stream(), to_stdout ? std::string("standard output") : output.str());
 
@@ -230,17 +223,10 @@ void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& outp
   out.marker(0xA1);
   out.patch(metadata_at, metadata_position, "Error encountered in write_int.");
   out.position();  // the metadata and end marker must also lie within reach of the offsets
-  if (!to_stdout) {
-    // Temporary files are private; the finished output gets the usual permissions.
-    const mode_t mask = umask(0);
-    umask(mask);
-    fchmod(fileno(file.stream()), 0666 & ~mask);
-  }
-  if (!file.close()) throw WriteError(output.str());
   if (to_stdout) {
+    if (!file.close()) throw WriteError(output.str());
     copy_to_stdout(file.name());
     return;  // the temporary copy goes with `file`
   }
-  if (file.name().rename_to(output) != 0) throw WriteError(output.str());
-  file.release();
+  file.commit_to(output);
 }

@@ -77,3 +77,52 @@ TEST(TiffInputs, GeoTiffWorldFile) {
   for (double& x : v) world >> x;
   EXPECT_EQ(v, (std::vector<double>{60, 0, 0, -60, 440750, 3751290}));
 }
+
+namespace {
+
+// The 8-bit samples of a contiguous TIFF, pixel after pixel; empty when it is not one.
+std::vector<uint8_t> samples_of(const std::string& path, uint16_t* photometric) {
+  TIFFSetWarningHandler(nullptr);
+  TIFF* tif = TIFFOpen(path.c_str(), "r");
+  if (!tif) return {};
+  uint32_t w = 0, h = 0;
+  uint16_t spp = 1;
+  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
+  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+  std::vector<uint8_t> out(size_t(w) * h * spp);
+  for (uint32_t y = 0; y < h; ++y)
+    if (TIFFReadScanline(tif, &out[size_t(y) * w * spp], y, 0) < 0) out.clear();
+  TIFFClose(tif);
+  return out;
+}
+
+}  // namespace
+
+// A CMYK TIFF comes back as its own four inks, and a TIFF whose only related tags are its
+// resolutions comes back without map georeferencing (no GeoTIFF tags, no world file).
+TEST(TiffInputs, CmykReturnsAsInksAndPlainTiffsStayUnreferenced) {
+  VEXAL_REQUIRE_SAMPLE(path, "tiff/rgbsmall_cmyk.tif");
+  vexal_test::ScratchDir dir;
+  auto enc = run_program(VEXAL_ENCODE_BIN, {"-tif", "-i", path.string(), "-o", dir / "c.vxl",
+                                            "-n", "1", "-c", "2"});
+  ASSERT_EQ(enc.status, 0) << enc.err;
+  auto dec = run_program(VEXAL_DECODE_BIN, {"-i", dir / "c.vxl", "-o", dir / "c.tif", "-wf"});
+  ASSERT_EQ(dec.status, 0) << dec.err;
+  uint16_t source_kind = 0, decoded_kind = 0;
+  const std::vector<uint8_t> inks = samples_of(path.string(), &source_kind);
+  const std::vector<uint8_t> decoded = samples_of(dir / "c.tif", &decoded_kind);
+  ASSERT_EQ(source_kind, PHOTOMETRIC_SEPARATED);
+  EXPECT_EQ(decoded_kind, PHOTOMETRIC_SEPARATED);
+  ASSERT_EQ(decoded.size(), inks.size());
+  double se = 0;
+  for (size_t i = 0; i < inks.size(); ++i) se += std::pow(double(inks[i]) - decoded[i], 2);
+  EXPECT_GT(10 * std::log10(255.0 * 255.0 * double(inks.size()) / se), 30.0);
+
+  EXPECT_FALSE(std::ifstream(dir / "c.tfw").good());
+  auto info = run_program("/usr/bin/gdalinfo", {dir / "c.tif"});
+  if (info.status == 0) {
+    EXPECT_EQ(info.out.find("Origin"), std::string::npos) << info.out;
+  }
+}

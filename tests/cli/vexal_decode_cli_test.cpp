@@ -2,28 +2,46 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <set>
 
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 
+namespace fs = std::filesystem;
 using vexal_test::run_program;
 
 namespace {
 
 // Encodes a small grey raster and returns the .vxl name.
-std::string small_vxl(const vexal_test::ScratchDir& dir) {
-  std::ofstream out(dir / "g.rfi", std::ios::binary);
-  const int32_t header[3] = {64, 48, 1};
+std::string small_vxl(const vexal_test::ScratchDir& dir, int32_t width = 64, int32_t height = 48,
+                      const std::string& stem = "g") {
+  std::ofstream out(dir / (stem + ".rfi"), std::ios::binary);
+  const int32_t header[3] = {width, height, 1};
   out.write(reinterpret_cast<const char*>(header), sizeof header);
-  for (int i = 0; i < 64 * 48; ++i) {
-    const float v = float(100 + 50 * std::sin(i / 7.0));
+  for (int i = 0; i < width * height; ++i) {
+    // Texture that survives coding, so that decoding takes a while on large sizes.
+    const float v = float(100 + 50 * std::sin(i / 7.0) + (i * 7919) % 61);
     out.write(reinterpret_cast<const char*>(&v), 4);
   }
   out.close();
-  auto r = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", dir / "g.rfi", "-o", dir / "g.vxl", "-n", "2"});
+  auto r = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", dir / (stem + ".rfi"), "-o",
+                                          dir / (stem + ".vxl"), "-n", "2"});
   EXPECT_EQ(r.status, 0) << r.err;
-  return dir / "g.vxl";
+  return dir / (stem + ".vxl");
+}
+
+std::string contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::set<std::string> names_in(const fs::path& dir) {
+  std::set<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+  return names;
 }
 
 }  // namespace
@@ -62,4 +80,44 @@ TEST(VexalDecodeCli, UsageAndBadRequests) {
   auto good = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", out, "-l", "2", "-win", "0", "0", "15", "11", "-stats"});
   EXPECT_EQ(good.status, 0) << good.err;
   EXPECT_EQ(good.err.rfind("Read ", 0), 0u);
+}
+
+// The output never replaces the input, and appears whole or not at all: a full disk or Ctrl-C
+// leaves an earlier output as it was and no temporary file behind.
+TEST(VexalDecodeCli, OutputIsWrittenWholeOrNotAtAll) {
+  vexal_test::ScratchDir dir;
+  const std::string vxl = small_vxl(dir);
+  const std::string archive = contents(vxl);
+  fs::create_directory(dir / "sub");
+  fs::create_hard_link(vxl, dir / "hard.vxl");
+  fs::create_symlink(vxl, dir / "link.tif");
+  for (const std::string& same : {vxl, dir / "sub/../g.vxl", dir / "hard.vxl", dir / "link.tif"}) {
+    auto r = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", same});
+    EXPECT_EQ(r.status, 1) << same;
+    EXPECT_EQ(r.err, "Error: the output " + same + " is the input file; choose another name.\n");
+  }
+  EXPECT_EQ(contents(vxl), archive);
+
+  fs::create_directory(dir / "out");
+  std::ofstream(dir / "out/o.tif") << "earlier output";
+  vexal_test::RunOptions full_disk;
+  full_disk.file_size_limit = 2000;  // the 64 x 48 TIFF needs more
+  auto full = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "out/o.tif"}, full_disk);
+  EXPECT_EQ(full.status, 1);
+  EXPECT_EQ(full.err, "Error writing file " + dir / "out/o.tif" + ". Perhaps you are out of disk space.\n");
+  EXPECT_EQ(names_in(dir / "out"), (std::set<std::string>{"o.tif"}));
+  EXPECT_EQ(contents(dir / "out/o.tif"), "earlier output");
+
+  auto missing = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "none/o.tif"});
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.err.find("cannot be written"), std::string::npos) << missing.err;
+
+  const std::string big = small_vxl(dir, 2048, 1024, "big");
+  fs::create_directory(dir / "cut");
+  vexal_test::RunOptions ctrl_c;
+  ctrl_c.interrupt_when_used = dir / "cut";
+  auto cut = run_program(VEXAL_DECODE_BIN, {"-i", big, "-o", dir / "cut/o.tif", "-wf"}, ctrl_c);
+  EXPECT_EQ(cut.status, 1);
+  EXPECT_EQ(cut.err, "Program interrupt encountered.\n");
+  EXPECT_TRUE(names_in(dir / "cut").empty());
 }
