@@ -15,6 +15,7 @@
 #include "decoder/tiff_output.h"
 #include "decoder/vxl_file.h"
 #include "decoder/vxl_info.h"
+#include "encoder/format/failure_lines.h"
 #include "platform/error.h"
 #include "platform/file_specification.h"
 #include "platform/interrupt.h"
@@ -148,9 +149,11 @@ void run(const DecodeOptions& o) {
   const auto started = std::chrono::steady_clock::now();
   const unsigned long long read_before = bytes_read();
   platform::install_interrupt_handlers();
-  // Failures reach the user as one message naming the file; libtiff's lines would repeat them.
+  // Failures reach the user as one message naming the file; libtiff's lines and those of the
+  // coding routines would repeat them.
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
+  set_failure_lines(false);
   VxlFile file(o.input);
   if (o.info) {
     print_vxl_info(file, stdout);

@@ -82,6 +82,7 @@ void VxlFile::read_header() {
   expect_marker(0xD0, "start-of-body");
   const uint32_t metadata_offset = read_u32();
   for (int i = 0; i < count; ++i) read_subband(i);
+  check_size_against_low_pass_blocks();
   read_metadata(metadata_offset);
   for (const VxlSubband& s : subbands_) {
     starts_.push_back(s.offset);
@@ -128,6 +129,20 @@ void VxlFile::read_subband(int index) {
     for (uint32_t o : b.band_offsets)
       if (o != 0 && o >= size_) damaged(what + " block offset outside the file");
   }
+}
+
+// The low-pass subband's first band is always coded (its step is never zero), so the blocks of
+// subband 0 tile it exactly. A header size that disagrees with them is damage, found before any
+// buffer is sized from it (a 17 KB file claiming a million columns would otherwise decode into
+// gigabytes of zeros).
+void VxlFile::check_size_against_low_pass_blocks() const {
+  const SubbandRect rect = subband_rect(0, levels_, width_, height_);
+  int64_t covered = 0;
+  for (const VxlBlock& b : subbands_[0].blocks)
+    if (b.band_offsets[0] != 0) covered += int64_t(b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1);
+  if (covered != int64_t(rect.width) * rect.height)
+    damaged("image size " + std::to_string(width_) + " x " + std::to_string(height_) +
+            " disagrees with the blocks of the low-pass subband");
 }
 
 void VxlFile::read_metadata(uint32_t offset) {

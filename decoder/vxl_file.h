@@ -53,6 +53,7 @@ class VxlFile {
  private:
   void read_header();
   void read_subband(int index);
+  void check_size_against_low_pass_blocks() const;
   void read_metadata(uint32_t offset);
   uint32_t read_u32() const;
   void expect_marker(uint8_t code, const std::string& what) const;

@@ -4,12 +4,14 @@
 #include <exception>
 
 #include "decoder/vxl_check.h"
+#include "encoder/format/failure_lines.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) {
     std::fputs("Usage: vxl_check file.vxl ...\n", stderr);
     return 1;
   }
+  set_failure_lines(false);  // each damage is reported once, naming the file
   int status = 0;
   for (int i = 1; i < argc; ++i) {
     try {

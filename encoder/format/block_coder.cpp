@@ -8,6 +8,7 @@
 #include "encoder/format/huffman_decoder.h"
 #include "encoder/format/ht_desc_io.h"
 #include "encoder/format/symbol_alphabet.h"
+#include "encoder/format/failure_lines.h"
 
 namespace {
 
@@ -54,7 +55,7 @@ enum class Outcome { kContinue, kMarker, kNoCode, kFailed };
 // Why the bits ran out: a marker ends the stream normally, anything else is an error.
 Outcome out_of_bits(const BitReader& reader) {
   if (reader.at_marker()) return Outcome::kMarker;
-  fputs(reader.read_failed() ? "Read error.\n" : "Unexpected EOF.\n", stderr);
+  report_failure_line(reader.read_failed() ? "Read error.\n" : "Unexpected EOF.\n");
   return Outcome::kFailed;
 }
 
@@ -114,7 +115,7 @@ Outcome decode_symbols(BitReader& reader, const HuffmanDecoder& decoder, std::sp
     if (reader.available() < width) return out_of_bits(reader);
     const uint32_t extra = width ? reader.read(width) : 0;
     if (!append_symbol(symbol, extra, out, count)) {
-      fputs("Too many values in coded stream in expand_data.\n", stderr);
+      report_failure_line("Too many values in coded stream in expand_data.\n");
       return Outcome::kFailed;
     }
   }
@@ -132,22 +133,22 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
   count = 0;
   HuffmanDecoder decoder;
   if (decoder.build(desc)) {
-    fputs("Invalid Huffman table in expand_data.\n", stderr);
+    report_failure_line("Invalid Huffman table in expand_data.\n");
     return 1;
   }
   uint8_t marker[2];
   if (length < 2 || fread(marker, 1, 2, in) != 2) {
-    fputs("Unexpected EOF.\n", stderr);
+    report_failure_line("Unexpected EOF.\n");
     return 1;
   }
   if (marker[0] != kMarkerPrefix || marker[1] != kCodedStreamMarker) {
-    fputs("Marker byte problem in expand_data.\n", stderr);
+    report_failure_line("Marker byte problem in expand_data.\n");
     return 1;
   }
   BitReader reader(in, length == UINT64_MAX ? length : length - 2);
   if (decode_symbols(reader, decoder, out, count) == Outcome::kFailed) return 1;
   if (!reader.release()) {
-    fputs("Seek error.\n", stderr);
+    report_failure_line("Seek error.\n");
     return 1;
   }
   return 0;

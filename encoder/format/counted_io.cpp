@@ -1,8 +1,9 @@
 #include "encoder/format/counted_io.h"
+#include "encoder/format/failure_lines.h"
 
 int fread2(void* buffer, size_t size, size_t count, FILE* in) {
   if (fread(buffer, size, count, in) != count) {
-    fputs("Read error in subroutine fread2.\n", stderr);
+    report_failure_line("Read error in subroutine fread2.\n");
     return 1;
   }
   return 0;
@@ -10,7 +11,7 @@ int fread2(void* buffer, size_t size, size_t count, FILE* in) {
 
 int fwrite2(const void* buffer, size_t size, size_t count, FILE* out) {
   if (fwrite(buffer, size, count, out) != count) {
-    fputs("Write error in subroutine fwrite2.\n", stderr);
+    report_failure_line("Write error in subroutine fwrite2.\n");
     return 1;
   }
   return 0;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "encoder/format/counted_io.h"
+#include "encoder/format/failure_lines.h"
 
 namespace {
 
@@ -17,17 +18,17 @@ bool read_exact(FILE* in, uint8_t* bytes, size_t count) {
 int read_ht_desc_fields(FILE* in, HuffmanTableDescriptor& desc) {
   desc = {};
   if (!read_exact(in, desc.bits.data() + 1, kMaxCodeLength)) {
-    fputs("Read error.\n", stderr);
+    report_failure_line("Read error.\n");
     return 1;
   }
   const int values = desc.value_count();
   // Symbols are bytes, so a real table never lists more than 256 of them.
   if (values > kMaxTableValues) {
-    fputs("Invalid Huffman table in ReadHtDesc.\n", stderr);
+    report_failure_line("Invalid Huffman table in ReadHtDesc.\n");
     return 1;
   }
   if (!read_exact(in, desc.huffval.data(), size_t(values))) {
-    fputs("Read error.\n", stderr);
+    report_failure_line("Read error.\n");
     return 1;
   }
   return 0;
@@ -36,11 +37,11 @@ int read_ht_desc_fields(FILE* in, HuffmanTableDescriptor& desc) {
 int ReadHTDesc(FILE* in, HuffmanTableDescriptor& desc) {
   uint8_t marker[2];
   if (!read_exact(in, marker, 2)) {
-    fputs("Read error.\n", stderr);
+    report_failure_line("Read error.\n");
     return 1;
   }
   if (marker[0] != kMarkerPrefix || marker[1] != kTableDescriptorMarker) {
-    fputs("Marker byte problem in ReadHtDesc.\n", stderr);
+    report_failure_line("Marker byte problem in ReadHtDesc.\n");
     return 1;
   }
   return read_ht_desc_fields(in, desc);

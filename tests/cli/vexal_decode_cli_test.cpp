@@ -1,6 +1,7 @@
 // vexal_decode's console texts and exit statuses for bad requests.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -120,4 +121,54 @@ TEST(VexalDecodeCli, OutputIsWrittenWholeOrNotAtAll) {
   EXPECT_EQ(cut.status, 1);
   EXPECT_EQ(cut.err, "Program interrupt encountered.\n");
   EXPECT_TRUE(names_in(dir / "cut").empty());
+}
+
+namespace {
+
+uint32_t be32(const std::string& b, size_t at) {
+  uint32_t v = 0;
+  for (size_t i = 0; i < 4; ++i) v = (v << 8) | uint8_t(b[at + i]);
+  return v;
+}
+
+void put_be32(std::string& b, size_t at, uint32_t v) {
+  for (size_t i = 0; i < 4; ++i) b[at + i] = char(v >> (24 - 8 * i));
+}
+
+}  // namespace
+
+// Each failure is one line on standard error naming the file: no line of a coding routine
+// ("Invalid Huffman table in ReadHtDesc.") before it. A header size the block tables contradict
+// and dither offsets above 127 are damage that vxl_check reports.
+TEST(VexalDecodeCli, DamageIsOneLineNamingTheFile) {
+  vexal_test::ScratchDir dir;
+  const std::string sound = contents(small_vxl(dir));
+  const size_t low_pass = be32(sound, 23), first_part = be32(sound, low_pass + 8);
+  std::string table = sound, wide = sound, dither = sound;
+  table[first_part + 2 + 15] = char(255);  // 16 BITS bytes announcing more than 256 values
+  put_be32(wide, 15, 1000000);
+  dither[be32(sound, 27) + 2] = char(200);  // column offset of subband 1, behind its marker
+  const std::string bad_table = dir / "table.vxl", too_wide = dir / "wide.vxl";
+  std::ofstream(bad_table, std::ios::binary) << table;
+  std::ofstream(too_wide, std::ios::binary) << wide;
+  std::ofstream(dir / "dither.vxl", std::ios::binary) << dither;
+
+  for (const std::string& name : {bad_table, too_wide}) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{VEXAL_DECODE_BIN, "-i", name, "-o", dir / "o.tif"},
+          {VEXAL_DECODE_BIN, "-info", name}, {VXL_CHECK_BIN, name}}) {
+      auto r = run_program(args[0], std::vector<std::string>(args.begin() + 1, args.end()));
+      EXPECT_EQ(r.status, 1) << args[0] << " " << name;
+      EXPECT_EQ(r.err.rfind(name + ": ", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find("damaged file: "), std::string::npos) << r.err;
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    }
+  }
+  auto too_wide_check = run_program(VXL_CHECK_BIN, {too_wide});
+  EXPECT_NE(too_wide_check.err.find("image size 1000000 x 48 disagrees"), std::string::npos);
+
+  auto check = run_program(VXL_CHECK_BIN, {dir / "dither.vxl"});
+  EXPECT_EQ(check.status, 1);
+  EXPECT_EQ(check.err.rfind(dir / "dither.vxl: subband 1: dither offsets 200, ", 0), 0u) << check.err;
+  EXPECT_FALSE(fs::exists(dir / "o.tif"));
 }

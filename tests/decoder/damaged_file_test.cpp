@@ -87,7 +87,12 @@ TEST(DamagedFile, HostileHeaderFieldsAreRefused) {
   for (const Patch& p : {Patch{7, 0, "band count"}, Patch{7, 99, "band count"},
                          Patch{11, 10, "level count"}, Patch{15, 0, "image size"},
                          Patch{19, 0x80000000u, "image size"}, Patch{11, 9, "too small"},
-                         Patch{23, 0xFFFFFFF0u, "outside the file"}}) {
+                         Patch{23, 0xFFFFFFF0u, "outside the file"},
+                         // Sizes the tables contradict: a million columns once made a 17 KB file
+                         // decode into 4.5 GB; one column more leaves the low-pass blocks short.
+                         Patch{15, 1000000, "disagrees with the blocks"},
+                         Patch{19, 1000000, "disagrees with the blocks"},
+                         Patch{15, 121, "disagrees with the blocks"}}) {
     std::vector<char> damaged = bytes;
     for (int i = 0; i < 4; ++i) damaged[p.at + size_t(i)] = char(p.value >> (24 - 8 * i));
     write(name, damaged);
