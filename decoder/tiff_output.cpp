@@ -20,20 +20,22 @@ bool read_doubles(const MetadataList& list, const char* key, double* out, int n)
   return true;
 }
 
-// The plain TIFF reader stores an origin (0, height x pixel width) and its resolution tags for
-// every file; only the records of a map reader, or another origin, mean map georeferencing.
-bool carries_map_georeference(const MetadataList& list, const double origin[2], double xres) {
+// A plain TIFF stores the origin (0, height x pixel width) and its resolution tags, and a raw
+// raster whose header has no map fields the origin (0, 0) with unit pixels (pixel coordinates,
+// like GDAL's default transform). Only a map reader's records or another origin mean map
+// georeferencing.
+bool carries_map_georeference(const MetadataList& list, const double origin[2], double xres,
+                              double yres) {
   for (const MetadataRecord& r : list.slots) {
     if (r.empty()) continue;
     if (r.key.rfind("GEOTIFF_", 0) == 0 || r.key.rfind("GEO::", 0) == 0 ||
         r.key == "IMAGE::Z_ORIGIN" || r.key == "IMAGE::HORIZONTAL_UNITS")
       return true;
   }
-  const MetadataRecord* height = metadata_record(&list, "IMAGE::HEIGHT");
-  if (!height || height->type != TYPE_LONG || height->values.size() < 4) return true;
-  int32_t h;
-  std::memcpy(&h, height->values.data(), 4);
-  return !(origin[0] == 0.0 && origin[1] == double(h) * xres);
+  if (origin[0] != 0.0) return true;
+  if (origin[1] == 0.0 && xres == 1.0 && yres == 1.0) return false;
+  const int32_t height = metadata_long(list, "IMAGE::HEIGHT", -1);
+  return height < 0 || origin[1] != double(height) * xres;
 }
 
 constexpr int kRasterTypeKey = 1025;
@@ -103,7 +105,7 @@ bool georeference_for(const MetadataList& metadata, int level, const Window& win
   if (!read_doubles(metadata, "IMAGE::XY_ORIGIN", origin, 2) ||
       !read_doubles(metadata, "IMAGE::X_RESOLUTION", &xres, 1) ||
       !read_doubles(metadata, "IMAGE::Y_RESOLUTION", &yres, 1) ||
-      !carries_map_georeference(metadata, origin, xres))
+      !carries_map_georeference(metadata, origin, xres, yres))
     return false;
   const double f = std::ldexp(1.0, level);
   out.x_scale = xres * f;
