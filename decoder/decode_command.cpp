@@ -9,6 +9,7 @@
 #include <exception>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "decoder/decoded_image.h"
 #include "decoder/subband_geometry.h"
@@ -19,6 +20,7 @@
 #include "platform/error.h"
 #include "platform/file_specification.h"
 #include "platform/interrupt.h"
+#include "platform/program_help.h"
 #include "platform/temp_file.h"
 
 namespace {
@@ -32,7 +34,7 @@ struct DecodeOptions {
   std::optional<Window> window;
 };
 
-void print_usage() {
+void print_usage(FILE* out) {
   std::fputs(
       "Usage: vexal_decode -i Input.vxl -o Output.tif [-l Level] [-win x0 y0 x1 y1] [-wf]\n"
       "       vexal_decode -info Input.vxl\n"
@@ -46,8 +48,11 @@ void print_usage() {
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
       "  -stats   Print the bytes read and the time taken on standard error\n"
       "  -h       Display this help and exit\n",
-      stderr);
+      out);
 }
+
+// Options left out of the usage text above (none yet); the options of new modes go here.
+const std::vector<OptionHelp> kMoreOptions = {};
 
 // Whole decimal numbers only: a window or level that is not a number is an error, not 0.
 int parse_int(const char* text, const char* what) {
@@ -197,10 +202,12 @@ void run(const DecodeOptions& o) {
 }  // namespace
 
 int run_vexal_decode(int argc, const char* const* argv) {
+  const ProgramHelp help{"vexal_decode", print_usage, kMoreOptions};
+  if (const auto status = answer_help_or_version(argc, argv, help)) return *status;
   try {
     DecodeOptions options;
     if (!parse(argc, argv, options)) {
-      print_usage();
+      print_usage(stderr);
       return 1;
     }
     run(options);

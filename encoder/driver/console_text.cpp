@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "encoder/driver/version.h"
+#include "platform/version.h"
 
 namespace {
 
@@ -91,4 +91,25 @@ void print_usage(FILE* out) {
   std::fputs("  -tpc     Transparency value              (default: none)\n", out);
   std::fputs(kColors, out);
   std::fputs("  -h       Display this help and exit\n", out);
+}
+
+namespace {
+
+// Accepted but left out of the usage text above; the options of new modes go here.
+constexpr OptionHelp kMoreOptions[] = {
+    {"-jpeg", "JPEG (JFIF) format"},
+    {"-dicom", "DICOM format"},
+    {"-rfi", "Raw float image format (the encoder's own intermediate)"},
+    {"-nd", "No dither on the luminance band      (default: dither)"},
+    {"-ht", "Hit target: up to three encodings, keeping the nearest ratio"},
+    {"-wl", "Bits per input sample, for -c and -ht (default: 8)"},
+    {"-ir", "Input bit rate, for -ht               (default: the -wl value)"},
+    {"-r", "Accepted for compatibility; no effect"},
+};
+
+}  // namespace
+
+const ProgramHelp& encode_help() {
+  static const ProgramHelp help{"vexal_encode", print_usage, kMoreOptions};
+  return help;
 }

@@ -40,6 +40,7 @@ void run(int argc, const char* const* argv, time_t start_time) {
 }  // namespace
 
 int run_vexal_encode(int argc, const char* const* argv) {
+  if (const auto status = answer_help_or_version(argc, argv, encode_help())) return *status;
   if (argc == 2 && std::strncmp(argv[1], "-v", 2) == 0) {
     print_version_display(stderr);
     return 0;

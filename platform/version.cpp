@@ -1,3 +1,3 @@
-#include "encoder/driver/version.h"
+#include "platform/version.h"
 
 Version program_version() { return {1, 3, 1}; }

@@ -1,4 +1,4 @@
-// The program version, kept as three integers.
+// The program version, kept as three integers; every program of the system reports it.
 #pragma once
 
 struct Version {
