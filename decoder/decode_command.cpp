@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "decoder/decoded_image.h"
+#include "decoder/region_decoder.h"
 #include "decoder/subband_geometry.h"
 #include "decoder/tiff_output.h"
 #include "decoder/vxl_file.h"
@@ -22,6 +23,7 @@
 #include "platform/interrupt.h"
 #include "platform/program_help.h"
 #include "platform/temp_file.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -31,6 +33,7 @@ struct DecodeOptions {
   bool world_file = false;
   bool stats = false;
   int level = 0;
+  int threads = 0;  // 0: every core the process may use
   std::optional<Window> window;
 };
 
@@ -47,6 +50,7 @@ void print_usage(FILE* out) {
       "  -wf      Also write a world file (.tfw) beside the output\n"
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
       "  -stats   Print the bytes read and the time taken on standard error\n"
+      "  -threads Threads for the synthesis        (default: every core available)\n"
       "  -h       Display this help and exit\n",
       out);
 }
@@ -73,10 +77,11 @@ bool parse(int argc, const char* const* argv, DecodeOptions& o) {
     if (a == "-h") return false;
     if (a == "-wf") { o.world_file = true; continue; }
     if (a == "-stats") { o.stats = true; continue; }
-    if (a == "-i" || a == "-o" || a == "-info" || a == "-l") {
+    if (a == "-i" || a == "-o" || a == "-info" || a == "-l" || a == "-threads") {
       value(1);
       const char* v = argv[++i];
-      if (a == "-i") o.input = v;
+      if (a == "-threads") o.threads = platform::parse_thread_count(v);
+      else if (a == "-i") o.input = v;
       else if (a == "-o") o.output = v;
       else if (a == "-info") { o.input = v; o.info = true; }
       else o.level = parse_int(v, "the level");
@@ -165,6 +170,7 @@ void run(const DecodeOptions& o) {
     return;
   }
   const Window win = checked_window(o, file);
+  set_region_decoder_threads(platform::thread_count(o.threads));
   Georeference g;
   const bool georeferenced = georeference_for(file.metadata(), o.level, win, g);
   const bool world_file = o.world_file && georeferenced;

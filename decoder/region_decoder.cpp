@@ -2,12 +2,35 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
 
 #include "decoder/coefficient_reader.h"
 #include "decoder/subband_geometry.h"
 #include "encoder/core/lifting97.h"
+#include "platform/thread_pool.h"
 
 namespace {
+
+std::unique_ptr<platform::ThreadPool> workers;
+
+// Runs body(begin, end) over pieces of 0 .. n - 1, on the workers when there are any. Rows and
+// columns of a plane are independent in every pass here, so the result is the same for any
+// split.
+void in_pieces(int n, const std::function<void(int, int)>& body) {
+  const int threads = workers ? workers->workers() : 0;
+  if (threads < 2 || n < 64) {
+    body(0, n);
+    return;
+  }
+  const int pieces = std::min(n / 32, 2 * threads), step = (n + pieces - 1) / pieces;
+  platform::OrderedResults<void> done{size_t(pieces)};
+  for (int a = 0; a < n; a += step) {
+    const int e = std::min(n, a + step);
+    done.add(workers->submit([&body, a, e] { body(a, e); }));
+  }
+  while (!done.empty()) done.take();
+}
 
 // The synthesis filters reach 4 interleaved positions; each lifting step on a cut line spoils
 // one more position inward, so 8 extra positions per side keep the kept part exact.
@@ -53,31 +76,43 @@ Plane synthesize(const VxlFile& f, int band, int k, const Plane& low, Range x, R
   Plane hh = read_plane(f, first + 2, band, high_of(x), high_of(y), dithered);
   Plane out{x, y, std::vector<float>(size_t(x.size()) * size_t(y.size()), 0.0f)};
   Plane ll = low;
-  for (int gy = y.a; gy <= y.e; ++gy) {
-    for (int gx = x.a; gx <= x.e; ++gx) {
-      const bool ox = gx & 1, oy = gy & 1;
-      Plane& src = ox ? (oy ? hh : hl) : (oy ? lh : ll);
-      out.at(gx, gy) = src.at(ox ? (gx - 1) / 2 : gx / 2, oy ? (gy - 1) / 2 : gy / 2);
+  in_pieces(y.size(), [&](int r0, int r1) {
+    for (int gy = y.a + r0; gy < y.a + r1; ++gy) {
+      for (int gx = x.a; gx <= x.e; ++gx) {
+        const bool ox = gx & 1, oy = gy & 1;
+        Plane& src = ox ? (oy ? hh : hl) : (oy ? lh : ll);
+        out.at(gx, gy) = src.at(ox ? (gx - 1) / 2 : gx / 2, oy ? (gy - 1) / 2 : gy / 2);
+      }
     }
-  }
+  });
   const int width = reduced_size(f.width(), k - 1), height = reduced_size(f.height(), k - 1);
-  // Undo the vertical passes, then the horizontal ones.
-  lift97_inverse_lanes(out.data.data(), y.a, y.size(), x.size(), x.size(), end_at(y.a, 0),
-                       end_at(y.e, height - 1));
-  for (int gy = y.a; gy <= y.e; ++gy)
-    lift97_inverse(&out.at(x.a, gy), x.a, x.size(), end_at(x.a, 0), end_at(x.e, width - 1));
+  // Undo the vertical passes, in strips of columns, then the horizontal ones.
+  in_pieces(x.size(), [&](int c0, int c1) {
+    lift97_inverse_lanes(out.data.data() + c0, y.a, y.size(), x.size(), c1 - c0, end_at(y.a, 0),
+                         end_at(y.e, height - 1));
+  });
+  in_pieces(y.size(), [&](int r0, int r1) {
+    for (int gy = y.a + r0; gy < y.a + r1; ++gy)
+      lift97_inverse(&out.at(x.a, gy), x.a, x.size(), end_at(x.a, 0), end_at(x.e, width - 1));
+  });
   return out;
 }
 
 Plane crop(const Plane& p, Range x, Range y) {
   Plane out{x, y, std::vector<float>(size_t(x.size()) * size_t(y.size()))};
-  for (int gy = y.a; gy <= y.e; ++gy)
-    for (int gx = x.a; gx <= x.e; ++gx)
-      out.at(gx, gy) = const_cast<Plane&>(p).at(gx, gy);
+  in_pieces(y.size(), [&](int r0, int r1) {
+    for (int gy = y.a + r0; gy < y.a + r1; ++gy)
+      std::copy_n(&const_cast<Plane&>(p).at(x.a, gy), x.size(), &out.at(x.a, gy));
+  });
   return out;
 }
 
 }  // namespace
+
+void set_region_decoder_threads(int threads) {
+  workers.reset();
+  if (threads > 1) workers = std::make_unique<platform::ThreadPool>(threads);
+}
 
 std::vector<float> decode_band_region(const VxlFile& f, int band, int level, const Window& w,
                                       bool dithered) {

@@ -13,6 +13,10 @@ struct Window {
   int height() const { return y1 - y0 + 1; }
 };
 
+// Threads that the synthesis of later decodes may use (1, the default: the calling thread only).
+// The samples are the same for every count.
+void set_region_decoder_threads(int threads);
+
 // Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
 // any colour transform is undone).
 std::vector<float> decode_band_region(const VxlFile& file, int band, int level,

@@ -2,6 +2,10 @@
 
 #include <sched.h>
 
+#include <cstdlib>
+
+#include "platform/error.h"
+
 namespace platform {
 
 int available_cores() {
@@ -13,6 +17,15 @@ int available_cores() {
   }
   const unsigned n = std::thread::hardware_concurrency();
   return n > 0 ? int(n) : 1;
+}
+
+int parse_thread_count(const char* text) {
+  char* end = nullptr;
+  const long n = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || n < 1 || n > kMaxThreads)
+    throw Error(format_message("Error: -threads takes a number of threads from 1 to %d.",
+                               kMaxThreads));
+  return int(n);
 }
 
 int thread_count(int requested) { return requested > 0 ? requested : available_cores(); }

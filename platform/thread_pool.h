@@ -17,6 +17,11 @@ namespace platform {
 // Cores this process may run on (its affinity mask), at least 1.
 int available_cores();
 
+// The value of a -threads option: a whole number from 1 to kMaxThreads, else Error "Error:
+// -threads takes a number of threads from 1 to 1024.".
+inline constexpr int kMaxThreads = 1024;
+int parse_thread_count(const char* text);
+
 // The thread count an option asks for: `requested` when positive, else every available core.
 int thread_count(int requested);
 

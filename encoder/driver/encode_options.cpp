@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "platform/error.h"
+#include "platform/thread_pool.h"
 
 namespace {
 
@@ -39,14 +40,6 @@ bool is_flag(const char* arg, int& type_code) {
 }
 
 }  // namespace
-
-int parse_thread_count(const char* text) {
-  char* end = nullptr;
-  const long n = std::strtol(text, &end, 10);
-  if (end == text || *end != '\0' || n < 1 || n > kMaxThreads)
-    throw Error(format_message("Error: -threads takes a number of threads from 1 to %d.", kMaxThreads));
-  return int(n);
-}
 
 Color parse_color(const std::string& text) {
   size_t underscores = 0;
@@ -126,7 +119,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     else if (a == "-w") o.weight = static_cast<float>(std::atof(value));
     else if (a == "-bgc") o.background = named_or_parsed_color(value);
     else if (a == "-tpc") o.transparency = named_or_parsed_color(value);
-    else if (a == "-threads") o.threads = parse_thread_count(value);
+    else if (a == "-threads") o.threads = platform::parse_thread_count(value);
   }
   o.target_bit_rate = static_cast<float>(o.word_length) / o.target_ratio;
   if (!o.input_bit_rate_given) o.input_bit_rate = o.word_length;

@@ -55,10 +55,6 @@ enum class ParseOutcome { kRun, kUsage };
 // that has no mosaic reader.
 ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions& options);
 
-// The value of -threads: a whole number from 1 to kMaxThreads, else Error.
-inline constexpr int kMaxThreads = 1024;
-int parse_thread_count(const char* text);
-
 // "R_G_B" with exactly two underscores; each part's low 8 bits.
 Color parse_color(const std::string& text);
 

@@ -1,5 +1,5 @@
-// vexal_encode -threads: the output is the same byte for byte whatever the number of threads,
-// and an interrupt while the workers run still removes every temporary file.
+// -threads: the output of vexal_encode and vexal_decode is the same byte for byte whatever the
+// number of threads, and an interrupt while the workers run still removes every temporary file.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -71,6 +71,23 @@ TEST_P(ThreadCount, SameBytesForOneTwoAndFiveThreads) {
       EXPECT_GT(first.size(), 1000u);
     } else {
       EXPECT_TRUE(coded == first) << "output differs from one thread's";
+    }
+  }
+  // Decoding too: the whole image, and a window of the half-size level.
+  for (const std::vector<std::string>& region :
+       {std::vector<std::string>{}, std::vector<std::string>{"-l", "1", "-win", "3", "7", "300", "211"}}) {
+    std::vector<uint8_t> one;
+    for (const char* threads : {"1", "2", "5"}) {
+      SCOPED_TRACE(testing::Message() << threads << " threads, " << region.size() << " args");
+      std::vector<std::string> args{"-i", "out1.vxl", "-o", "back.tif", "-threads", threads};
+      args.insert(args.end(), region.begin(), region.end());
+      auto r = run_program(VEXAL_DECODE_BIN, args, dir.path().string());
+      ASSERT_EQ(r.status, 0) << r.err;
+      const std::vector<uint8_t> decoded = bytes_of(dir / "back.tif");
+      if (one.empty())
+        one = decoded;
+      else
+        EXPECT_TRUE(decoded == one) << "decoded image differs from one thread's";
     }
   }
 }
