@@ -55,6 +55,8 @@ void remove_side_files(const FileSpecification& file) {
   }
 }
 
+}  // namespace
+
 void write_side_files(Image& image, const FileSpecification& output) {
   if (output.is_uninitialized()) return;
   image.write_world_file(output);
@@ -62,8 +64,6 @@ void write_side_files(Image& image, const FileSpecification& output) {
   header.set_extension("meta");
   image.write_header_file(header);
 }
-
-}  // namespace
 
 Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
                  const FileSpecification* temp_dir, ProgressFunction progress,
@@ -98,22 +98,12 @@ void Encoder::check_interrupt() const {
   if (interrupted_ && interrupted_()) throw Error("Program interrupt encountered.");
 }
 
-SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float progress_end,
-                              int mode) {
+std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float progress_start,
+                                                        float progress_end,
+                                                        platform::ThreadPool& pool) {
   const BlockGrid grid(image_->image_width, image_->image_height, block_size_, nlev_,
                        image_->full_width_blocks());
   const int bands = image_->coded_bands();
-  SubbandMap map = subband_map_init(nlev_, temp_dir());
-  StepAllocation allocation;
-  allocation.nlev = nlev_;
-  allocation.bands = bands;
-  allocation.rate = target_rate_;
-  allocation.weight = weight_;
-  allocation.gamma = gamma_;
-  allocation.fourth_band_weight = fourth_band_weight_;
-  allocation.mode = mode;
-  platform::ThreadPool pool(threads_);
-  RecordCoder coder(map, allocation, dither_, &pool);
   BlockTiler tiler(grid, nlev_, bands);
   Image& image = *image_;
   std::mutex reading;
@@ -124,14 +114,31 @@ SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float 
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;
   if (progress_) progress = progress_;
-  decompose_blocks(grid, bands, source, coder, tiler, check, progress, progress_start, progress_end,
+  decompose_blocks(grid, bands, source, sink, tiler, check, progress, progress_start, progress_end,
                    &pool);
+  return tiler.total_statistics();
+}
+
+SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float progress_end,
+                              int mode) {
+  SubbandMap map = subband_map_init(nlev_, temp_dir());
+  StepAllocation allocation;
+  allocation.nlev = nlev_;
+  allocation.bands = image_->coded_bands();
+  allocation.rate = target_rate_;
+  allocation.weight = weight_;
+  allocation.gamma = gamma_;
+  allocation.fourth_band_weight = fourth_band_weight_;
+  allocation.mode = mode;
+  platform::ThreadPool pool(threads_);
+  RecordCoder coder(map, allocation, dither_, &pool);
+  const std::vector<CoefficientStatistics> totals =
+      decompose_to(coder, progress_start, progress_end, pool);
   coder.finish();
   write_eof(map);
   if (rate_estimate) {
     allocation.mode = 0;
-    const std::vector<float> bits =
-        allocate_steps(allocation, variances_of(tiler.total_statistics()), 0, true);
+    const std::vector<float> bits = allocate_steps(allocation, variances_of(totals), 0, true);
     float sum = 0;
     for (float b : bits) sum += b;
     *rate_estimate = sum / float(bits.size());

@@ -6,10 +6,12 @@
 
 #include <memory>
 
+#include "encoder/core/block_tiler.h"
 #include "encoder/core/subband_map.h"
 #include "encoder/image/image.h"
 #include "platform/callbacks.h"
 #include "platform/file_specification.h"
+#include "platform/thread_pool.h"
 
 class Encoder {
  public:
@@ -26,6 +28,18 @@ class Encoder {
   // thread). The output is the same for every count.
   void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
 
+  // The rate-distortion mode (rd_encoder.cpp): one measuring pass over the image, one step
+  // per subband and band for the whole image, then the coding of the kept coefficients.
+  struct RdRequest {
+    double ratio = 20.0;      // raw 8-bit sample bytes / output bytes, or
+    double luma_psnr = 0.0;   // when > 0: the luma PSNR in dB to encode for
+    bool perceptual = false;  // weigh errors by the weight and gamma, as the default mode does
+  };
+  struct RdOutcome {
+    double luma_psnr = 0.0, rgb_psnr = 0.0;  // estimated from the coefficients' errors
+  };
+  RdOutcome encode_rd(const Quorvale::FileSpecification& output, const RdRequest& request);
+
   float weight() const { return weight_; }
   float gamma() const { return gamma_; }
 
@@ -35,6 +49,10 @@ class Encoder {
 
  private:
   Encoder with_target(Image* image, int nlev, float target_rate) const;
+  // Runs the block-by-block decomposition, handing every record to `sink`; returns the
+  // statistics of all coefficients.
+  std::vector<CoefficientStatistics> decompose_to(RecordSink& sink, float progress_start,
+                                                  float progress_end, platform::ThreadPool& pool);
   void encode_two_stages(const Quorvale::FileSpecification& output);
   void write(SubbandMap& map, const Quorvale::FileSpecification& output);
   // One trial of hit_target: encodes at `ratio` into `file` and returns its error against `target`.
@@ -55,3 +73,6 @@ class Encoder {
   float fourth_band_weight_;
   int threads_ = 1;
 };
+
+// The world and header files beside an output file (none for standard output).
+void write_side_files(Image& image, const Quorvale::FileSpecification& output);

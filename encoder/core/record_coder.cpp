@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "encoder/core/quantizer.h"
+#include "encoder/core/rd_model.h"
 #include "encoder/format/band_payload.h"
 #include "platform/error.h"
 
@@ -35,11 +36,17 @@ void RecordCoder::finish() {
   while (coding_ && !coding_->empty()) append(coding_->take());
 }
 
+std::vector<float> RecordCoder::chosen_steps_for(int subband, int bands) const {
+  const auto first = chosen_steps_->begin() + ptrdiff_t(subband) * bands;
+  return std::vector<float>(first, first + bands);
+}
+
 RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
   CodedRecord coded;
   coded.subband = record.subband;
   std::vector<float> steps =
-      allocate_steps(allocation_, variances_of(record.statistics), record.subband, false);
+      chosen_steps_ ? chosen_steps_for(record.subband, allocation_.bands)
+                    : allocate_steps(allocation_, variances_of(record.statistics), record.subband, false);
   bool any = false;
   for (float s : steps) any = any || s != 0.0f;
   if (!any) return coded;
@@ -55,6 +62,11 @@ RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
   for (int b = 0; b < int(steps.size()); ++b)
     if (steps[size_t(b)] != 0.0f)
       coded.payloads[size_t(b)] = code_band(entry, record, b, steps[size_t(b)]);
+  if (chosen_steps_) {
+    any = false;
+    for (float s : steps) any = any || s != 0.0f;
+    if (!any) return CodedRecord{};
+  }
   dir.steps = std::move(steps);
   return coded;
 }
@@ -67,6 +79,13 @@ std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
   if (band == 0 && dither_)
     add_dither(data.data(), record.x0, record.x1, record.y0, record.y1, step, &entry.offsets);
   std::vector<int16_t> indices(data.size());
+  if (chosen_steps_) {
+    if (!rd_quantize_all(data.data(), data.size(), step, indices.data())) {
+      step = 0.0f;  // nothing to code
+      return {};
+    }
+    return code_band_part(indices, record.width(), record.height(), step);
+  }
   quantize_indices(data.data(), data.size(), step, indices.data());
   return code_band_part(indices, record.width(), record.height(), step);
 }

@@ -18,6 +18,10 @@ class RecordCoder : public RecordSink {
   // order they arrived, at most one record ahead per worker; finish() appends the last ones.
   RecordCoder(SubbandMap& map, const StepAllocation& allocation, bool dither,
               platform::ThreadPool* pool = nullptr);
+  // The rate-distortion mode: the step of every subband and band (index subband * bands +
+  // band) is given, indices are chosen by its quantiser, and a band whose indices are all
+  // zero is left uncoded.
+  void use_chosen_steps(const std::vector<float>* steps) { chosen_steps_ = steps; }
   void write_record(SubbandRecordData& record) override;
   // Appends every record still being coded. Call before the files are ended.
   void finish();
@@ -30,6 +34,7 @@ class RecordCoder : public RecordSink {
     std::vector<std::vector<uint8_t>> payloads;
   };
   CodedRecord code(SubbandRecordData& record) const;
+  std::vector<float> chosen_steps_for(int subband, int bands) const;
   std::vector<uint8_t> code_band(const SubbandMapEntry& entry, SubbandRecordData& record,
                                  int band, float& step) const;
   void append(CodedRecord coded);
@@ -38,6 +43,7 @@ class RecordCoder : public RecordSink {
   StepAllocation allocation_;
   bool dither_;
   platform::ThreadPool* pool_;
+  const std::vector<float>* chosen_steps_ = nullptr;
   // Last member: destroyed first, waiting for the tasks that use the others.
   std::unique_ptr<platform::OrderedResults<CodedRecord>> coding_;
 };

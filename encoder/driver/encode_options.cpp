@@ -93,11 +93,12 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     if (a == "-mos") { o.mosaic = 1; continue; }
     if (a == "-nd") { o.dither = 0; continue; }
     if (a == "-ht") { o.hit_target = 1; continue; }
+    if (a == "-rdo") { o.rdo = true; continue; }
     if (a == "-v") { o.version_requested = 1; continue; }
     if (a == "-h") return ParseOutcome::kUsage;
     static const char* const kValued[] = {"-i", "-o", "-t", "-n", "-b", "-c", "-wl",
                                           "-ir", "-r", "-g", "-w", "-bgc", "-tpc",
-                                          "-threads"};
+                                          "-threads", "-psnr"};
     bool valued = false;
     for (const char* v : kValued) valued = valued || a == v;
     if (!valued) {
@@ -115,14 +116,18 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     else if (a == "-wl") o.word_length = std::atoi(value);
     else if (a == "-ir") { o.input_bit_rate = std::atoi(value); o.input_bit_rate_given = true; }
     else if (a == "-r") { /* accepted; the target bit rate is always recomputed */ }
-    else if (a == "-g") o.gamma = static_cast<float>(std::atof(value));
-    else if (a == "-w") o.weight = static_cast<float>(std::atof(value));
+    else if (a == "-g") { o.gamma = static_cast<float>(std::atof(value)); o.weights_given = true; }
+    else if (a == "-w") { o.weight = static_cast<float>(std::atof(value)); o.weights_given = true; }
+    else if (a == "-psnr") o.psnr = std::atof(value);
     else if (a == "-bgc") o.background = named_or_parsed_color(value);
     else if (a == "-tpc") o.transparency = named_or_parsed_color(value);
     else if (a == "-threads") o.threads = platform::parse_thread_count(value);
   }
   o.target_bit_rate = static_cast<float>(o.word_length) / o.target_ratio;
   if (!o.input_bit_rate_given) o.input_bit_rate = o.word_length;
+  if (o.psnr != 0.0 && !o.rdo) throw Error("Error: -psnr is a target of the -rdo mode; add -rdo.");
+  if (o.rdo && !(o.psnr >= 0.0 && o.psnr < 200.0))
+    throw Error("Error: the PSNR target must be a positive number of dB.");
   if (o.input_name && !o.output_name) o.output_name = default_output_name(*o.input_name);
   if (!o.input_name && !o.version_requested) throw Error("Error: missing required option -i");
   if (o.mosaic && (o.image_type == kTypeDICOM || o.image_type == kTypeJPEG))

@@ -42,6 +42,9 @@ struct EncodeOptions {
   std::optional<Color> transparency;
   uint8_t dither = 1;
   uint8_t hit_target = 0;
+  bool weights_given = false;  // -g or -w on the command line
+  bool rdo = false;            // the rate-distortion mode
+  double psnr = 0.0;           // its luma PSNR target in dB; 0: a size target (-c)
   int version_requested = 0;
   int threads = 0;  // -threads; 0: every core the process may use
 };

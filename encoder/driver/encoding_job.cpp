@@ -33,9 +33,13 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   const FileSpecification output = unique_output_name(requested);
   Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
-                  show_progress, interrupt_requested, o.weight, o.gamma, o.dither != 0, 0.25f);
+                  show_progress, interrupt_requested, o.weight, o.gamma,
+                  o.dither != 0 && !o.rdo, 0.25f);
   encoder.set_threads(platform::thread_count(o.threads));
-  if (o.hit_target)
+  Encoder::RdOutcome achieved;
+  if (o.rdo)
+    achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
+  else if (o.hit_target)
     encoder.hit_target(output, o.input_bit_rate, o.word_length);
   else
     encoder.encode(output);
@@ -45,4 +49,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
                             completion_time, encoder.weight(), encoder.gamma()});
   show_progress(1.0f);
   std::fputs("\n", stdout);
+  if (o.rdo)
+    std::printf("Estimated PSNR: luma %.2f dB, RGB %.2f dB\n", achieved.luma_psnr,
+                achieved.rgb_psnr);
 }
