@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 
 #include "encoder/format/symbol_alphabet.h"
 
@@ -19,20 +20,48 @@ constexpr int kRun8Class = kRunRange + 1, kRun16Class = kRunRange + 2;
 // Below this many rungs under the largest magnitude the rate grows by about one bit per
 // coefficient and octave; such fine steps are extrapolated instead of modelled.
 constexpr int kModelledRungs = 10 * kRungsPerOctave;
+constexpr double kHuffmanExcess = 1.006;
 
-int run_class(int length) {
+inline int run_class(int length) {
   if (length <= kRunRange) return length;
   return length <= 255 ? kRun8Class : kRun16Class;
 }
 
+// 64 log2(1 + m / 1024) for the top ten bits of a float's mantissa.
+const std::array<float, 1024>& mantissa_log() {
+  static const std::array<float, 1024> table = [] {
+    std::array<float, 1024> t{};
+    for (int i = 0; i < 1024; ++i) t[size_t(i)] = float(64.0 * std::log2(1.0 + (i + 0.5) / 1024.0));
+    return t;
+  }();
+  return table;
+}
+
 // The fine bin of a magnitude (64 per octave, 0 = the lowest rung's zero threshold), -1 below
-// the ladder and kFineBins above it.
-int fine_bin(float magnitude, int fine_bins) {
+// the ladder and fine_bins above it. From the float's exponent and mantissa: a magnitude
+// within a thousandth of a bin's edge may land in its neighbour.
+int fine_bin(float magnitude, int fine_bins, const std::array<float, 1024>& table) {
+  static const float origin =
+      float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
   if (!(magnitude > 0.0f)) return -1;
-  const double u = (std::log2(double(magnitude) / kRdZeroThreshold) - kLowestLog2Step) *
-                   kRungsPerOctave * kFinePerRung;
-  if (u < 0.0) return -1;
-  return u >= fine_bins ? fine_bins : int(u);
+  uint32_t bits;
+  std::memcpy(&bits, &magnitude, sizeof bits);
+  const int exponent = int(bits >> 23) - 127;
+  const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - origin;
+  if (u < 0.0f) return -1;
+  return u >= float(fine_bins) ? fine_bins : int(u);
+}
+
+// The magnitude at the lower edge of fine bin f.
+double fine_edge(int f) {
+  static const std::vector<double> edges = [] {
+    std::vector<double> e;
+    for (int i = -1; i <= RdModel::kFineBins + 1; ++i)
+      e.push_back(kRdZeroThreshold *
+                  std::exp2(double(i) / (kRungsPerOctave * kFinePerRung) + kLowestLog2Step));
+    return e;
+  }();
+  return edges[size_t(f + 1)];
 }
 
 // The first rung at which a value of fine bin f quantises to zero.
@@ -63,20 +92,27 @@ double symbol_bits(double c, double total) {
 
 double rd_rung_step(double rung) { return std::exp2(rung / kRungsPerOctave + kLowestLog2Step); }
 
-int16_t rd_quantize(float value, float step) {
-  const float a = std::fabs(value) / step;
+namespace {
+
+inline int16_t quantize(float value, float inverse_step) {
+  const float a = std::fabs(value) * inverse_step;
   if (!(a >= kRdZeroThreshold)) return 0;
-  const float q = std::clamp(std::floor(a + float(0.5 - kReconstructionOffset)), 1.0f, 32767.0f);
+  const float q = std::clamp(float(int(a + float(0.5 - kReconstructionOffset))), 1.0f, 32767.0f);
   return int16_t(value < 0.0f ? -q : q);
 }
 
+}  // namespace
+
+int16_t rd_quantize(float value, float step) { return quantize(value, 1.0f / step); }
+
 bool rd_quantize_all(const float* values, size_t count, float step, int16_t* indices) {
-  bool any = false;
+  const float inverse = 1.0f / step;
+  int any = 0;
   for (size_t i = 0; i < count; ++i) {
-    indices[i] = rd_quantize(values[i], step);
-    any = any || indices[i] != 0;
+    indices[i] = quantize(values[i], inverse);
+    any |= indices[i];
   }
-  return any;
+  return any != 0;
 }
 
 RdModel::RdModel(int subbands, int bands, int record_width, int record_height)
@@ -87,87 +123,72 @@ RdModel::RdModel(int subbands, int bands, int record_width, int record_height)
       terms_(size_t(subbands) * size_t(bands)),
       positive_(kFineBins + 2),
       negative_(kFineBins + 2),
-      runs_(size_t(kRdRungs) * kRunClasses) {}
+      run_changes_(size_t(kRdRungs + 2) * kRunClasses) {}
 
 void RdModel::add_band(int subband, int band, const float* data, int w, int h) {
   Term& term = terms_.at(index(subband, band));
   std::fill(positive_.begin(), positive_.end(), 0u);
   std::fill(negative_.begin(), negative_.end(), 0u);
-  std::fill(runs_.begin(), runs_.end(), 0u);
-  lowest_rung_ = kRdRungs;
+  std::fill(run_changes_.begin(), run_changes_.end(), 0);
   highest_rung_ = 0;
-  std::vector<int16_t> rungs;
-  rungs.reserve(size_t(record_width_) * size_t(record_height_));
+  rungs_.resize(size_t(record_width_) * size_t(record_height_));
   int pieces = 0;
+  const std::array<float, 1024>& table = mantissa_log();
+  uint32_t* histogram[2] = {positive_.data(), negative_.data()};
   // The pieces in the file writer's order, each scanned row by row.
   for (int y0 = 0; y0 < h; y0 += record_height_) {
     for (int x0 = 0; x0 < w; x0 += record_width_) {
       const int x1 = std::min(x0 + record_width_, w), y1 = std::min(y0 + record_height_, h);
-      rungs.clear();
+      int16_t* rung = rungs_.data();
       for (int y = y0; y < y1; ++y) {
+        const float* row = data + size_t(y) * size_t(w);
         for (int x = x0; x < x1; ++x) {
-          const float v = data[size_t(y) * size_t(w) + size_t(x)];
-          const float m = std::fabs(v);
-          const int f = fine_bin(m, kFineBins);
-          (v < 0.0f ? negative_ : positive_)[size_t(f + 1)]++;
-          term.fine_count[size_t(f + 1)] += 1.0;
-          term.fine_abs[size_t(f + 1)] += m;
-          term.fine_squares[size_t(f + 1)] += double(m) * m;
-          rungs.push_back(zero_rung(f));
+          const float v = row[x];
+          const int f = fine_bin(std::fabs(v), kFineBins, table);
+          histogram[v < 0.0f][f + 1]++;
+          *rung++ = zero_rung(f);
         }
       }
-      count_runs(rungs.data(), int(rungs.size()));
+      count_runs(rungs_.data(), int(rung - rungs_.data()));
       ++pieces;
     }
   }
+  for (int i = 0; i < kFineBins + 2; ++i)
+    term.fine_count[size_t(i)] += double(positive_[size_t(i)]) + double(negative_[size_t(i)]);
   term.count += double(w) * double(h);
   add_rates(term, pieces);
 }
 
-// Zero runs of one scanned piece at every rung: a value is zero from its zero rung on, so
-// going up the ladder, values turn to zero one by one and join their neighbouring runs.
+// Zero runs of one scanned piece at every rung. A value is zero from its zero rung on, so a
+// run is a stretch whose largest zero rung m is below those of the values on either side (or
+// the piece's ends); it exists from rung m up to the smaller of theirs. One monotonic stack
+// finds each stretch once, when a larger value (or the end) closes it.
 void RdModel::count_runs(const int16_t* rungs, int n) {
   if (n <= 0) return;
-  order_.resize(size_t(n));
-  first_.assign(kRdRungs + 2, 0);
-  for (int i = 0; i < n; ++i) first_[size_t(rungs[i]) + 1]++;
-  for (int r = 0; r <= kRdRungs; ++r) first_[size_t(r) + 1] += first_[size_t(r)];
-  std::vector<int32_t> next(first_.begin(), first_.end());
-  for (int i = 0; i < n; ++i) order_[size_t(next[size_t(rungs[i])]++)] = i;
-  run_end_.resize(size_t(n));
-  run_start_.resize(size_t(n));
-  zero_.assign(size_t(n), 0);
-  int lowest = kRdRungs, highest = 0;
-  for (int i = 0; i < n; ++i) lowest = std::min<int>(lowest, rungs[i]), highest = std::max<int>(highest, rungs[i]);
-  lowest_rung_ = std::min(lowest_rung_, lowest);
-  highest_rung_ = std::max(highest_rung_, highest);
-  std::array<int32_t, kRunClasses> current{};
-  int zeros = 0;
-  for (int r = lowest; r < kRdRungs; ++r) {
-    for (int p = first_[size_t(r)]; p < first_[size_t(r) + 1]; ++p) {
-      const int i = order_[size_t(p)];
-      int s = i, e = i;
-      if (i > 0 && zero_[size_t(i) - 1]) {
-        s = run_start_[size_t(i) - 1];
-        current[size_t(run_class(i - s))]--;
-      }
-      if (i + 1 < n && zero_[size_t(i) + 1]) {
-        e = run_end_[size_t(i) + 1];
-        current[size_t(run_class(e - i))]--;
-      }
-      current[size_t(run_class(e - s + 1))]++;
-      run_end_[size_t(s)] = e;
-      run_start_[size_t(e)] = s;
-      zero_[size_t(i)] = 1;
-      ++zeros;
+  stack_.resize(size_t(n));
+  int32_t* stack = stack_.data();
+  int32_t* changes = run_changes_.data();
+  int top = 0, highest = 0;
+  for (int i = 0; i <= n; ++i) {
+    const int r = i < n ? rungs[i] : kRdRungs + 1;
+    while (top > 0 && rungs[stack[top - 1]] < r) {
+      const int m = rungs[stack[--top]];
+      if (m >= kRdRungs) continue;
+      const int left = top > 0 ? stack[top - 1] : -1;
+      const int end = std::min(left < 0 ? kRdRungs : int(rungs[left]), std::min(r, kRdRungs));
+      const int c = run_class(i - left - 1);
+      changes[m * kRunClasses + c]++;
+      changes[end * kRunClasses + c]--;
     }
-    uint32_t* row = runs_.data() + size_t(r) * kRunClasses;
-    if (zeros == n) {  // one run of the whole piece from here on
-      for (int q = r; q < kRdRungs; ++q) runs_[size_t(q) * kRunClasses + size_t(run_class(n))]++;
-      break;
+    if (i == n) break;
+    highest = std::max(highest, r);
+    if (top > 0 && rungs[stack[top - 1]] == r) {
+      stack[top - 1] = i;  // same stretch as the value on top, which now ends here
+      continue;
     }
-    for (int c = 1; c < kRunClasses; ++c) row[c] += uint32_t(current[size_t(c)]);
+    stack[top++] = i;
   }
+  highest_rung_ = std::max(highest_rung_, highest);
 }
 
 void RdModel::add_rates(Term& term, int pieces) {
@@ -185,6 +206,14 @@ void RdModel::add_rates(Term& term, int pieces) {
     const int i = int(p);
     return cum[size_t(s)][size_t(i) + 1] + (p - i) * double((*hist[s])[size_t(i) + 1]);
   };
+  // Run counts per rung from their changes.
+  std::array<int64_t, kRunClasses> running{};
+  std::vector<double> runs_at(size_t(kRdRungs) * kRunClasses);
+  for (int r = 0; r < kRdRungs; ++r)
+    for (int c = 0; c < kRunClasses; ++c) {
+      running[size_t(c)] += run_changes_[size_t(r) * kRunClasses + size_t(c)];
+      runs_at[size_t(r) * kRunClasses + size_t(c)] = double(running[size_t(c)]);
+    }
   const std::array<double, 257>& offsets = boundary_offsets();
   const double coefficients = cum[0][kFineBins + 2] + cum[1][kFineBins + 2];
   const int top = highest_rung_;  // from here on every index is zero: the band is not coded
@@ -206,7 +235,7 @@ void RdModel::add_rates(Term& term, int pieces) {
       extra_bits += 8.0 * counts[s][kValueRange + 1] + 16.0 * counts[s][kValueRange + 2];
       for (int q = 1; q <= kValueRange + 2; ++q) total += counts[s][q];
     }
-    const uint32_t* runs = runs_.data() + size_t(r) * kRunClasses;
+    const double* runs = runs_at.data() + size_t(r) * kRunClasses;
     for (int c = 1; c < kRunClasses; ++c) total += runs[c];
     extra_bits += 8.0 * runs[kRun8Class] + 16.0 * runs[kRun16Class];
     double bits = extra_bits;
@@ -221,7 +250,8 @@ void RdModel::add_rates(Term& term, int pieces) {
     }
     // Stuffed bytes after 0xFF, one marker and half a byte of padding per piece, and the
     // block's header: table (marker, 16 lengths, values), step, piece size, piece offsets.
-    const double bytes = bits / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
+    // Huffman codes spend about half a percent more than the entropy.
+    const double bytes = bits * kHuffmanExcess / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
                          (2 + 16 + symbols + 4 + 8 + 4.0 * pieces);
     term.bytes[size_t(r)] += bytes;
     if (r == bottom) bottom_bytes = bytes;
@@ -243,11 +273,14 @@ double RdModel::squared_error(int k, int b, int j) const {
         if (n <= 0.0) continue;
         const int f = i - 1;
         if (f < kFinePerRung * r) {  // below the zero threshold
-          e += t.fine_squares[size_t(i)];
+          const double low = f < 0 ? 0.0 : fine_edge(f), high = fine_edge(f + 1);
+          e += n * (low * low + low * high + high * high) / 3.0;
           continue;
         }
-        const double mean = t.fine_abs[size_t(i)] / n;
-        const double spread = std::max(0.0, t.fine_squares[size_t(i)] / n - mean * mean);
+        // Values spread evenly over the bin's width.
+        const double low = fine_edge(f), high = fine_edge(f + 1);
+        const double mean = 0.5 * (low + high);
+        const double spread = (high - low) * (high - low) / 12.0;
         if (mean * 0.011 < 0.25 * step) {
           const double q = std::max(1.0, std::floor(mean / step + d / step));
           const double err = mean - (q + kReconstructionOffset) * step;

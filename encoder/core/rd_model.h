@@ -45,14 +45,13 @@ class RdModel {
   // Coefficients of subband k, band b seen so far.
   double count(int k, int b) const { return terms_[index(k, b)].count; }
 
+ static constexpr int kFineBins = 1024;  // 1/64 octave each, from step(0) x threshold up
+
  private:
-  static constexpr int kFineBins = 1024;  // 1/64 octave each, from step(0) x threshold up
   struct Term {
     std::vector<double> bytes = std::vector<double>(kRdRungs, 0.0);
-    // Per fine bin (0: below the ladder, kFineBins + 1: above): count, sum |x|, sum x^2.
+    // Values per fine bin (0: below the ladder, kFineBins + 1: above).
     std::vector<double> fine_count = std::vector<double>(kFineBins + 2, 0.0);
-    std::vector<double> fine_abs = std::vector<double>(kFineBins + 2, 0.0);
-    std::vector<double> fine_squares = std::vector<double>(kFineBins + 2, 0.0);
     double count = 0.0;
     mutable std::vector<double> error;  // per rung, filled by squared_error
   };
@@ -64,8 +63,8 @@ class RdModel {
   std::vector<Term> terms_;
   // Scratch of the record in hand: signed fine histograms, run-length classes per rung.
   std::vector<uint32_t> positive_, negative_;
-  std::vector<uint32_t> runs_;  // rung * kRunClasses + class
-  int lowest_rung_ = kRdRungs, highest_rung_ = 0;
-  std::vector<int32_t> order_, first_, run_end_, run_start_;
-  std::vector<uint8_t> zero_;
+  std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
+  int highest_rung_ = 0;
+  std::vector<int16_t> rungs_;
+  std::vector<int32_t> stack_;
 };

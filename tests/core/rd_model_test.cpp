@@ -1,0 +1,85 @@
+#include "encoder/core/rd_model.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <random>
+#include <span>
+
+#include "encoder/core/sq_inv.h"
+#include "encoder/format/block_coder.h"
+#include "encoder/format/huffman_table.h"
+#include "encoder/format/symbol_alphabet.h"
+
+namespace {
+
+// A subband-like plane: Laplacian values whose scale varies across it, with a flat quarter
+// (open water) where almost everything quantises to zero.
+std::vector<float> plane(int w, int h, unsigned seed) {
+  std::mt19937 random(seed);
+  std::exponential_distribution<float> magnitude(1.0f);
+  std::bernoulli_distribution sign(0.5);
+  std::vector<float> v(size_t(w) * size_t(h));
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const float scale = (x < w / 2 && y < h / 2) ? 0.3f : 2.0f + 30.0f * float(x) / float(w);
+      const float m = magnitude(random) * scale;
+      v[size_t(y) * w + x] = sign(random) ? m : -m;
+    }
+  return v;
+}
+
+// The bytes the file writer spends on this plane as one block at `step`: the table, step,
+// piece size and offsets, and each 128 x 128 piece's coded stream.
+double coded_bytes(const std::vector<float>& v, int w, int h, float step) {
+  std::vector<int16_t> q(v.size());
+  if (!rd_quantize_all(v.data(), v.size(), step, q.data())) return 0.0;
+  std::vector<std::vector<int16_t>> pieces;
+  for (int y0 = 0; y0 < h; y0 += 128)
+    for (int x0 = 0; x0 < w; x0 += 128) {
+      std::vector<int16_t> p;
+      for (int y = y0; y < std::min(h, y0 + 128); ++y)
+        for (int x = x0; x < std::min(w, x0 + 128); ++x) p.push_back(q[size_t(y) * w + x]);
+      pieces.push_back(std::move(p));
+    }
+  std::vector<std::span<const int16_t>> spans(pieces.begin(), pieces.end());
+  HuffmanTableDescriptor desc;
+  HuffmanCodeTable table;
+  EXPECT_EQ(GenHTDesc2(spans, kValueRange, kRunRange, desc), 0);
+  EXPECT_EQ(GenCode2(desc, table), 0);
+  char* buffer = nullptr;
+  size_t size = 0;
+  FILE* f = open_memstream(&buffer, &size);
+  for (const auto& p : pieces) EXPECT_EQ(encode_block2(p, table, kValueRange, kRunRange, f), 0);
+  std::fclose(f);
+  std::free(buffer);
+  return double(size) + 2 + 16 + desc.value_count() + 4 + 8 + 4.0 * pieces.size();
+}
+
+TEST(RdModel, BytesAndErrorsMatchTheCoderAtEveryRate) {
+  const int w = 300, h = 260;
+  const std::vector<float> v = plane(w, h, 7);
+  RdModel model(1, 1, 128, 128);
+  model.add_band(0, 0, v.data(), w, h);
+  EXPECT_EQ(model.count(0, 0), double(w) * h);
+  for (int rung = 49; rung < kRdRungs; rung += 9) {
+    const float step = float(rd_rung_step(rung));
+    const double actual = coded_bytes(v, w, h, step);
+    std::vector<int16_t> q(v.size());
+    rd_quantize_all(v.data(), v.size(), step, q.data());
+    std::vector<float> back(v.size());
+    sq_inv(q.data(), q.size(), step, back.data());
+    double error = 0.0;
+    for (size_t i = 0; i < v.size(); ++i) error += double(v[i] - back[i]) * (v[i] - back[i]);
+    SCOPED_TRACE(rung);
+    if (actual == 0.0) {
+      EXPECT_EQ(model.bytes(0, 0, rung), 0.0);
+    } else if (actual > 1000.0) {  // the fixed parts of a nearly empty block are estimated
+      EXPECT_NEAR(model.bytes(0, 0, rung) / actual, 1.0, 0.025) << actual;
+    }
+    EXPECT_NEAR(model.squared_error(0, 0, rung) / error, 1.0, 0.03);
+  }
+}
+
+}  // namespace
