@@ -4,7 +4,6 @@
 // the steps, tables and records differ from the default mode's, and there is no dither.
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
@@ -129,9 +128,6 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   // again for the budget scaled by how far the estimate was off, and coded once more.
   if (request.luma_psnr <= 0.0 && !output.is_uninitialized()) {
     const double actual = double(Quorvale::file_size_of(output));
-    if (std::getenv("VEXAL_RD_DEBUG"))
-      std::fprintf(stderr, "rd: wanted %.0f estimated %.0f actual %.0f fixed %.0f\n", wanted,
-                   choice.bytes + fixed, actual, fixed);
     if (std::fabs(actual - wanted) > kSizeTolerance * wanted && actual > fixed) {
       target.bytes *= choice.bytes / (actual - fixed);
       choice = choose_steps(model, weights, target, pixels);
