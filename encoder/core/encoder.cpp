@@ -161,11 +161,17 @@ void Encoder::write(SubbandMap& map, const FileSpecification& output) {
 
 void Encoder::encode(const FileSpecification& output) {
   write_side_files(*image_, output);
-  if (nlev_ <= kOneStageLevels) {
-    SubbandMap map = decompose(nullptr, 0.0f, kDecomposeEnd, 0);
-    write(map, output);
-  } else {
-    encode_two_stages(output);
+  try {
+    if (nlev_ <= kOneStageLevels) {
+      SubbandMap map = decompose(nullptr, 0.0f, kDecomposeEnd, 0);
+      write(map, output);
+    } else {
+      encode_two_stages(output);
+    }
+  } catch (...) {
+    // A failed encoding leaves no world or header file without its image.
+    if (!output.is_uninitialized()) remove_side_files(output);
+    throw;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "encoder/driver/encode_options.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,22 @@ bool is_flag(const char* arg, int& type_code) {
     }
   }
   return false;
+}
+
+// The four inclusive corners after -region; all of them whole numbers in a sane range.
+std::array<int64_t, 4> parse_region(int argc, const char* const* argv, int& i) {
+  constexpr const char* kMessage = "Error: -region needs four whole numbers: x0 y0 x1 y1.";
+  std::array<int64_t, 4> corners{};
+  for (int64_t& c : corners) {
+    if (++i >= argc) throw Error(kMessage);
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(argv[i], &end, 10);
+    if (end == argv[i] || *end != '\0' || errno == ERANGE || v < -(1LL << 40) || v > (1LL << 40))
+      throw Error(kMessage);
+    c = v;
+  }
+  return corners;
 }
 
 }  // namespace
@@ -96,6 +113,8 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     if (a == "-rdo") { o.rdo = true; continue; }
     if (a == "-v") { o.version_requested = 1; continue; }
     if (a == "-h") return ParseOutcome::kUsage;
+    if (a == "-info") { o.info_only = true; continue; }
+    if (a == "-region") { o.region = parse_region(argc, argv, i); continue; }
     static const char* const kValued[] = {"-i", "-o", "-t", "-n", "-b", "-c", "-wl",
                                           "-ir", "-r", "-g", "-w", "-bgc", "-tpc",
                                           "-threads", "-psnr"};

@@ -47,6 +47,10 @@ struct EncodeOptions {
   double psnr = 0.0;           // its luma PSNR target in dB; 0: a size target (-c)
   int version_requested = 0;
   int threads = 0;  // -threads; 0: every core the process may use
+  // -region x0 y0 x1 y1: inclusive input pixels to encode instead of the whole image.
+  std::optional<std::array<int64_t, 4>> region;
+  // -info: describe the input and the expected output, encode nothing.
+  bool info_only = false;
 };
 
 // What the parser decided.
@@ -54,8 +58,8 @@ enum class ParseOutcome { kRun, kUsage };
 
 // Fills `options` from the arguments (argv[0] is the program). Returns kUsage when the usage
 // text must be printed and the program end with status 1 ("Unrecognized option: " is printed
-// here before returning kUsage). Raises Error for bad colours, a missing -i and -mos with a type
-// that has no mosaic reader.
+// here before returning kUsage). Raises Error for bad colours, a missing -i, -mos with a type
+// that has no mosaic reader and a -region without four whole numbers.
 ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions& options);
 
 // "R_G_B" with exactly two underscores; each part's low 8 bits.

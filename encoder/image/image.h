@@ -50,6 +50,9 @@ class Image {
   // Folder for any temporary file the reader needs (null: the system's); it must outlive the
   // image. Readers that need none ignore it.
   virtual void set_temp_directory(const Quorvale::FileSpecification* /*folder*/) {}
+  // Only `section` will be extracted from now on: images made of many files may close the
+  // ones it does not touch. Size, placement and georeferencing stay those of the whole.
+  virtual void keep_only(const int /*section*/[2][2]) {}
 
   // Cuts a section out of the image as a new pixel block owned by the caller.
   std::unique_ptr<PixelData> extract(int section_support[2][2]);

@@ -261,7 +261,7 @@ const uint8_t* ImageMosaic::no_data_value() { return tiles_[0]->no_data_value();
 const uint8_t* ImageMosaic::transparent_value() { return tiles_[0]->transparent_value(); }
 
 void ImageMosaic::write_header_file(const FileSpecification& file) {
-  if (!tiles_[0]->write_header_text(nullptr, nullptr)) return;
+  if (tiles_.empty() || !tiles_[0]->write_header_text(nullptr, nullptr)) return;
   FilePtr f(file.open("wb"));
   if (!f) throw Error(format_message("Error opening %s for write.", file.path()));
   for (auto& t : tiles_) t->write_header_text(f.get(), file.path());
@@ -274,4 +274,10 @@ void ImageMosaic::add_metadata(MetadataList* list) {
 
 void ImageMosaic::set_temp_directory(const FileSpecification* folder) {
   for (auto& t : tiles_) t->set_temp_directory(folder);
+}
+
+void ImageMosaic::keep_only(const int section[2][2]) {
+  std::erase_if(tiles_, [section](const std::unique_ptr<ImageFile>& t) {
+    return !sections_intersect(t->support, section);
+  });
 }

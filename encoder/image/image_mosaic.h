@@ -33,6 +33,9 @@ class ImageMosaic : public Image {
   void write_header_file(const Quorvale::FileSpecification& file) override;
   void add_metadata(MetadataList* list) override;
   void set_temp_directory(const Quorvale::FileSpecification* folder) override;
+  // Closes the tiles outside `section`; afterwards only the pixel, header-text and metadata
+  // calls may be used (the georeferencing and no-data answers come from the first tile).
+  void keep_only(const int section[2][2]) override;
 
   int tile_count() const { return static_cast<int>(tiles_.size()); }
   ImageFile& tile(int i) { return *tiles_[static_cast<size_t>(i)]; }
