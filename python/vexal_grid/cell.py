@@ -1,0 +1,71 @@
+"""Encoding one cell; this runs on the Dask workers and needs nothing but the standard library.
+
+The encoder writes into a private folder under DIR/.work; the finished files are renamed into
+DIR, the image last, so a cell's .vxl exists only when the cell is complete. A task killed with
+its worker leaves at most its private folder, which the next run (or the end of this one)
+removes, and the encoder itself is told to stop when the worker dies.
+"""
+
+import ctypes
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+
+WORK_DIR = ".work"
+# The side files the encoder may write beside its image.
+SIDE_EXTENSIONS = ("vxw", "meta", "txt")
+
+try:
+    _prctl = ctypes.CDLL(None, use_errno=True).prctl
+except (OSError, AttributeError):
+    _prctl = None
+_PR_SET_PDEATHSIG = 1
+
+
+def _stop_with_parent():
+    # An encoder outliving its worker would keep writing for a task that is run again elsewhere.
+    if _prctl is not None:
+        _prctl(_PR_SET_PDEATHSIG, signal.SIGTERM)
+
+
+class CellError(Exception):
+    pass
+
+
+def encode_cell(encoder, args, cwd, out_dir, name, region):
+    """Encodes `region` (x0, y0, x1, y1) of the input into out_dir/name.vxl; returns the
+    file's size in bytes, or the size already there when the cell was finished before."""
+    final = os.path.join(out_dir, name + ".vxl")
+    if os.path.exists(final):
+        return os.path.getsize(final)
+    work_root = os.path.join(out_dir, WORK_DIR)
+    os.makedirs(work_root, exist_ok=True)
+    work = tempfile.mkdtemp(prefix=name + ".", dir=work_root)
+    try:
+        command = [encoder, *args, "-region", *map(str, region),
+                   "-o", os.path.join(work, name + ".vxl")]
+        if "-t" not in args:
+            command += ["-t", work]
+        proc = subprocess.run(command, cwd=cwd if os.path.isdir(cwd) else out_dir,
+                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.PIPE, text=True, errors="replace",
+                              preexec_fn=_stop_with_parent)
+        if proc.returncode != 0:
+            lines = [l for l in proc.stderr.splitlines() if l.strip() and "*" not in l]
+            reason = lines[-1] if lines else f"exit status {proc.returncode}"
+            raise CellError(f"{name}: {reason}")
+        for ext in SIDE_EXTENSIONS:
+            side = os.path.join(work, f"{name}.{ext}")
+            if os.path.exists(side):
+                os.replace(side, os.path.join(out_dir, f"{name}.{ext}"))
+        os.replace(os.path.join(work, name + ".vxl"), final)
+        return os.path.getsize(final)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def remove_leftovers(out_dir):
+    """Removes what interrupted attempts left behind. Only for when no task of this folder runs."""
+    shutil.rmtree(os.path.join(out_dir, WORK_DIR), ignore_errors=True)

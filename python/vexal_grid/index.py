@@ -1,0 +1,66 @@
+"""DIR/index.vrt: a GDAL virtual raster that places every cell file where its rectangle lies,
+so GDAL clients (gdalinfo, gdal_translate, QGIS, rasterio) read the grid as one image."""
+
+import os
+import xml.etree.ElementTree as ET
+
+from .plan import PlanError, cells, load_plan
+
+INDEX_FILE = "index.vrt"
+
+
+def open_cell(path):
+    from osgeo import gdal
+
+    gdal.UseExceptions()
+    try:
+        return gdal.Open(path)
+    except RuntimeError as e:
+        raise PlanError(f"GDAL cannot open {path} ({e}); point GDAL_DRIVER_PATH at the folder "
+                        "holding gdal_VXL.so") from e
+
+
+def build_index(out_dir):
+    out_dir = os.path.abspath(out_dir)
+    plan = load_plan(out_dir)
+    grid = cells(plan)
+    missing = [n for n, _ in grid if not os.path.exists(os.path.join(out_dir, n + ".vxl"))]
+    if missing:
+        raise PlanError(f"{len(missing)} cell(s) are not encoded yet ({', '.join(missing[:5])}"
+                        f"{', ...' if len(missing) > 5 else ''}); run the plan first")
+    # The first cell starts at the grid's origin: its georeferencing and band layout are the
+    # whole image's.
+    first = open_cell(os.path.join(out_dir, grid[0][0] + ".vxl"))
+    root = ET.Element("VRTDataset", rasterXSize=str(plan["width"]),
+                      rasterYSize=str(plan["height"]))
+    projection = first.GetProjection()
+    if projection:
+        ET.SubElement(root, "SRS").text = projection
+    transform = first.GetGeoTransform(can_return_null=True)
+    if transform:
+        ET.SubElement(root, "GeoTransform").text = ", ".join(repr(v) for v in transform)
+    from osgeo import gdal
+
+    for b in range(1, first.RasterCount + 1):
+        band = first.GetRasterBand(b)
+        data_type = gdal.GetDataTypeName(band.DataType)
+        block_x, block_y = band.GetBlockSize()
+        vrt_band = ET.SubElement(root, "VRTRasterBand", dataType=data_type, band=str(b))
+        ET.SubElement(vrt_band, "ColorInterp").text = gdal.GetColorInterpretationName(
+            band.GetColorInterpretation())
+        for name, (x0, y0, x1, y1) in grid:
+            w, h = str(x1 - x0 + 1), str(y1 - y0 + 1)
+            source = ET.SubElement(vrt_band, "SimpleSource")
+            ET.SubElement(source, "SourceFilename", relativeToVRT="1").text = name + ".vxl"
+            ET.SubElement(source, "SourceBand").text = str(b)
+            # Sizes stated here spare GDAL opening every cell just to open the index.
+            ET.SubElement(source, "SourceProperties", RasterXSize=w, RasterYSize=h,
+                          DataType=data_type, BlockXSize=str(min(block_x, int(w))),
+                          BlockYSize=str(min(block_y, int(h))))
+            ET.SubElement(source, "SrcRect", xOff="0", yOff="0", xSize=w, ySize=h)
+            ET.SubElement(source, "DstRect", xOff=str(x0), yOff=str(y0), xSize=w, ySize=h)
+    ET.indent(root)
+    path = os.path.join(out_dir, INDEX_FILE)
+    ET.ElementTree(root).write(path + ".part", encoding="utf-8")
+    os.replace(path + ".part", path)
+    return path

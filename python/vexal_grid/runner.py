@@ -1,0 +1,91 @@
+"""Running a plan on a Dask cluster: one task per unfinished cell, then a summary."""
+
+import contextlib
+import logging
+import os
+import shutil
+import sys
+import time
+import uuid
+
+from .cell import CellError, encode_cell, remove_leftovers
+from .plan import PlanError, cells, load_plan
+
+
+@contextlib.contextmanager
+def dask_client(scheduler, local):
+    from distributed import Client, LocalCluster
+
+    if scheduler:
+        with Client(scheduler, timeout="30s") as client:
+            yield client
+        return
+    workers = local or os.cpu_count() or 1
+    with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
+            Client(cluster) as client:
+        yield client
+
+
+def resolve_encoder(encoder):
+    # A path with a folder must be the same for every worker: make it absolute. A bare name is
+    # looked up on each worker's PATH.
+    if os.sep in encoder:
+        return os.path.abspath(encoder)
+    if shutil.which(encoder) is None:
+        print(f"vexal_grid: note: {encoder} is not on this machine's PATH; the workers must "
+              "have it on theirs", file=sys.stderr)
+    return encoder
+
+
+def run(out_dir, scheduler=None, local=None, encoder="vexal_encode", out=sys.stdout):
+    """Encodes every unfinished cell; returns the number of cells that failed."""
+    out_dir = os.path.abspath(out_dir)
+    plan = load_plan(out_dir)
+    all_cells = cells(plan)
+    todo = [(n, r) for n, r in all_cells if not os.path.exists(os.path.join(out_dir, n + ".vxl"))]
+    started = time.monotonic()
+    failed = []
+    if not todo:
+        print(f"All {len(all_cells)} cells are encoded already; nothing to do.", file=out)
+    else:
+        from distributed import progress
+
+        encoder = resolve_encoder(encoder)
+        remove_leftovers(out_dir)
+        token = uuid.uuid4().hex[:8]
+        with dask_client(scheduler, local) as client:
+            futures = [client.submit(encode_cell, encoder, plan["encoder_args"], plan["cwd"],
+                                     out_dir, name, region, key=f"vexal-{name}-{token}",
+                                     pure=False)
+                       for name, region in todo]
+            progress(futures)
+            print(file=out)
+            for (name, _), future in zip(todo, futures):
+                error = future.exception()
+                if error is not None:
+                    failed.append(name)
+                    reason = str(error) if isinstance(error, CellError) else f"{name}: {error!r}"
+                    print(f"failed: {reason}", file=out)
+        remove_leftovers(out_dir)
+    summarize(plan, out_dir, len(todo) - len(failed), len(all_cells) - len(todo), failed,
+              time.monotonic() - started, out)
+    return len(failed)
+
+
+def summarize(plan, out_dir, done_now, done_before, failed, seconds, out):
+    total = 0
+    count = 0
+    for name, _ in cells(plan):
+        path = os.path.join(out_dir, name + ".vxl")
+        if os.path.exists(path):
+            total += os.path.getsize(path)
+            count += 1
+    source = plan["width"] * plan["height"] * plan["bands"] * plan["word_length"] / 8
+    ratio = f"{source / total:.2f}:1" if total else "-"
+    print(f"Cells: {len(cells(plan))} ({done_now} encoded now, {done_before} before, "
+          f"{len(failed)} failed)", file=out)
+    print(f"Files: {count} holding {total:,} bytes, compression ratio {ratio}", file=out)
+    print(f"Time: {seconds:.1f} s", file=out)
+    if failed:
+        print(f"Run again to retry {len(failed)} failed cell(s).", file=out)

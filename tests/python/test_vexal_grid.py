@@ -1,0 +1,182 @@
+"""python3 -m vexal_grid end to end: a real Dask cluster on the loopback interface encodes a
+mosaic of real GeoTIFF tiles as a 2 x 2 grid; the cells decode to the mosaic within a single
+file's error, the VRT reads as the mosaic through GDAL, a worker killed mid-run costs nothing
+but time, and a finished plan runs to nothing."""
+
+import json
+import os
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+from conftest import decode, gdal, np, psnr
+
+ENCODER_ARGS = ["-tifg", "-mos", "-i", "tiles.txt", "-c", "2"]
+CELL_FILES = sorted(f"r{r}_c{c}.{ext}" for r in (0, 1) for c in (0, 1)
+                    for ext in ("vxl", "vxw", "txt"))
+
+
+def grid(*args, cwd, timeout=240):
+    return subprocess.run([sys.executable, "-m", "vexal_grid", *args], cwd=cwd,
+                          capture_output=True, text=True, timeout=timeout)
+
+
+def plan(folder, mosaic, encoder, *extra):
+    r = grid("plan", "-o", str(folder), "--encoder", encoder, *extra, "--", *ENCODER_ARGS,
+             cwd=mosaic.parent)
+    assert r.returncode == 0, r.stderr
+    return json.loads((folder / "plan.json").read_text())
+
+
+def assembled(decoder, folder, plan_):
+    """The cells decoded by vexal_decode and put together where the plan places them."""
+    whole = np.zeros((plan_["height"], plan_["width"]))
+    for r, (y0, y1) in enumerate(plan_["rows"]):
+        for c, (x0, x1) in enumerate(plan_["columns"]):
+            name = f"r{r}_c{c}"
+            whole[y0:y1 + 1, x0:x1 + 1] = decode(decoder, folder / f"{name}.vxl",
+                                                 folder / f"{name}.decoded.tif")
+            os.remove(folder / f"{name}.decoded.tif")
+    return whole
+
+
+@pytest.fixture(scope="module")
+def single(tmp_path_factory, programs, mosaic):
+    """The whole mosaic encoded as one file, the reference for quality and georeferencing."""
+    encoder, decoder = programs
+    folder = tmp_path_factory.mktemp("single")
+    subprocess.run([encoder, *ENCODER_ARGS, "-o", str(folder / "single.vxl")], cwd=mosaic.parent,
+                   check=True, capture_output=True, timeout=120)
+    return folder / "single.vxl", decode(decoder, folder / "single.vxl", folder / "single.tif")
+
+
+@pytest.fixture(scope="module")
+def local_grid(tmp_path_factory, programs, mosaic):
+    folder = tmp_path_factory.mktemp("grid") / "g"
+    plan_ = plan(folder, mosaic, programs[0], "--cell", "256")
+    r = grid("run", str(folder), "--local", "2", "--encoder", programs[0], cwd=mosaic.parent)
+    assert r.returncode == 0, r.stdout + r.stderr
+    return folder, plan_, r.stdout
+
+
+def test_local_cluster_encodes_the_grid_within_a_single_files_error(programs, utm, single,
+                                                                   local_grid, mosaic):
+    folder, plan_, out = local_grid
+    assert plan_["columns"] == plan_["rows"] == [[0, 255], [256, 511]]
+    assert "Cells: 4 (4 encoded now, 0 before, 0 failed)" in out
+    assert sorted(os.listdir(folder)) == sorted(CELL_FILES + ["plan.json"])
+    source = gdal.Open(utm).ReadAsArray()
+    cells = assembled(programs[1], folder, plan_)
+    assert psnr(cells, source) >= psnr(single[1], source) - 0.5 >= 34
+
+    # A second run of a finished plan starts no cluster and touches nothing.
+    stamps = {n: os.stat(folder / n).st_mtime_ns for n in CELL_FILES}
+    again = grid("run", str(folder), "--local", "2", "--encoder", programs[0], cwd=mosaic.parent)
+    assert again.returncode == 0
+    assert "nothing to do" in again.stdout
+    assert stamps == {n: os.stat(folder / n).st_mtime_ns for n in CELL_FILES}
+
+
+def test_index_reads_as_the_mosaic_through_gdal(programs, utm, single, local_grid, mosaic):
+    if os.environ.get("VEXAL_SANITIZE", "OFF").upper() in ("ON", "1", "TRUE"):
+        pytest.skip("a sanitized GDAL driver cannot load into this Python")
+    folder, plan_, _ = local_grid
+    try:
+        reference = gdal.Open(str(single[0]))
+    except RuntimeError:
+        pytest.skip("GDAL has no .vxl driver here (GDAL_DRIVER_PATH)")
+    r = grid("index", str(folder), cwd=mosaic.parent)
+    assert r.returncode == 0, r.stderr
+    vrt = gdal.Open(str(folder / "index.vrt"))
+    source = gdal.Open(utm)
+    assert (vrt.RasterXSize, vrt.RasterYSize, vrt.RasterCount) == (512, 512, 1)
+    assert vrt.GetGeoTransform() == pytest.approx(source.GetGeoTransform())
+    assert vrt.GetGeoTransform() == pytest.approx(reference.GetGeoTransform())
+    assert vrt.GetSpatialRef().IsSame(source.GetSpatialRef())
+    pixels = vrt.ReadAsArray()
+    assert psnr(pixels, source.ReadAsArray()) >= psnr(single[1], source.ReadAsArray()) - 0.5
+    assert np.array_equal(pixels, assembled(programs[1], folder, plan_))
+    # A window across both grid lines reads the same pixels as the whole.
+    window = vrt.ReadAsArray(200, 230, 100, 60)
+    assert np.array_equal(window, pixels[230:290, 200:300])
+
+
+def slow_first_encoder(folder, encoder):
+    """An encoder that, the first time only, finishes its cell and then waits to be killed with
+    its worker: the worst moment, a complete file not yet renamed."""
+    script = folder / "slow_encoder.sh"
+    script.write_text(f"""#!/bin/sh
+if mkdir "{folder}/first" 2>/dev/null; then
+  "{encoder}" "$@" || exit $?
+  echo $$ > "{folder}/first/pid.part" && mv "{folder}/first/pid.part" "{folder}/first/pid"
+  exec sleep 60
+fi
+exec "{encoder}" "$@"
+""")
+    script.chmod(0o755)
+    return script
+
+
+def parent_of(pid):
+    with open(f"/proc/{pid}/stat") as f:
+        return int(f.read().rsplit(")", 1)[1].split()[1])
+
+
+def test_killed_worker_ends_with_every_cell_once(tmp_path, programs, mosaic):
+    distributed = pytest.importorskip("distributed")
+    folder = tmp_path / "g"
+    plan(folder, mosaic, programs[0], "--cell", "256")
+    encoder = slow_first_encoder(tmp_path, programs[0])
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  host="127.0.0.1", dashboard_address=None) as cluster, \
+            distributed.Client(cluster) as client:
+        workers = set(client.run(os.getpid).values())
+        run = subprocess.Popen([sys.executable, "-m", "vexal_grid", "run", str(folder),
+                                "--scheduler", cluster.scheduler_address, "--encoder",
+                                str(encoder)], cwd=mosaic.parent, stdout=subprocess.PIPE,
+                               stderr=subprocess.PIPE, text=True)
+        try:
+            marker = tmp_path / "first" / "pid"
+            deadline = time.monotonic() + 120
+            while not marker.exists() and time.monotonic() < deadline and run.poll() is None:
+                time.sleep(0.05)
+            assert marker.exists(), "no cell started"
+            worker = parent_of(int(marker.read_text()))
+            assert worker in workers
+            os.kill(worker, signal.SIGKILL)
+            out, err = run.communicate(timeout=180)
+        finally:
+            if run.poll() is None:
+                run.kill()
+                run.communicate()
+    assert run.returncode == 0, out + err
+    assert "Cells: 4 (4 encoded now, 0 before, 0 failed)" in out
+    assert sorted(os.listdir(folder)) == sorted(CELL_FILES + ["plan.json"])
+    again = grid("run", str(folder), "--scheduler", "tcp://127.0.0.1:9", cwd=mosaic.parent)
+    assert again.returncode == 0 and "nothing to do" in again.stdout
+
+
+def test_plans_and_indexes_refuse_what_cannot_work(tmp_path, programs, mosaic):
+    encoder = programs[0]
+    # Cells round down to multiples of 2^levels; a last piece too small for the levels joins
+    # its neighbour.
+    p = plan(tmp_path / "a", mosaic, encoder, "--cell", "200")
+    assert p["columns"] == [[0, 191], [192, 383], [384, 511]]
+    p = plan(tmp_path / "b", mosaic, encoder, "--cell", "208")
+    assert p["columns"] == [[0, 207], [208, 511]]
+    cwd = mosaic.parent
+    for args, message in [
+        (["plan", "-o", str(tmp_path / "a"), "--encoder", encoder, "--", *ENCODER_ARGS],
+         "exists already"),
+        (["plan", "-o", str(tmp_path / "c"), "--encoder", encoder, "--", *ENCODER_ARGS, "-o",
+          "x.vxl"], "-o is set by the grid"),
+        (["plan", "-o", str(tmp_path / "c"), "--encoder", encoder, "--", "-tifg", "-i",
+          "missing.tif"], "could not describe the input"),
+        (["index", str(tmp_path / "a")], "9 cell(s) are not encoded yet (r0_c0, r0_c1"),
+        (["run", str(tmp_path / "nowhere")], "cannot read the plan"),
+    ]:
+        r = grid(*args, cwd=cwd)
+        assert r.returncode == 1 and message in r.stderr, (args, r.stderr)
