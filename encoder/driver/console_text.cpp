@@ -105,6 +105,8 @@ constexpr OptionHelp kMoreOptions[] = {
     {"-wl", "Bits per input sample, for -c and -ht (default: 8)"},
     {"-ir", "Input bit rate, for -ht               (default: the -wl value)"},
     {"-r", "Accepted for compatibility; no effect"},
+    {"-region", "x0 y0 x1 y1: encode only these inclusive input pixels, placed where they lie"},
+    {"-info", "Describe the input and the expected output size; encode nothing"},
 };
 
 }  // namespace
