@@ -10,11 +10,10 @@
 #include <regex>
 #include <vector>
 
-#include <tiffio.h>
-
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
+#include "support/tiff_samples.h"
 
 using vexal_test::run_program;
 
@@ -108,21 +107,6 @@ ds.GetRasterBand(1).WriteRaster(0, 0, w, h, bytes(pixels))
 ds = None
 )";
 
-std::vector<uint8_t> grey_pixels(const std::string& path, int& width, int& height) {
-  TIFFSetWarningHandler(nullptr);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return {};
-  uint32_t w = 0, h = 0;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-  std::vector<uint8_t> p(size_t(w) * h);
-  for (uint32_t y = 0; y < h; ++y) TIFFReadScanline(tif, &p[size_t(y) * w], y, 0);
-  TIFFClose(tif);
-  width = int(w);
-  height = int(h);
-  return p;
-}
-
 }  // namespace
 
 // A level-k sample is the low-pass centred on full-size pixel 2^k i; placed by the box rule
@@ -147,8 +131,9 @@ TEST(GeoTiffRoundTrip, MarksKeepTheirMapPositionsAtEveryLevelAndWindow) {
       ASSERT_EQ(dec.status, 0) << dec.err;
       const GdalGeo g = gdal_geo(dir / "l.tif");
       ASSERT_DOUBLE_EQ(g.dx, 10.0 * (1 << level));
-      int dw = 0, dh = 0;
-      const std::vector<uint8_t> p = grey_pixels(dir / "l.tif", dw, dh);
+      const vexal_test::TiffSamples decoded = vexal_test::read_tiff_samples(dir / "l.tif");
+      const std::vector<uint8_t>& p = decoded.samples;
+      const int dw = decoded.width, dh = decoded.height;
       ASSERT_FALSE(p.empty());
       for (const auto& mark : kMarks) {
         const double mx = 500000 + (mark[0] + 0.5) * 10, my = 4000000 - (mark[1] + 0.5) * 10;

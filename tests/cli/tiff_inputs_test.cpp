@@ -11,6 +11,7 @@
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
+#include "support/tiff_samples.h"
 
 using vexal_test::psnr;
 using vexal_test::run_program;
@@ -49,28 +50,6 @@ TEST(TiffInputs, GeoTiffWorldFile) {
   EXPECT_EQ(v, (std::vector<double>{60, 0, 0, -60, 440750, 3751290}));
 }
 
-namespace {
-
-// The 8-bit samples of a contiguous TIFF, pixel after pixel; empty when it is not one.
-std::vector<uint8_t> samples_of(const std::string& path, uint16_t* photometric) {
-  TIFFSetWarningHandler(nullptr);
-  TIFF* tif = TIFFOpen(path.c_str(), "r");
-  if (!tif) return {};
-  uint32_t w = 0, h = 0;
-  uint16_t spp = 1;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-  TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &spp);
-  TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
-  std::vector<uint8_t> out(size_t(w) * h * spp);
-  for (uint32_t y = 0; y < h; ++y)
-    if (TIFFReadScanline(tif, &out[size_t(y) * w * spp], y, 0) < 0) out.clear();
-  TIFFClose(tif);
-  return out;
-}
-
-}  // namespace
-
 // A CMYK TIFF comes back as its own four inks, and a TIFF whose only related tags are its
 // resolutions comes back without map georeferencing (no GeoTIFF tags, no world file).
 TEST(TiffInputs, CmykReturnsAsInksAndPlainTiffsStayUnreferenced) {
@@ -81,11 +60,12 @@ TEST(TiffInputs, CmykReturnsAsInksAndPlainTiffsStayUnreferenced) {
   ASSERT_EQ(enc.status, 0) << enc.err;
   auto dec = run_program(VEXAL_DECODE_BIN, {"-i", dir / "c.vxl", "-o", dir / "c.tif", "-wf"});
   ASSERT_EQ(dec.status, 0) << dec.err;
-  uint16_t source_kind = 0, decoded_kind = 0;
-  const std::vector<uint8_t> inks = samples_of(path.string(), &source_kind);
-  const std::vector<uint8_t> decoded = samples_of(dir / "c.tif", &decoded_kind);
-  ASSERT_EQ(source_kind, PHOTOMETRIC_SEPARATED);
-  EXPECT_EQ(decoded_kind, PHOTOMETRIC_SEPARATED);
+  const vexal_test::TiffSamples source = vexal_test::read_tiff_samples(path.string());
+  const vexal_test::TiffSamples result = vexal_test::read_tiff_samples(dir / "c.tif");
+  const std::vector<uint8_t>& inks = source.samples;
+  const std::vector<uint8_t>& decoded = result.samples;
+  ASSERT_EQ(source.photometric, PHOTOMETRIC_SEPARATED);
+  EXPECT_EQ(result.photometric, PHOTOMETRIC_SEPARATED);
   ASSERT_EQ(decoded.size(), inks.size());
   double se = 0;
   for (size_t i = 0; i < inks.size(); ++i) se += std::pow(double(inks[i]) - decoded[i], 2);
