@@ -24,7 +24,7 @@ std::string small_vxl(const vexal_test::ScratchDir& dir, int32_t width = 64, int
   out.write(reinterpret_cast<const char*>(header), sizeof header);
   for (int i = 0; i < width * height; ++i) {
     // Texture that survives coding, so that decoding takes a while on large sizes.
-    const float v = float(100 + 50 * std::sin(i / 7.0) + (i * 7919) % 61);
+    const float v = float(100 + 50 * std::sin(i / 7.0) + (int64_t(i) * 7919) % 61);
     out.write(reinterpret_cast<const char*>(&v), 4);
   }
   out.close();
