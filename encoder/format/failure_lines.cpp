@@ -1,16 +1,17 @@
 #include "encoder/format/failure_lines.h"
 
+#include <atomic>
 #include <cstdio>
 
 namespace {
 
-// Per thread, so that turning them off in one reader leaves the encoder's workers alone.
-thread_local bool printed_lines = true;
+// One switch for the whole process, so that decoding threads follow the program's choice.
+std::atomic<bool> printed_lines{true};
 
 }  // namespace
 
 void report_failure_line(const char* line) {
-  if (printed_lines) std::fputs(line, stderr);
+  if (printed_lines.load(std::memory_order_relaxed)) std::fputs(line, stderr);
 }
 
-void set_failure_lines(bool printed) { printed_lines = printed; }
+void set_failure_lines(bool printed) { printed_lines.store(printed, std::memory_order_relaxed); }

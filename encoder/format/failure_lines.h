@@ -6,5 +6,5 @@
 
 // Prints `line` (which ends in a newline) on standard error unless the lines are turned off.
 void report_failure_line(const char* line);
-// Turns the lines on or off for the calling thread.
+// Turns the lines on or off for the whole process.
 void set_failure_lines(bool printed);
