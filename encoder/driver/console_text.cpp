@@ -107,6 +107,8 @@ constexpr OptionHelp kMoreOptions[] = {
     {"-r", "Accepted for compatibility; no effect"},
     {"-region", "x0 y0 x1 y1: encode only these inclusive input pixels, placed where they lie"},
     {"-info", "Describe the input and the expected output size; encode nothing"},
+    {"-rdo", "Rate-distortion mode: least error for the size; -c = raw 8-bit bytes / file bytes"},
+    {"-psnr", "With -rdo: encode for this luma PSNR in dB instead of a size"},
 };
 
 }  // namespace
