@@ -4,6 +4,7 @@
 // the steps, tables and records differ from the default mode's, and there is no dither.
 #include <cmath>
 #include <cstdio>
+#include <memory>
 
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
@@ -26,24 +27,56 @@ constexpr float kCodeEnd = 0.94f;
 // A file further than this from the size asked for is coded again with the rates measured.
 constexpr double kSizeTolerance = 0.012;
 
-// Hands each record to the model and to the spool.
+// Hands each record to the spool and to the model. With workers, the records are measured
+// there, at most one ahead per worker, and added to the model in the order they came.
 class MeasuringSink : public RecordSink {
  public:
-  MeasuringSink(RdModel& model, CoefficientSpool& spool, std::vector<int>& records)
-      : model_(model), spool_(spool), records_(records) {}
+  MeasuringSink(RdModel& model, CoefficientSpool& spool, std::vector<int>& records,
+                platform::ThreadPool& pool)
+      : model_(model), spool_(spool), records_(records), pool_(pool) {
+    if (pool_.workers() > 0)
+      measuring_ = std::make_unique<platform::OrderedResults<Measured>>(size_t(pool_.workers()));
+  }
   void write_record(SubbandRecordData& record) override {
     if (record.width() <= 0 || record.height() <= 0) return;
-    for (int b = 0; b < int(record.bands.size()); ++b)
-      model_.add_band(record.subband, b, record.bands[size_t(b)].data(), record.width(),
-                      record.height());
     records_.at(size_t(record.subband))++;
     spool_.write_record(record);
+    if (!measuring_) {
+      add(measure(record));
+      return;
+    }
+    if (measuring_->full()) add(measuring_->take());
+    auto owned = std::make_shared<SubbandRecordData>(std::move(record));
+    measuring_->add(pool_.submit([owned] { return measure(*owned); }));
+  }
+  // Adds the records still being measured.
+  void finish() {
+    while (measuring_ && !measuring_->empty()) add(measuring_->take());
   }
 
  private:
+  struct Measured {
+    int subband = 0;
+    std::vector<BandRates> bands;
+  };
+  static Measured measure(const SubbandRecordData& record) {
+    thread_local RdBandMeter meter(kRecordSize, kRecordSize);
+    Measured m;
+    m.subband = record.subband;
+    for (const std::vector<float>& plane : record.bands)
+      m.bands.push_back(meter.measure(plane.data(), record.width(), record.height()));
+    return m;
+  }
+  void add(const Measured& m) {
+    for (size_t b = 0; b < m.bands.size(); ++b) model_.add(m.subband, int(b), m.bands[b]);
+  }
+
   RdModel& model_;
   CoefficientSpool& spool_;
   std::vector<int>& records_;
+  platform::ThreadPool& pool_;
+  // Last member: destroyed first, waiting for the tasks that use the others.
+  std::unique_ptr<platform::OrderedResults<Measured>> measuring_;
 };
 
 // Bytes of the file that do not depend on the steps: header, subband offsets, the record
@@ -80,8 +113,9 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   std::vector<int> records(size_t(subbands), 0);
   platform::ThreadPool pool(threads_);
   {
-    MeasuringSink sink(model, spool, records);
+    MeasuringSink sink(model, spool, records, pool);
     decompose_to(sink, 0.0f, kMeasureEnd, pool);
+    sink.finish();
   }
   check_interrupt();
 

@@ -56,7 +56,7 @@ int fine_bin(float magnitude, int fine_bins, const std::array<float, 1024>& tabl
 double fine_edge(int f) {
   static const std::vector<double> edges = [] {
     std::vector<double> e;
-    for (int i = -1; i <= RdModel::kFineBins + 1; ++i)
+    for (int i = -1; i <= kRdFineBins + 1; ++i)
       e.push_back(kRdZeroThreshold *
                   std::exp2(double(i) / (kRungsPerOctave * kFinePerRung) + kLowestLog2Step));
     return e;
@@ -115,18 +115,34 @@ bool rd_quantize_all(const float* values, size_t count, float step, int16_t* ind
   return any != 0;
 }
 
-RdModel::RdModel(int subbands, int bands, int record_width, int record_height)
-    : subbands_(subbands),
-      bands_(bands),
-      record_width_(record_width),
+RdBandMeter::RdBandMeter(int record_width, int record_height)
+    : record_width_(record_width),
       record_height_(record_height),
-      terms_(size_t(subbands) * size_t(bands)),
       positive_(kFineBins + 2),
       negative_(kFineBins + 2),
       run_changes_(size_t(kRdRungs + 2) * kRunClasses) {}
 
+RdModel::RdModel(int subbands, int bands, int record_width, int record_height)
+    : subbands_(subbands),
+      bands_(bands),
+      terms_(size_t(subbands) * size_t(bands)),
+      meter_(record_width, record_height) {}
+
 void RdModel::add_band(int subband, int band, const float* data, int w, int h) {
+  add(subband, band, meter_.measure(data, w, h));
+}
+
+void RdModel::add(int subband, int band, const BandRates& rates) {
   Term& term = terms_.at(index(subband, band));
+  for (int r = 0; r < kRdRungs; ++r) term.bytes[size_t(r)] += rates.bytes[size_t(r)];
+  for (int i = 0; i < kFineBins + 2; ++i) term.fine_count[size_t(i)] += rates.fine[size_t(i)];
+  term.count += rates.count;
+  term.error.clear();
+}
+
+BandRates RdBandMeter::measure(const float* data, int w, int h) {
+  BandRates out;
+  out.bytes.assign(kRdRungs, 0.0);
   std::fill(positive_.begin(), positive_.end(), 0u);
   std::fill(negative_.begin(), negative_.end(), 0u);
   std::fill(run_changes_.begin(), run_changes_.end(), 0);
@@ -153,45 +169,50 @@ void RdModel::add_band(int subband, int band, const float* data, int w, int h) {
       ++pieces;
     }
   }
-  for (int i = 0; i < kFineBins + 2; ++i)
-    term.fine_count[size_t(i)] += double(positive_[size_t(i)]) + double(negative_[size_t(i)]);
-  term.count += double(w) * double(h);
-  add_rates(term, pieces);
+  out.fine.resize(kFineBins + 2);
+  for (int i = 0; i < kFineBins + 2; ++i) out.fine[size_t(i)] = positive_[size_t(i)] + negative_[size_t(i)];
+  out.count = double(w) * double(h);
+  add_rates(out, pieces);
+  return out;
 }
 
 // Zero runs of one scanned piece at every rung. A value is zero from its zero rung on, so a
 // run is a stretch whose largest zero rung m is below those of the values on either side (or
 // the piece's ends); it exists from rung m up to the smaller of theirs. One monotonic stack
 // finds each stretch once, when a larger value (or the end) closes it.
-void RdModel::count_runs(const int16_t* rungs, int n) {
+void RdBandMeter::count_runs(const int16_t* rungs, int n) {
   if (n <= 0) return;
-  stack_.resize(size_t(n));
-  int32_t* stack = stack_.data();
+  // The stack keeps each entry's rung beside its position, so no comparison waits on a
+  // second load.
+  stack_.resize(2 * size_t(n) + 2);
+  int32_t* position = stack_.data();
+  int32_t* value = position + n + 1;
   int32_t* changes = run_changes_.data();
   int top = 0, highest = 0;
   for (int i = 0; i <= n; ++i) {
     const int r = i < n ? rungs[i] : kRdRungs + 1;
-    while (top > 0 && rungs[stack[top - 1]] < r) {
-      const int m = rungs[stack[--top]];
+    while (top > 0 && value[top - 1] < r) {
+      const int m = value[--top];
       if (m >= kRdRungs) continue;
-      const int left = top > 0 ? stack[top - 1] : -1;
-      const int end = std::min(left < 0 ? kRdRungs : int(rungs[left]), std::min(r, kRdRungs));
+      const int left = top > 0 ? position[top - 1] : -1;
+      const int end = std::min(top > 0 ? value[top - 1] : kRdRungs, std::min(r, kRdRungs));
       const int c = run_class(i - left - 1);
       changes[m * kRunClasses + c]++;
       changes[end * kRunClasses + c]--;
     }
     if (i == n) break;
     highest = std::max(highest, r);
-    if (top > 0 && rungs[stack[top - 1]] == r) {
-      stack[top - 1] = i;  // same stretch as the value on top, which now ends here
+    if (top > 0 && value[top - 1] == r) {
+      position[top - 1] = i;  // same stretch as the value on top, which now ends here
       continue;
     }
-    stack[top++] = i;
+    position[top] = i;
+    value[top++] = r;
   }
   highest_rung_ = std::max(highest_rung_, highest);
 }
 
-void RdModel::add_rates(Term& term, int pieces) {
+void RdBandMeter::add_rates(BandRates& term, int pieces) {
   // Cumulative signed histograms: cum[i] counts the values of fine bins below i - 1.
   std::array<std::vector<double>, 2> cum;
   const std::vector<uint32_t>* hist[2] = {&positive_, &negative_};

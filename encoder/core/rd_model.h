@@ -27,6 +27,38 @@ int16_t rd_quantize(float value, float step);
 // Quantises `count` values; returns true when any index is not zero.
 bool rd_quantize_all(const float* values, size_t count, float step, int16_t* indices);
 
+constexpr int kRdFineBins = 1024;  // magnitude bins, 1/64 octave each, from rung 0's threshold
+
+// What one record's band adds to the model: its estimated bytes at every rung and how many of
+// its magnitudes fall in each fine bin (0: below the ladder, kRdFineBins + 1: above).
+struct BandRates {
+  std::vector<double> bytes;
+  std::vector<uint32_t> fine;
+  double count = 0.0;
+};
+
+// Measures record bands; holds the scratch space, so each thread needs its own.
+class RdBandMeter {
+ public:
+  // `record_width` x `record_height`: the pieces the file writer cuts each block into.
+  RdBandMeter(int record_width, int record_height);
+  // `data` is the band's w x h row-major plane.
+  BandRates measure(const float* data, int w, int h);
+
+ private:
+  static constexpr int kFineBins = kRdFineBins;
+  void count_runs(const int16_t* rungs, int n);
+  void add_rates(BandRates& rates, int pieces);
+
+  int record_width_, record_height_;
+  // Scratch of the band in hand: signed fine histograms, run-length class changes per rung.
+  std::vector<uint32_t> positive_, negative_;
+  std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
+  int highest_rung_ = 0;
+  std::vector<int16_t> rungs_;
+  std::vector<int32_t> stack_;
+};
+
 class RdModel {
  public:
   // `record_width` x `record_height`: the pieces the file writer cuts each block into.
@@ -34,6 +66,9 @@ class RdModel {
 
   // Adds one record's band: `data` is its w x h row-major plane.
   void add_band(int subband, int band, const float* data, int w, int h);
+  // Adds one record's band measured elsewhere (records must come in a fixed order for the
+  // same choice of steps every time).
+  void add(int subband, int band, const BandRates& rates);
 
   int subbands() const { return subbands_; }
   int bands() const { return bands_; }
@@ -45,26 +80,17 @@ class RdModel {
   // Coefficients of subband k, band b seen so far.
   double count(int k, int b) const { return terms_[index(k, b)].count; }
 
- static constexpr int kFineBins = 1024;  // 1/64 octave each, from step(0) x threshold up
-
  private:
+  static constexpr int kFineBins = kRdFineBins;
   struct Term {
     std::vector<double> bytes = std::vector<double>(kRdRungs, 0.0);
-    // Values per fine bin (0: below the ladder, kFineBins + 1: above).
     std::vector<double> fine_count = std::vector<double>(kFineBins + 2, 0.0);
     double count = 0.0;
     mutable std::vector<double> error;  // per rung, filled by squared_error
   };
   size_t index(int k, int b) const { return size_t(k) * size_t(bands_) + size_t(b); }
-  void count_runs(const int16_t* rungs, int n);
-  void add_rates(Term& term, int pieces);
 
-  int subbands_, bands_, record_width_, record_height_;
+  int subbands_, bands_;
   std::vector<Term> terms_;
-  // Scratch of the record in hand: signed fine histograms, run-length classes per rung.
-  std::vector<uint32_t> positive_, negative_;
-  std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
-  int highest_rung_ = 0;
-  std::vector<int16_t> rungs_;
-  std::vector<int32_t> stack_;
+  RdBandMeter meter_;
 };
