@@ -40,6 +40,7 @@ struct DecodeOptions {
 void print_usage(FILE* out) {
   std::fputs(
       "Usage: vexal_decode -i Input.vxl -o Output.tif [-l Level] [-win x0 y0 x1 y1] [-wf]\n"
+      "                    [-threads N]\n"
       "       vexal_decode -info Input.vxl\n"
       "Decode a region of a Vexal file at any scale to TIFF (GeoTIFF when georeferenced).\n\n"
       "  -i       Input Vexal filename              (required)\n"
@@ -50,7 +51,7 @@ void print_usage(FILE* out) {
       "  -wf      Also write a world file (.tfw) beside the output\n"
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
       "  -stats   Print the bytes read and the time taken on standard error\n"
-      "  -threads Threads for the synthesis        (default: every core available)\n"
+      "  -threads Threads for the synthesis         (default: every core available)\n"
       "  -h       Display this help and exit\n",
       out);
 }

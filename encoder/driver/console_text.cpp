@@ -109,6 +109,7 @@ constexpr OptionHelp kMoreOptions[] = {
     {"-info", "Describe the input and the expected output size; encode nothing"},
     {"-rdo", "Rate-distortion mode: least error for the size; -c = raw 8-bit bytes / file bytes"},
     {"-psnr", "With -rdo: encode for this luma PSNR in dB instead of a size"},
+    {"-threads", "Threads, 1 to 1024; same output for any (default: every core)"},
 };
 
 }  // namespace

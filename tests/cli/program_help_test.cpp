@@ -13,7 +13,8 @@ TEST(ProgramHelp, HelpAndVersionOfEveryProgram) {
     std::vector<std::string> unlisted;  // accepted options the usage text does not show
   };
   const Program programs[] = {
-      {VEXAL_ENCODE_BIN, "vexal_encode", {"-jpeg", "-dicom", "-rfi", "-nd", "-ht", "-wl", "-ir", "-r"}},
+      {VEXAL_ENCODE_BIN, "vexal_encode", {"-jpeg", "-dicom", "-rfi", "-nd", "-ht", "-wl", "-ir", "-r",
+                                          "-threads"}},
       {VEXAL_DECODE_BIN, "vexal_decode", {}},
       {VXL_CHECK_BIN, "vxl_check", {}},
   };
