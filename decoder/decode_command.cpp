@@ -1,5 +1,6 @@
 #include "decoder/decode_command.h"
 
+#include <malloc.h>
 #include <tiffio.h>
 
 #include <chrono>
@@ -172,6 +173,10 @@ void run(const DecodeOptions& o) {
   }
   const Window win = checked_window(o, file);
   set_region_decoder_threads(platform::thread_count(o.threads));
+  // The synthesis allocates a plane per level and frees the last one: keep freed memory for
+  // the next instead of returning it to the system and faulting fresh zeroed pages back in.
+  mallopt(M_MMAP_THRESHOLD, 64 << 20);
+  mallopt(M_TRIM_THRESHOLD, 256 << 20);
   Georeference g;
   const bool georeferenced = georeference_for(file.metadata(), o.level, win, g);
   const bool world_file = o.world_file && georeferenced;
