@@ -49,6 +49,8 @@ void describe(Image& image, const EncodeOptions& o) {
   std::printf("\nInput: %d x %d pixels, %d coded band(s)\n", image.image_width,
               image.image_height, image.coded_bands());
   std::printf("Estimated output: %.0f bytes\n", estimate_for(image, o));
+  std::printf("Estimated bytes per pixel: %.6f\n",
+              image.coded_bands() * estimated_bytes_per_sample(o.target_bit_rate));
   std::fflush(stdout);
 }
 

@@ -19,8 +19,12 @@ constexpr double kAimShare = 0.75;
 
 }  // namespace
 
+double estimated_bytes_per_sample(double bits_per_sample) {
+  return kRateMargin * bits_per_sample / 8.0;
+}
+
 double estimated_output_bytes(int64_t samples, double bits_per_sample) {
-  return kRateMargin * double(samples) * bits_per_sample / 8.0 + kFixedBytes;
+  return double(samples) * estimated_bytes_per_sample(bits_per_sample) + kFixedBytes;
 }
 
 OutputSizeVerdict judge_output_size(double estimated_bytes) {

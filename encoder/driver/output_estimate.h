@@ -9,6 +9,8 @@
 // Bytes of coded output expected for `samples` samples (pixels x coded bands) at
 // `bits_per_sample`, including the fixed parts of the file.
 double estimated_output_bytes(int64_t samples, double bits_per_sample);
+// The part of that estimate that grows with the image, per sample (for planning cells).
+double estimated_bytes_per_sample(double bits_per_sample);
 
 enum class OutputSizeVerdict { kFits, kNear, kBeyond };
 

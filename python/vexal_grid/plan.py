@@ -38,20 +38,20 @@ def absolute_paths(args, cwd):
 
 
 def describe_input(encoder, args, cwd):
-    """Width, height, coded bands and estimated output bytes, as vexal_encode -info gives them."""
+    """Width, height, coded bands and estimated output bytes per pixel, from vexal_encode -info."""
     try:
         proc = subprocess.run([encoder, *args, "-info"], cwd=cwd, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, timeout=600)
     except OSError as e:
         raise PlanError(f"cannot run the encoder {encoder}: {e}") from e
     size = re.search(r"^Input: (\d+) x (\d+) pixels, (\d+) coded band", proc.stdout, re.M)
-    estimate = re.search(r"^Estimated output: (\d+) bytes", proc.stdout, re.M)
+    estimate = re.search(r"^Estimated bytes per pixel: ([0-9.]+)", proc.stdout, re.M)
     if proc.returncode != 0 or not size or not estimate:
         lines = [l for l in proc.stderr.splitlines() if l.strip() and "*" not in l]
         raise PlanError("the encoder could not describe the input: "
                         + (lines[-1] if lines else f"exit status {proc.returncode}"))
     width, height, bands = (int(v) for v in size.groups())
-    return width, height, bands, int(estimate.group(1))
+    return width, height, bands, float(estimate.group(1))
 
 
 def cuts(length, cell, min_edge):
@@ -89,17 +89,21 @@ def make_plan(out_dir, encoder_args, cell=None, encoder="vexal_encode"):
             raise PlanError(f"{arg} is set by the grid for each cell; leave it out")
     cwd = os.getcwd()
     args = absolute_paths(encoder_args, cwd)
-    levels = int(option_value(args, "-n", "4"))
+    try:
+        levels = int(option_value(args, "-n", "4"))
+        word_length = int(option_value(args, "-wl", "8"))
+    except ValueError as e:
+        raise PlanError(f"-n and -wl take whole numbers ({e})") from e
     if not 1 <= levels <= 9:
         raise PlanError(f"levels (-n) must be 1 to 9, not {levels}")
-    width, height, bands, estimate = describe_input(encoder, args, cwd)
-    chosen = choose_cell(cell, levels, estimate / (width * height))
+    width, height, bands, bytes_per_pixel = describe_input(encoder, args, cwd)
+    chosen = choose_cell(cell, levels, bytes_per_pixel)
     min_edge = 4 * (1 << (levels + 1)) - 7
     plan = {
         "encoder_args": args, "cwd": cwd, "width": width, "height": height, "bands": bands,
-        "levels": levels, "word_length": int(option_value(args, "-wl", "8")), "cell": chosen,
+        "levels": levels, "word_length": word_length, "cell": chosen,
         "columns": cuts(width, chosen, min_edge), "rows": cuts(height, chosen, min_edge),
-        "estimated_bytes": estimate,
+        "estimated_bytes": round(bytes_per_pixel * width * height),
     }
     os.makedirs(out_dir, exist_ok=True)
     path = os.path.join(out_dir, PLAN_FILE)
