@@ -17,7 +17,7 @@ ratios=("$@")
 python=/usr/bin/python3  # the Debian interpreter, which has numpy and GDAL
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --build "$build" --target vexal_encode vexal_decode -j2 > /dev/null 2>&1
+[ -f "$build/CMakeCache.txt" ] && cmake --build "$build" --target vexal_encode vexal_decode -j2 > /dev/null 2>&1
 for tool in opj_compress opj_decompress gdal_translate; do
   command -v $tool > /dev/null || { echo "$tool is needed"; exit 1; }
 done
