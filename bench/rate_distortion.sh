@@ -7,7 +7,7 @@
 # luma (0.299 R + 0.587 G + 0.114 B), and encoding time. The peers are run in the same run at
 # the size our file actually has: OpenJPEG once at each of our two files' sizes, GDAL at the
 # -rdo file's; "vs opj" is our PSNR minus OpenJPEG's at the same size (RGB / luma).
-# Usage: bench/rate_distortion.sh [build dir] [sample folder] [ratios...]
+# Usage: [ONLY="frame1 widened grey"] bench/rate_distortion.sh [build dir] [sample folder] [ratios...]
 set -euo pipefail
 build=${1:-build}
 samples=${2:-${VEXAL_TESTDATA:-$(dirname "$0")/../../shared/testdata}}
@@ -67,6 +67,7 @@ size_of() { stat -c %s "$1"; }
 
 printf "%-9s %5s  %-8s %7s %7s %7s %7s %13s\n" image "-c" coder ratio "RGB dB" "luma dB" "time s" "vs opj"
 for input in "$work"/frame*.tif "$work/widened.tif" "$work/grey.tif"; do
+  [ -z "${ONLY:-}" ] || [[ " $ONLY " == *" $(basename "$input" .tif) "* ]] || continue
   name=$(basename "$input" .tif)
   read -r width height bands < <("$python" -c "from osgeo import gdal; d = gdal.Open('$input'); print(d.RasterXSize, d.RasterYSize, d.RasterCount)")
   raw=$((width * height * bands))
