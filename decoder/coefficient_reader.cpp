@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <memory>
 
+#include "decoder/record_cache.h"
 #include "decoder/subband_geometry.h"
 #include "encoder/core/dither.h"
 #include "encoder/core/sq_inv.h"
@@ -80,32 +82,43 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
 }
 
 std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
-                                     const CoefficientWindow& w, bool dithered) {
+                                     const CoefficientWindow& w, bool dithered,
+                                     RecordCache* cache) {
   std::vector<float> out(size_t(w.width()) * size_t(w.height()), 0.0f);
   const VxlSubband& s = file.subbands()[size_t(subband)];
   std::vector<int16_t> indices;
-  std::vector<float> values;
-  for (const VxlBlock& block : s.blocks) {
+  for (size_t bi = 0; bi < s.blocks.size(); ++bi) {
+    const VxlBlock& block = s.blocks[bi];
     const uint32_t offset = block.band_offsets[size_t(band)];
     if (offset == 0 || block.x1 < w.x0 || block.x0 > w.x1 || block.y1 < w.y0 || block.y0 > w.y1)
       continue;
     platform::throw_if_interrupted();
-    const BandPart p = read_band_part(file, block, offset);
+    std::shared_ptr<const BandPart> p = cache ? cache->find_part(subband, band, bi) : nullptr;
+    if (!p) {
+      p = std::make_shared<const BandPart>(read_band_part(file, block, offset));
+      if (cache) cache->insert_part(subband, band, bi, p);
+    }
     const DitherOffsets offsets{s.dither_x, s.dither_y};
-    for (size_t r = 0; r < p.record_offsets.size(); ++r) {
-      const CoefficientWindow rr = p.record_rect(block, r);
+    for (size_t r = 0; r < p->record_offsets.size(); ++r) {
+      const CoefficientWindow rr = p->record_rect(block, r);
       const int rx0 = rr.x0, ry0 = rr.y0, rx1 = rr.x1, ry1 = rr.y1;
       if (rx1 < w.x0 || rx0 > w.x1 || ry1 < w.y0 || ry0 > w.y1) continue;
       const int rw = rx1 - rx0 + 1;
-      indices.assign(size_t(rw) * size_t(ry1 - ry0 + 1), 0);
-      decode_record(file, p, r, indices);
-      values.resize(indices.size());
-      sq_inv(indices.data(), indices.size(), p.step, values.data());
-      if (dithered && band == 0) remove_dither(values.data(), rx0, rx1, ry0, ry1, p.step, &offsets);
+      RecordCache::Values values = cache ? cache->find(subband, band, bi, r) : nullptr;
+      if (!values) {
+        indices.assign(size_t(rw) * size_t(ry1 - ry0 + 1), 0);
+        decode_record(file, *p, r, indices);
+        auto decoded = std::make_shared<std::vector<float>>(indices.size());
+        sq_inv(indices.data(), indices.size(), p->step, decoded->data());
+        if (dithered && band == 0)
+          remove_dither(decoded->data(), rx0, rx1, ry0, ry1, p->step, &offsets);
+        values = std::move(decoded);
+        if (cache) cache->insert(subband, band, bi, r, values);
+      }
       for (int y = std::max(ry0, w.y0); y <= std::min(ry1, w.y1); ++y)
         for (int x = std::max(rx0, w.x0); x <= std::min(rx1, w.x1); ++x)
           out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] =
-              values[size_t(y - ry0) * size_t(rw) + size_t(x - rx0)];
+              (*values)[size_t(y - ry0) * size_t(rw) + size_t(x - rx0)];
     }
   }
   return out;

@@ -16,10 +16,13 @@ struct CoefficientWindow {
   int height() const { return y1 - y0 + 1; }
 };
 
+class RecordCache;
+
 // Row-major floats of `window` (which must lie inside the subband); coefficients that no block
-// holds are 0.
+// holds are 0. With a cache, records are taken from it when there and kept in it when decoded.
 std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
-                                     const CoefficientWindow& window, bool dithered);
+                                     const CoefficientWindow& window, bool dithered,
+                                     RecordCache* cache = nullptr);
 
 // The header of one block-and-band part: table, step, record size and record offsets.
 struct BandPart {

@@ -23,10 +23,10 @@ struct InverseYiq {
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
 template <typename T>
-void store_rounded(const std::vector<float>& plane, double max, std::vector<T>& out, size_t at) {
+void store_rounded(const std::vector<float>& plane, double max, T* out) {
   for (size_t i = 0; i < plane.size(); ++i) {
     const double v = std::nearbyint(double(plane[i]));
-    out[at + i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, 0.0, max));
+    out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, 0.0, max));
   }
 }
 
@@ -46,8 +46,9 @@ void inks_from_tiff_cmyk_planes(float* p0, float* p1, float* p2, float* p3, size
 
 // Only TIFF sources (which alone record their bits per sample) code CMYK that way; JPEG and
 // raw CMYK sources code the inks themselves.
-bool coded_as_tiff_cmyk(const VxlFile& file, const DecodedImage& img) {
-  return img.bands == 4 && img.color_scheme == 2 && img.data_type == 0 &&
+bool coded_as_tiff_cmyk(const VxlFile& file, int data_type) {
+  return file.bands() == 4 && data_type == 0 &&
+         metadata_long(file.metadata(), "IMAGE::COLOR_SCHEME", -1) == 2 &&
          metadata_find(&file.metadata(), "IMAGE::BITS_PER_SAMPLE") >= 0;
 }
 
@@ -71,6 +72,31 @@ int32_t metadata_long(const MetadataList& list, const char* key, int32_t fallbac
   return v;
 }
 
+void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
+                    void* out) {
+  const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
+  const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
+  const int bands = file.bands();
+  std::vector<std::vector<float>> planes;
+  for (int b = 0; b < bands; ++b)
+    planes.push_back(decode_band_region(file, b, level, window, dithered, cache));
+  const size_t n = size_t(window.width()) * size_t(window.height());
+  if (data_type != 1 && bands >= 3)
+    inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
+  if (coded_as_tiff_cmyk(file, data_type))
+    inks_from_tiff_cmyk_planes(planes[0].data(), planes[1].data(), planes[2].data(),
+                               planes[3].data(), n);
+  for (int b = 0; b < bands; ++b) {
+    const size_t at = size_t(b) * n;
+    if (data_type == 1)
+      std::copy(planes[size_t(b)].begin(), planes[size_t(b)].end(), static_cast<float*>(out) + at);
+    else if (data_type == 2)
+      store_rounded(planes[size_t(b)], 65535.0, static_cast<uint16_t*>(out) + at);
+    else
+      store_rounded(planes[size_t(b)], 255.0, static_cast<uint8_t*>(out) + at);
+  }
+}
+
 DecodedImage decode_image(const VxlFile& file, int level, const Window& window) {
   DecodedImage img;
   img.width = window.width();
@@ -78,27 +104,18 @@ DecodedImage decode_image(const VxlFile& file, int level, const Window& window) 
   img.bands = file.bands();
   img.data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
   img.color_scheme = metadata_long(file.metadata(), "IMAGE::COLOR_SCHEME", -1);
-  const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
-  std::vector<std::vector<float>> planes;
-  for (int b = 0; b < img.bands; ++b)
-    planes.push_back(decode_band_region(file, b, level, window, dithered));
-  const size_t n = size_t(img.width) * size_t(img.height);
-  if (img.data_type != 1 && img.bands >= 3)
-    inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
-  if (coded_as_tiff_cmyk(file, img))
-    inks_from_tiff_cmyk_planes(planes[0].data(), planes[1].data(), planes[2].data(),
-                               planes[3].data(), n);
-  for (int b = 0; b < img.bands; ++b) {
-    const size_t at = size_t(b) * n;
-    if (img.data_type == 1) {
-      img.f32.insert(img.f32.end(), planes[size_t(b)].begin(), planes[size_t(b)].end());
-    } else if (img.data_type == 2) {
-      img.u16.resize(n * size_t(img.bands));
-      store_rounded(planes[size_t(b)], 65535.0, img.u16, at);
-    } else {
-      img.u8.resize(n * size_t(img.bands));
-      store_rounded(planes[size_t(b)], 255.0, img.u8, at);
-    }
+  const size_t n = size_t(img.width) * size_t(img.height) * size_t(img.bands);
+  void* out;
+  if (img.data_type == 1) {
+    img.f32.resize(n);
+    out = img.f32.data();
+  } else if (img.data_type == 2) {
+    img.u16.resize(n);
+    out = img.u16.data();
+  } else {
+    img.u8.resize(n);
+    out = img.u8.data();
   }
+  decode_samples(file, level, window, nullptr, out);
   return img;
 }

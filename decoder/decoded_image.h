@@ -20,7 +20,14 @@ struct DecodedImage {
   std::vector<float> f32;
 };
 
+class RecordCache;
+
 DecodedImage decode_image(const VxlFile& file, int level, const Window& window);
+
+// Decodes every band of `window` at `level` into `out`, band after band, each row after row,
+// in the source's sample type (IMAGE::DATA_TYPE: bytes, floats or 16-bit words).
+void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
+                    void* out);
 
 // Inverts the encoder's RGB to Y/I/Q transform on three planes of n samples.
 void inverse_yiq(float* y, float* i, float* q, size_t n);

@@ -17,6 +17,11 @@ struct GeoKeyValue {
 void write_geotiff_tags(TIFF* tif, double x_origin, double y_origin, double x_scale,
                         double y_scale, const std::vector<GeoKeyValue>& keys);
 
+// A 1 x 1 8-bit GeoTIFF in memory with the tie point, pixel scale and keys, for GeoTIFF readers
+// that take the coordinate system from a file; empty when libtiff fails.
+std::vector<unsigned char> geotiff_in_memory(double x_origin, double y_origin, double x_scale,
+                                             double y_scale, const std::vector<GeoKeyValue>& keys);
+
 // TIFFOpen / TIFFClose with the GeoTIFF tags registered.
 TIFF* open_tiff_with_geotiff_tags(const char* name);
 void close_tiff_with_geotiff_tags(TIFF* tif);

@@ -57,10 +57,12 @@ Range widen(Range r, int length) {
 Range low_of(Range r) { return {r.a / 2, r.e / 2}; }
 Range high_of(Range r) { return {r.a / 2, (r.e - 1) / 2}; }
 
-Plane read_plane(const VxlFile& f, int subband, int band, Range x, Range y, bool dithered) {
+Plane read_plane(const VxlFile& f, int subband, int band, Range x, Range y, bool dithered,
+                 RecordCache* cache) {
   Plane p{x, y, {}};
   if (x.size() <= 0 || y.size() <= 0) return p;
-  p.data = read_coefficients(f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e}, dithered);
+  p.data = read_coefficients(f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e}, dithered,
+                             cache);
   return p;
 }
 
@@ -69,11 +71,11 @@ LineEnd end_at(int position, int edge) { return position == edge ? LineEnd::kSym
 // One level of synthesis: from LL and the three detail subbands of level k (covering the low
 // and high halves of the interleaved ranges x, y of level k - 1) to the plane of level k - 1.
 Plane synthesize(const VxlFile& f, int band, int k, const Plane& low, Range x, Range y,
-                 bool dithered) {
+                 bool dithered, RecordCache* cache) {
   const int first = 1 + 3 * (f.levels() - k);  // detail subbands of level k: HL, LH, HH
-  Plane hl = read_plane(f, first, band, high_of(x), low_of(y), dithered);
-  Plane lh = read_plane(f, first + 1, band, low_of(x), high_of(y), dithered);
-  Plane hh = read_plane(f, first + 2, band, high_of(x), high_of(y), dithered);
+  Plane hl = read_plane(f, first, band, high_of(x), low_of(y), dithered, cache);
+  Plane lh = read_plane(f, first + 1, band, low_of(x), high_of(y), dithered, cache);
+  Plane hh = read_plane(f, first + 2, band, high_of(x), high_of(y), dithered, cache);
   Plane out{x, y, std::vector<float>(size_t(x.size()) * size_t(y.size()), 0.0f)};
   Plane ll = low;
   in_pieces(y.size(), [&](int r0, int r1) {
@@ -115,7 +117,7 @@ void set_region_decoder_threads(int threads) {
 }
 
 std::vector<float> decode_band_region(const VxlFile& f, int band, int level, const Window& w,
-                                      bool dithered) {
+                                      bool dithered, RecordCache* cache) {
   const int levels = f.levels();
   // need[k]: the samples of level k that are required; ext[k]: the widened interleaved ranges
   // at level k that the synthesis of level k + 1 produces.
@@ -129,10 +131,11 @@ std::vector<float> decode_band_region(const VxlFile& f, int band, int level, con
     need_x[size_t(k)] = low_of(ext_x[size_t(k - 1)]);
     need_y[size_t(k)] = low_of(ext_y[size_t(k - 1)]);
   }
-  Plane current = read_plane(f, 0, band, need_x[size_t(levels)], need_y[size_t(levels)], dithered);
+  Plane current = read_plane(f, 0, band, need_x[size_t(levels)], need_y[size_t(levels)], dithered,
+                             cache);
   for (int k = levels; k > level; --k) {
     const Plane full = synthesize(f, band, k, current, ext_x[size_t(k - 1)], ext_y[size_t(k - 1)],
-                                  dithered);
+                                  dithered, cache);
     current = crop(full, need_x[size_t(k - 1)], need_y[size_t(k - 1)]);
   }
   // Each level of analysis scales the low band by 2 (sqrt 2 per direction).

@@ -17,7 +17,10 @@ struct Window {
 // The samples are the same for every count.
 void set_region_decoder_threads(int threads);
 
+class RecordCache;
+
 // Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
-// any colour transform is undone).
+// any colour transform is undone). The cache, when given, keeps decoded records for later calls.
 std::vector<float> decode_band_region(const VxlFile& file, int band, int level,
-                                      const Window& window, bool dithered);
+                                      const Window& window, bool dithered,
+                                      RecordCache* cache = nullptr);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "decoder/geokey_writer.h"
+#include "decoder/geokeys.h"
 #include "platform/error.h"
 #include "platform/interrupt.h"
 
@@ -36,37 +37,6 @@ bool carries_map_georeference(const MetadataList& list, const double origin[2], 
   if (origin[1] == 0.0 && xres == 1.0 && yres == 1.0) return false;
   const int32_t height = metadata_long(list, "IMAGE::HEIGHT", -1);
   return height < 0 || origin[1] != double(height) * xres;
-}
-
-constexpr int kRasterTypeKey = 1025;
-constexpr int kRasterPixelIsArea = 1;
-
-// The "GEOTIFF_NUM::<id>::<name>" records as GeoTIFF keys.
-std::vector<GeoKeyValue> geokeys_of(const MetadataList& list) {
-  std::vector<GeoKeyValue> keys;
-  keys.push_back(GeoKeyValue{kRasterTypeKey, GeoKeyValue::kShort, {double(kRasterPixelIsArea)}, {}});
-  for (const MetadataRecord& r : list.slots) {
-    int id = 0;
-    if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
-    if (id == kRasterTypeKey) continue;  // the tie point written here is always pixel-is-area
-    GeoKeyValue k{id, GeoKeyValue::kShort, {}, {}};
-    if (r.type == TYPE_SHORT && r.count == 1) {
-      uint16_t v;
-      std::memcpy(&v, r.values.data(), 2);
-      k.numbers.push_back(v);
-    } else if (r.type == TYPE_DOUBLE && r.count >= 1) {
-      k.kind = GeoKeyValue::kDouble;
-      k.numbers.resize(size_t(r.count));
-      std::memcpy(k.numbers.data(), r.values.data(), k.numbers.size() * sizeof(double));
-    } else if (r.type == TYPE_ASCII && !r.strings.empty()) {
-      k.kind = GeoKeyValue::kAscii;
-      k.text = r.strings[0];
-    } else {
-      continue;
-    }
-    keys.push_back(std::move(k));
-  }
-  return keys;
 }
 
 uint16_t photometric_for(const DecodedImage& img) {

@@ -4,6 +4,7 @@
 
 #include "decoder/coefficient_reader.h"
 #include "decoder/decoded_image.h"
+#include "decoder/metadata_text.h"
 #include "decoder/subband_geometry.h"
 
 namespace {
@@ -16,27 +17,6 @@ const char* orientation_name(Orientation o) {
     case Orientation::kHighHigh: return "HH";
   }
   return "?";
-}
-
-void print_value(const MetadataRecord& r, int k, FILE* out) {
-  const uint8_t* v = r.values.data();
-  switch (r.type) {
-    case TYPE_BYTE: std::fprintf(out, "%u", v[k]); break;
-    case TYPE_SBYTE: std::fprintf(out, "%d", int8_t(v[k])); break;
-    case TYPE_SHORT: { uint16_t x; std::memcpy(&x, v + 2 * k, 2); std::fprintf(out, "%u", x); break; }
-    case TYPE_SSHORT: { int16_t x; std::memcpy(&x, v + 2 * k, 2); std::fprintf(out, "%d", x); break; }
-    case TYPE_LONG:
-    case TYPE_SLONG: { int32_t x; std::memcpy(&x, v + 4 * k, 4); std::fprintf(out, "%d", x); break; }
-    case TYPE_FLOAT: { float x; std::memcpy(&x, v + 4 * k, 4); std::fprintf(out, "%g", x); break; }
-    case TYPE_DOUBLE: { double x; std::memcpy(&x, v + 8 * k, 8); std::fprintf(out, "%.15g", x); break; }
-    case TYPE_ASCII: {
-      std::string s = r.strings[size_t(k)];
-      while (!s.empty() && s.back() == '\n') s.pop_back();
-      std::fprintf(out, "\"%s\"", s.c_str());
-      break;
-    }
-    default: std::fprintf(out, "?");
-  }
 }
 
 }  // namespace
@@ -76,7 +56,10 @@ void print_vxl_info(const VxlFile& f, FILE* out) {
         std::fprintf(out, "... (%d values)", r.count);
         break;
       }
-      print_value(r, k, out);
+      if (r.type == TYPE_ASCII)
+        std::fprintf(out, "\"%s\"", metadata_value_text(r, k).c_str());
+      else
+        std::fprintf(out, "%s", metadata_value_text(r, k).c_str());
     }
     std::fprintf(out, "\n");
   }

@@ -1,0 +1,54 @@
+#include "decoder/geokeys.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr int kRasterTypeKey = 1025;
+constexpr int kRasterPixelIsArea = 1;
+constexpr int kGeographicTypeKey = 2048;
+constexpr int kProjectedCsTypeKey = 3072;
+constexpr int kUserDefined = 32767;
+
+}  // namespace
+
+std::vector<GeoKeyValue> geokeys_of(const MetadataList& list) {
+  std::vector<GeoKeyValue> keys;
+  keys.push_back(GeoKeyValue{kRasterTypeKey, GeoKeyValue::kShort, {double(kRasterPixelIsArea)}, {}});
+  for (const MetadataRecord& r : list.slots) {
+    int id = 0;
+    if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
+    if (id == kRasterTypeKey) continue;
+    GeoKeyValue k{id, GeoKeyValue::kShort, {}, {}};
+    if (r.type == TYPE_SHORT && r.count == 1) {
+      uint16_t v;
+      std::memcpy(&v, r.values.data(), 2);
+      k.numbers.push_back(v);
+    } else if (r.type == TYPE_DOUBLE && r.count >= 1) {
+      k.kind = GeoKeyValue::kDouble;
+      k.numbers.resize(size_t(r.count));
+      std::memcpy(k.numbers.data(), r.values.data(), k.numbers.size() * sizeof(double));
+    } else if (r.type == TYPE_ASCII && !r.strings.empty()) {
+      k.kind = GeoKeyValue::kAscii;
+      k.text = r.strings[0];
+    } else {
+      continue;
+    }
+    keys.push_back(std::move(k));
+  }
+  return keys;
+}
+
+int epsg_of(const std::vector<GeoKeyValue>& keys) {
+  auto code = [&](int id) {
+    for (const GeoKeyValue& k : keys)
+      if (k.id == id && k.kind == GeoKeyValue::kShort && !k.numbers.empty()) {
+        const int v = int(k.numbers[0]);
+        return v > 0 && v < kUserDefined ? v : 0;
+      }
+    return 0;
+  };
+  const int projected = code(kProjectedCsTypeKey);
+  return projected ? projected : code(kGeographicTypeKey);
+}

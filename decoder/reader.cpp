@@ -1,0 +1,166 @@
+// The public reading library over the decoder: a VxlFile, a record cache, and the file's
+// description turned into the public types once at opening.
+#include "vexal/reader.h"
+
+#include <exception>
+
+#include "decoder/decoded_image.h"
+#include "decoder/geokeys.h"
+#include "decoder/metadata_text.h"
+#include "decoder/record_cache.h"
+#include "decoder/region_decoder.h"
+#include "decoder/tiff_output.h"
+#include "decoder/vxl_file.h"
+#include "encoder/format/icon_writer.h"
+#include "platform/error.h"
+
+namespace vexal {
+
+namespace {
+
+// The decoder's failures (and allocation failures) as the library's one exception type.
+template <typename F>
+auto translated(F&& f) -> decltype(f()) {
+  try {
+    return f();
+  } catch (const vexal::Error&) {
+    throw;
+  } catch (const std::bad_alloc&) {
+    throw vexal::Error("Out of memory.");
+  } catch (const std::exception& e) {
+    throw vexal::Error(e.what());
+  }
+}
+
+SampleType sample_type_of(int data_type) {
+  switch (data_type) {
+    case 1: return SampleType::kFloat32;
+    case 2: return SampleType::kUInt16;
+    default: return SampleType::kUInt8;  // as the decoder writes any other code
+  }
+}
+
+ColorScheme color_scheme_of(int code, int bands) {
+  if (code == 3 && bands == 1) return ColorScheme::kGray;
+  if (code == 0 && bands == 3) return ColorScheme::kRGB;
+  if (code == 2 && bands == 4) return ColorScheme::kCMYK;
+  return ColorScheme::kUnknown;
+}
+
+MetadataRecord public_record(const ::MetadataRecord& r) {
+  MetadataRecord out;
+  out.key = r.key;
+  for (int k = 0; k < r.count; ++k) {
+    const std::string text = metadata_value_text(r, k);
+    if (r.type == TYPE_ASCII) out.texts.push_back(text);
+    else out.numbers.push_back(metadata_number(r, k));
+    out.value += (k ? ", " : "") + text;
+  }
+  return out;
+}
+
+}  // namespace
+
+struct Reader::Impl {
+  explicit Impl(const std::string& path) : file(path) {}
+  VxlFile file;
+  RecordCache cache;
+  SampleType sample_type = SampleType::kUInt8;
+  ColorScheme color_scheme = ColorScheme::kUnknown;
+  std::optional<Georeferencing> georeferencing;
+  std::vector<MetadataRecord> metadata;
+};
+
+std::size_t sample_size(SampleType type) {
+  switch (type) {
+    case SampleType::kUInt8: return 1;
+    case SampleType::kUInt16: return 2;
+    case SampleType::kFloat32: return 4;
+  }
+  return 1;
+}
+
+Reader::Reader(const std::string& path) {
+  translated([&] {
+    impl_ = std::make_unique<Impl>(path);
+    const MetadataList& list = impl_->file.metadata();
+    impl_->sample_type = sample_type_of(metadata_long(list, "IMAGE::DATA_TYPE", 0));
+    impl_->color_scheme =
+        color_scheme_of(metadata_long(list, "IMAGE::COLOR_SCHEME", -1), impl_->file.bands());
+    Georeference g;
+    if (georeference_for(list, 0, Window{0, 0, 0, 0}, g)) {
+      Georeferencing geo;
+      geo.origin_x = g.x_origin;
+      geo.origin_y = g.y_origin;
+      geo.pixel_width = g.x_scale;
+      geo.pixel_height = g.y_scale;
+      const std::vector<GeoKeyValue> keys = geokeys_of(list);
+      geo.epsg = epsg_of(keys);
+      // Only the raster-type key that geokeys_of always adds: the source had no keys.
+      if (keys.size() > 1)
+        for (const GeoKeyValue& k : keys) geo.keys.push_back(GeoKey{k.id, k.numbers, k.text});
+      impl_->georeferencing = std::move(geo);
+    }
+    for (const ::MetadataRecord& r : list.slots)
+      if (!r.empty()) impl_->metadata.push_back(public_record(r));
+  });
+}
+
+Reader::~Reader() = default;
+Reader::Reader(Reader&& other) noexcept = default;
+Reader& Reader::operator=(Reader&& other) noexcept = default;
+
+const std::string& Reader::path() const { return impl_->file.name(); }
+int Reader::width() const { return impl_->file.width(); }
+int Reader::height() const { return impl_->file.height(); }
+int Reader::bands() const { return impl_->file.bands(); }
+SampleType Reader::sample_type() const { return impl_->sample_type; }
+ColorScheme Reader::color_scheme() const { return impl_->color_scheme; }
+int Reader::levels() const { return impl_->file.levels(); }
+
+int Reader::level_width(int level) const {
+  if (level < 0 || level > levels()) return 0;
+  return reduced_size(width(), level);
+}
+
+int Reader::level_height(int level) const {
+  if (level < 0 || level > levels()) return 0;
+  return reduced_size(height(), level);
+}
+
+const std::optional<Georeferencing>& Reader::georeferencing() const {
+  return impl_->georeferencing;
+}
+
+std::vector<std::uint8_t> Reader::georeferencing_as_geotiff() const {
+  const std::optional<Georeferencing>& g = impl_->georeferencing;
+  if (!g) return {};
+  return translated([&] {
+    return geotiff_in_memory(g->origin_x, g->origin_y, g->pixel_width, g->pixel_height,
+                             geokeys_of(impl_->file.metadata()));
+  });
+}
+
+const std::vector<MetadataRecord>& Reader::metadata() const { return impl_->metadata; }
+
+const MetadataRecord* Reader::find_metadata(const std::string& key) const {
+  for (const MetadataRecord& r : impl_->metadata)
+    if (r.key == key) return &r;
+  return nullptr;
+}
+
+void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
+  if (level < 0 || level > levels())
+    throw Error(format_message("%s: level %d is outside 0..%d.", path().c_str(), level, levels()));
+  const int w = level_width(level), h = level_height(level);
+  if (x0 < 0 || y0 < 0 || x1 < x0 || y1 < y0 || x1 >= w || y1 >= h)
+    throw Error(format_message("%s: window %d %d %d %d is not inside the %d x %d image of level %d.",
+                               path().c_str(), x0, y0, x1, y1, w, h, level));
+  translated([&] {
+    decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer);
+  });
+}
+
+void Reader::set_cache_limit(std::size_t bytes) { impl_->cache.set_limit(bytes); }
+
+}  // namespace vexal

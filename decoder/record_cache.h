@@ -1,0 +1,61 @@
+// Decoded records kept for reads nearby. Neighbouring windows need the same coarse records
+// (every window reaches down to the smallest level, and the synthesis filters reach past a
+// window's edges), so a reader that walks a large image window by window would otherwise decode
+// those records again and again. The block-and-band headers with their record tables are kept
+// too; they are small.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <unordered_map>
+#include <vector>
+
+struct BandPart;
+
+class RecordCache {
+ public:
+  using Values = std::shared_ptr<const std::vector<float>>;
+
+  explicit RecordCache(size_t limit_bytes = size_t(32) << 20) : limit_(limit_bytes) {}
+
+  // Dequantised coefficients of record `record` of block `block`, or null.
+  Values find(int subband, int band, size_t block, size_t record);
+  void insert(int subband, int band, size_t block, size_t record, Values values);
+
+  std::shared_ptr<const BandPart> find_part(int subband, int band, size_t block) const;
+  void insert_part(int subband, int band, size_t block, std::shared_ptr<const BandPart> part);
+
+  // Drops the least recently used records until at most `bytes` are held.
+  void set_limit(size_t bytes);
+  size_t bytes() const { return bytes_; }
+  // Records decoded into the cache so far (a measure of work for tests and benchmarks).
+  uint64_t insertions() const { return insertions_; }
+
+ private:
+  struct Key {
+    int subband, band;
+    size_t block, record;
+    bool operator==(const Key&) const = default;
+  };
+  struct KeyHash {
+    size_t operator()(const Key& k) const {
+      return std::hash<uint64_t>()((uint64_t(k.subband) << 56) ^ (uint64_t(k.band) << 48) ^
+                                   (uint64_t(k.block) << 28) ^ uint64_t(k.record));
+    }
+  };
+  struct Entry {
+    Key key;
+    Values values;
+  };
+  void trim();
+
+  size_t limit_;
+  size_t bytes_ = 0;
+  uint64_t insertions_ = 0;
+  std::list<Entry> order_;  // most recently used first
+  std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> records_;
+  std::unordered_map<Key, std::shared_ptr<const BandPart>, KeyHash> parts_;
+};

@@ -1,0 +1,196 @@
+#include "vxl_dataset.h"
+
+#include <cpl_vsi.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// Large enough that the filters' reach past a block's edges costs little, small enough that a
+// viewer's first screen comes quickly.
+constexpr int kBlockSize = 512;
+
+GDALDataType gdal_type_of(vexal::SampleType type) {
+  switch (type) {
+    case vexal::SampleType::kUInt8: return GDT_Byte;
+    case vexal::SampleType::kUInt16: return GDT_UInt16;
+    case vexal::SampleType::kFloat32: return GDT_Float32;
+  }
+  return GDT_Unknown;
+}
+
+GDALColorInterp color_of(vexal::ColorScheme scheme, int band) {
+  static const GDALColorInterp rgb[] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand};
+  static const GDALColorInterp cmyk[] = {GCI_CyanBand, GCI_MagentaBand, GCI_YellowBand,
+                                         GCI_BlackBand};
+  switch (scheme) {
+    case vexal::ColorScheme::kGray: return band == 1 ? GCI_GrayIndex : GCI_Undefined;
+    case vexal::ColorScheme::kRGB: return band <= 3 ? rgb[band - 1] : GCI_Undefined;
+    case vexal::ColorScheme::kCMYK: return band <= 4 ? cmyk[band - 1] : GCI_Undefined;
+    case vexal::ColorScheme::kUnknown: break;
+  }
+  return GCI_Undefined;
+}
+
+}  // namespace
+
+VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
+    : reader_(std::move(reader)), level_(level) {
+  nRasterXSize = reader_->level_width(level);
+  nRasterYSize = reader_->level_height(level);
+  const GDALDataType type = gdal_type_of(reader_->sample_type());
+  for (int b = 1; b <= reader_->bands(); ++b)
+    SetBand(b, new VXLRasterBand(this, b, type, kBlockSize));
+  if (level == 0) {
+    for (int k = 1; k <= reader_->levels(); ++k)
+      overviews_.push_back(std::unique_ptr<VXLDataset>(new VXLDataset(reader_, k)));
+    for (const vexal::MetadataRecord& r : reader_->metadata())
+      vxl_metadata_.SetNameValue(r.key.c_str(), r.value.c_str());
+    LoadSpatialRef();
+  }
+}
+
+VXLDataset::~VXLDataset() { FlushCache(true); }
+
+int VXLDataset::Identify(GDALOpenInfo* info) {
+  // "vexl" and the version bytes 1 0 1.
+  static const unsigned char magic[7] = {'v', 'e', 'x', 'l', 1, 0, 1};
+  return info->nHeaderBytes >= 7 && std::memcmp(info->pabyHeader, magic, 7) == 0;
+}
+
+GDALDataset* VXLDataset::Open(GDALOpenInfo* info) {
+  if (!Identify(info)) return nullptr;
+  if (info->eAccess == GA_Update) {
+    CPLError(CE_Failure, CPLE_NotSupported, "The VXL driver only reads .vxl files.");
+    return nullptr;
+  }
+  std::shared_ptr<vexal::Reader> reader;
+  try {
+    reader = std::make_shared<vexal::Reader>(info->pszFilename);
+    reader->set_cache_limit(size_t(std::max(0, atoi(CPLGetConfigOption("VXL_CACHE_MB", "32"))))
+                            << 20);
+  } catch (const std::exception& e) {
+    CPLError(CE_Failure, CPLE_OpenFailed, "%s", e.what());
+    return nullptr;
+  }
+  auto* dataset = new VXLDataset(std::move(reader), 0);
+  dataset->SetDescription(info->pszFilename);
+  dataset->TryLoadXML();
+  return dataset;
+}
+
+void VXLDataset::LoadSpatialRef() {
+  srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+  std::vector<unsigned char> tiff = reader_->georeferencing_as_geotiff();
+  if (tiff.empty() || reader_->georeferencing()->keys.empty()) return;
+  // GDAL's own GeoTIFF reading turns the keys into the same system as for the source file.
+  const CPLString name = CPLSPrintf("/vsimem/vxl_georeferencing_%p.tif", this);
+  VSIFCloseL(VSIFileFromMemBuffer(name, tiff.data(), vsi_l_offset(tiff.size()), FALSE));
+  const char* const drivers[] = {"GTiff", nullptr};
+  GDALDatasetH tif = GDALOpenEx(name, GDAL_OF_RASTER | GDAL_OF_INTERNAL, drivers, nullptr, nullptr);
+  if (tif) {
+    if (const OGRSpatialReference* srs = GDALDataset::FromHandle(tif)->GetSpatialRef()) {
+      srs_ = *srs;
+      srs_.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    GDALClose(tif);
+  }
+  VSIUnlink(name);
+}
+
+CPLErr VXLDataset::GetGeoTransform(double* t) {
+  const std::optional<vexal::Georeferencing>& g = reader_->georeferencing();
+  if (!g || level_ != 0) return GDALPamDataset::GetGeoTransform(t);
+  t[0] = g->origin_x;
+  t[1] = g->pixel_width;
+  t[2] = 0;
+  t[3] = g->origin_y;
+  t[4] = 0;
+  t[5] = -g->pixel_height;
+  return CE_None;
+}
+
+const OGRSpatialReference* VXLDataset::GetSpatialRef() const {
+  return srs_.IsEmpty() ? GDALPamDataset::GetSpatialRef() : &srs_;
+}
+
+char** VXLDataset::GetMetadataDomainList() {
+  return BuildMetadataDomainList(GDALPamDataset::GetMetadataDomainList(), TRUE, "VXL", nullptr);
+}
+
+char** VXLDataset::GetMetadata(const char* domain) {
+  if (domain && EQUAL(domain, "VXL")) return vxl_metadata_.List();
+  return GDALPamDataset::GetMetadata(domain);
+}
+
+const char* VXLDataset::GetMetadataItem(const char* name, const char* domain) {
+  if (domain && EQUAL(domain, "VXL")) return vxl_metadata_.FetchNameValue(name);
+  return GDALPamDataset::GetMetadataItem(name, domain);
+}
+
+CPLErr VXLDataset::ReadBlocks(int bx, int by, int wanted, void* out) {
+  const int x0 = bx * kBlockSize, y0 = by * kBlockSize;
+  const int x1 = std::min(x0 + kBlockSize, nRasterXSize) - 1;
+  const int y1 = std::min(y0 + kBlockSize, nRasterYSize) - 1;
+  const int w = x1 - x0 + 1, h = y1 - y0 + 1;
+  const size_t sample = vexal::sample_size(reader_->sample_type());
+  const size_t plane = size_t(w) * size_t(h) * sample;
+  try {
+    block_.resize(plane * size_t(nBands));
+    reader_->read(level_, x0, y0, x1, y1, block_.data());
+  } catch (const std::exception& e) {
+    CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
+    return CE_Failure;
+  }
+  // Every band was decoded together (the colour transform couples them): hand each its part.
+  for (int b = 1; b <= nBands; ++b) {
+    GDALRasterBlock* cached = nullptr;
+    void* target = out;
+    if (b != wanted) {
+      GDALRasterBand* band = GetRasterBand(b);
+      if ((cached = band->TryGetLockedBlockRef(bx, by)) != nullptr) {
+        cached->DropLock();
+        continue;
+      }
+      cached = band->GetLockedBlockRef(bx, by, TRUE);
+      if (!cached) continue;
+      target = cached->GetDataRef();
+    }
+    const unsigned char* from = block_.data() + plane * size_t(b - 1);
+    unsigned char* to = static_cast<unsigned char*>(target);
+    if (w != kBlockSize || h != kBlockSize) std::memset(to, 0, size_t(kBlockSize) * kBlockSize * sample);
+    for (int y = 0; y < h; ++y)
+      std::memcpy(to + size_t(y) * kBlockSize * sample, from + size_t(y) * size_t(w) * sample,
+                  size_t(w) * sample);
+    if (cached) cached->DropLock();
+  }
+  return CE_None;
+}
+
+VXLRasterBand::VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, int block_size) {
+  poDS = dataset;
+  nBand = band;
+  eDataType = type;
+  nBlockXSize = block_size;
+  nBlockYSize = block_size;
+}
+
+CPLErr VXLRasterBand::IReadBlock(int bx, int by, void* image) {
+  return static_cast<VXLDataset*>(poDS)->ReadBlocks(bx, by, nBand, image);
+}
+
+GDALColorInterp VXLRasterBand::GetColorInterpretation() {
+  return color_of(static_cast<VXLDataset*>(poDS)->reader_->color_scheme(), nBand);
+}
+
+int VXLRasterBand::GetOverviewCount() {
+  const auto* ds = static_cast<VXLDataset*>(poDS);
+  return ds->level_ == 0 ? int(ds->overviews_.size()) : 0;
+}
+
+GDALRasterBand* VXLRasterBand::GetOverview(int index) {
+  auto* ds = static_cast<VXLDataset*>(poDS);
+  if (ds->level_ != 0 || index < 0 || index >= int(ds->overviews_.size())) return nullptr;
+  return ds->overviews_[size_t(index)]->GetRasterBand(nBand);
+}

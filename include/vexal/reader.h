@@ -1,0 +1,135 @@
+// Reading .vxl files: size, bands, sample type, colour scheme, resolution levels,
+// georeferencing, metadata records, and any rectangle of any level decoded into the caller's
+// buffer. A rectangle costs only the coded records that it and the wavelet filters reach, so a
+// viewer can pan and zoom a large file without unpacking it.
+//
+// One Reader may be used from one thread at a time; separate Readers on the same file may be
+// used from many threads at once.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "vexal/version.h"
+
+#ifndef VEXAL_API
+#define VEXAL_API __attribute__((visibility("default")))
+#endif
+
+namespace vexal {
+
+// Every failure of the library. The message names the file and what is wrong with it (or with
+// the request), ready to show to a person.
+class VEXAL_API Error : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// The type of every sample of a file, as the source image had it.
+enum class SampleType {
+  kUInt8,    // 8-bit unsigned
+  kUInt16,   // 16-bit unsigned
+  kFloat32,  // 32-bit IEEE float
+};
+
+// Bytes of one sample of `type`.
+VEXAL_API std::size_t sample_size(SampleType type);
+
+// How the bands are to be shown, as the source image had them.
+enum class ColorScheme {
+  kUnknown,  // bands without a known colour meaning
+  kGray,     // one grey band
+  kRGB,      // red, green, blue
+  kCMYK,     // cyan, magenta, yellow, black ink
+};
+
+// One GeoTIFF key of the source image.
+struct GeoKey {
+  int id = 0;                   // the key's number, e.g. 3072 for ProjectedCSTypeGeoKey
+  std::vector<double> numbers;  // the values of a SHORT or DOUBLE key
+  std::string text;             // the value of an ASCII key
+};
+
+// Where the full-resolution image lies on the map.
+struct Georeferencing {
+  // Map position of the upper-left corner of the upper-left pixel.
+  double origin_x = 0, origin_y = 0;
+  // Map units per pixel; pixel_height is positive when north is up (y falls row by row).
+  double pixel_width = 0, pixel_height = 0;
+  // The source's GeoTIFF keys, GTRasterTypeGeoKey set to PixelIsArea to match the corner
+  // origin above; empty when the source had none (a world file, for example).
+  std::vector<GeoKey> keys;
+  // The EPSG code that the keys name (the projected system, else the geographic one), or 0.
+  int epsg = 0;
+};
+
+// One metadata record of the file: what the encoder stored about the source and the coding.
+struct MetadataRecord {
+  std::string key;                 // e.g. "IMAGE::DATA_TYPE"
+  std::vector<double> numbers;     // the values of a numeric record
+  std::vector<std::string> texts;  // the values of a text record
+  std::string value;               // every value as text, separated by ", "
+};
+
+class VEXAL_API Reader {
+ public:
+  // Opens `path` and checks its structure. Throws Error when the file cannot be read, is not a
+  // .vxl file or is damaged.
+  explicit Reader(const std::string& path);
+  ~Reader();
+  Reader(Reader&& other) noexcept;
+  Reader& operator=(Reader&& other) noexcept;
+  Reader(const Reader&) = delete;
+  Reader& operator=(const Reader&) = delete;
+
+  const std::string& path() const;
+
+  // Size of the full-resolution image in pixels.
+  int width() const;
+  int height() const;
+  int bands() const;
+  SampleType sample_type() const;
+  ColorScheme color_scheme() const;
+
+  // The coarsest level: levels 0 (full size) to levels() can be read; level k is 1/2^k of the
+  // full size, rounded up, and its sample (x, y) is centred on full-resolution pixel
+  // (2^k x, 2^k y).
+  int levels() const;
+  int level_width(int level) const;
+  int level_height(int level) const;
+
+  // Where the image lies on the map; empty when the source was not georeferenced.
+  const std::optional<Georeferencing>& georeferencing() const;
+  // A 1 x 1 GeoTIFF in memory carrying the tie point, pixel size and GeoTIFF keys, so that a
+  // GeoTIFF reader (GDAL, libgeotiff) builds the coordinate system exactly as it would from the
+  // source; empty when the file is not georeferenced.
+  std::vector<std::uint8_t> georeferencing_as_geotiff() const;
+
+  // Every metadata record, in the file's order.
+  const std::vector<MetadataRecord>& metadata() const;
+  // The record named `key`, or null.
+  const MetadataRecord* find_metadata(const std::string& key) const;
+
+  // Decodes the rectangle x0..x1, y0..y1 (inclusive, in the pixels of `level`) into `buffer`:
+  // band after band, each band row after row, each sample sample_size(sample_type()) bytes in
+  // the host's byte order. The buffer must hold (x1 - x0 + 1) * (y1 - y0 + 1) * bands()
+  // samples. Throws Error when the rectangle is not inside the level or the file is damaged
+  // where the rectangle needs it. The result does not depend on how a region is cut into
+  // rectangles.
+  void read(int level, int x0, int y0, int x1, int y1, void* buffer);
+
+  // At most this many bytes of decoded records are kept for later reads nearby (default 32 MiB);
+  // 0 keeps none.
+  void set_cache_limit(std::size_t bytes);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace vexal

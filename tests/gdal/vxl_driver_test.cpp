@@ -1,0 +1,164 @@
+// The VXL driver in-process through GDAL's C API: real GeoTIFFs encoded with vexal_encode come
+// back with the source's size, coordinate system and geotransform, levels as overviews, the
+// metadata records, and pixels identical to the library's.
+#include <cpl_string.h>
+#include <gdal.h>
+#include <gtest/gtest.h>
+#include <ogr_srs_api.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "support/run_program.h"
+#include "support/scratch_dir.h"
+#include "support/test_paths.h"
+#include "vexal/reader.h"
+
+extern "C" void GDALRegister_VXL();
+
+namespace {
+
+class VxlDriver : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    GDALAllRegister();
+    GDALRegister_VXL();
+  }
+
+  // Encodes a sample with vexal_encode; empty when the sample is not on this machine.
+  std::string encode(const std::string& relative, const std::string& levels = "4") {
+    const std::filesystem::path source = vexal_test::sample(relative);
+    if (source.empty()) return {};
+    const std::string out = dir_ / (source.stem().string() + ".vxl");
+    const vexal_test::ProgramResult r =
+        vexal_test::run_program(VEXAL_ENCODE_BIN, {"-tifg", "-i", source.string(), "-o", out, "-n",
+                                                   levels, "-t", dir_.path().string()});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return out;
+  }
+
+  vexal_test::ScratchDir dir_;
+};
+
+struct Dataset {
+  explicit Dataset(const std::string& name) : h(GDALOpen(name.c_str(), GA_ReadOnly)) {}
+  ~Dataset() {
+    if (h) GDALClose(h);
+  }
+  GDALDatasetH h;
+};
+
+// Pixels of every band of a window of `band`'s dataset (or of overview `level` when > 0), as
+// the file's type, band after band.
+std::vector<unsigned char> read_window(GDALDatasetH ds, int level, int x0, int y0, int w, int h) {
+  const int bands = GDALGetRasterCount(ds);
+  const GDALDataType type = GDALGetRasterDataType(GDALGetRasterBand(ds, 1));
+  const int size = GDALGetDataTypeSizeBytes(type);
+  std::vector<unsigned char> out(size_t(w) * size_t(h) * size_t(bands) * size_t(size));
+  for (int b = 1; b <= bands; ++b) {
+    GDALRasterBandH band = GDALGetRasterBand(ds, b);
+    if (level > 0) band = GDALGetOverview(band, level - 1);
+    EXPECT_EQ(GDALRasterIO(band, GF_Read, x0, y0, w, h,
+                           out.data() + size_t(b - 1) * size_t(w) * size_t(h) * size_t(size), w, h,
+                           type, 0, 0),
+              CE_None);
+  }
+  return out;
+}
+
+std::vector<unsigned char> library_window(const std::string& name, int level, int x0, int y0,
+                                          int w, int h) {
+  vexal::Reader reader(name);
+  std::vector<unsigned char> out(size_t(w) * size_t(h) * size_t(reader.bands()) *
+                                 vexal::sample_size(reader.sample_type()));
+  reader.read(level, x0, y0, x0 + w - 1, y0 + h - 1, out.data());
+  return out;
+}
+
+}  // namespace
+
+// Every real GeoTIFF that vexal_encode takes: the same coordinate system as GDAL reads from the
+// source (same EPSG code where it has one), the same geotransform, and one overview per level.
+TEST_F(VxlDriver, RealGeoTiffsKeepTheirCoordinateSystem) {
+  const char* samples[] = {"geotiff/utm.tif",        "geotiff/SP27GTIF.TIF",
+                           "geotiff/cea.tif",        "geotiff/erdas_spnad83.tif",
+                           "geotiff/intergraph_lamb_conf.tif", "geotiff/pci_latlong.tif",
+                           "geotiff/byte_point.tif", "geotiff/RGB.byte.tif"};
+  int compared = 0;
+  for (const char* relative : samples) {
+    SCOPED_TRACE(relative);
+    const bool tiny = std::strstr(relative, "byte_point");  // 20 x 20 pixels
+    const std::string vxl = encode(relative, tiny ? "1" : "4");
+    if (vxl.empty()) continue;
+    Dataset src(vexal_test::sample(relative).string()), ds(vxl);
+    ASSERT_TRUE(src.h && ds.h);
+    EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.h)), "VXL");
+    EXPECT_EQ(GDALGetRasterXSize(ds.h), GDALGetRasterXSize(src.h));
+    EXPECT_EQ(GDALGetRasterYSize(ds.h), GDALGetRasterYSize(src.h));
+    EXPECT_EQ(GDALGetRasterCount(ds.h), GDALGetRasterCount(src.h));
+    double a[6], b[6];
+    ASSERT_EQ(GDALGetGeoTransform(src.h, a), CE_None);
+    ASSERT_EQ(GDALGetGeoTransform(ds.h, b), CE_None);
+    for (int i = 0; i < 6; ++i) EXPECT_NEAR(a[i], b[i], 1e-9 * (1 + std::fabs(a[i]))) << i;
+    OGRSpatialReferenceH s = GDALGetSpatialRef(src.h), d = GDALGetSpatialRef(ds.h);
+    ASSERT_TRUE(s && d);
+    EXPECT_TRUE(OSRIsSame(s, d));
+    const char* code = OSRGetAuthorityCode(s, nullptr);
+    if (code) {
+      EXPECT_STREQ(OSRGetAuthorityCode(d, nullptr), code);
+    }
+    vexal::Reader reader(vxl);
+    GDALRasterBandH band = GDALGetRasterBand(ds.h, 1);
+    ASSERT_EQ(GDALGetOverviewCount(band), reader.levels());
+    for (int k = 1; k <= reader.levels(); ++k) {
+      EXPECT_EQ(GDALGetRasterBandXSize(GDALGetOverview(band, k - 1)), reader.level_width(k));
+      EXPECT_EQ(GDALGetRasterBandYSize(GDALGetOverview(band, k - 1)), reader.level_height(k));
+    }
+    ++compared;
+  }
+  if (compared == 0) GTEST_SKIP() << "no GeoTIFF samples under " << vexal_test::testdata_dir();
+}
+
+// Pixels: any window and any overview through GDAL's block reading equal the library's read of
+// the same window; types, colours and the metadata domain follow the file.
+TEST_F(VxlDriver, PixelsColoursAndMetadata) {
+  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
+  Dataset ds(vxl);
+  ASSERT_TRUE(ds.h);
+  EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(ds.h, 1)), GDT_Byte);
+  EXPECT_EQ(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds.h, 1)), GCI_RedBand);
+  EXPECT_EQ(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds.h, 3)), GCI_BlueBand);
+  EXPECT_TRUE(read_window(ds.h, 0, 0, 0, 791, 718) == library_window(vxl, 0, 0, 0, 791, 718));
+  // Across block edges (512) at full size, and inside level 2.
+  EXPECT_TRUE(read_window(ds.h, 0, 500, 490, 100, 60) == library_window(vxl, 0, 500, 490, 100, 60));
+  EXPECT_TRUE(read_window(ds.h, 2, 13, 7, 150, 170) == library_window(vxl, 2, 13, 7, 150, 170));
+  char** domains = GDALGetMetadataDomainList(ds.h);
+  EXPECT_GE(CSLFindString(domains, "VXL"), 0);
+  CSLDestroy(domains);
+  EXPECT_STREQ(GDALGetMetadataItem(ds.h, "IMAGE::DATA_TYPE", "VXL"), "0");
+  EXPECT_STREQ(GDALGetMetadataItem(ds.h, "IMAGE::COLOR_SCHEME", "VXL"), "0");
+}
+
+// Not every file that looks like one is one: other files are left to other drivers, and a
+// damaged .vxl fails to open with the library's message instead of crashing.
+TEST_F(VxlDriver, OtherAndDamagedFiles) {
+  const std::string vxl = encode("geotiff/utm.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/utm.tif not found";
+  const std::string copy = dir_ / "cut.vxl";
+  std::filesystem::copy_file(vxl, copy);
+  std::filesystem::resize_file(copy, std::filesystem::file_size(copy) * 2 / 3);
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  Dataset cut(copy);
+  const std::string message = CPLGetLastErrorMsg();
+  CPLPopErrorHandler();
+  EXPECT_EQ(cut.h, nullptr);
+  EXPECT_NE(message.find("cut.vxl"), std::string::npos) << message;
+  Dataset tif(vexal_test::sample("geotiff/utm.tif").string());
+  ASSERT_TRUE(tif.h);
+  EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(tif.h)), "GTiff");
+}
