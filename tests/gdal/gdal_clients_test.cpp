@@ -23,7 +23,7 @@ class GdalClients : public testing::Test {
     if (!std::filesystem::exists("/usr/bin/gdalinfo")) GTEST_SKIP() << "gdalinfo not found";
     source_ = vexal_test::sample("geotiff/utm.tif");
     if (source_.empty()) GTEST_SKIP() << "sample geotiff/utm.tif not found";
-    setenv("GDAL_DRIVER_PATH", VEXAL_PLUGIN_DIR, 1);
+    setenv("GDAL_DRIVER_PATH", VEXAL_BUILD_DIR, 1);
     vxl_ = dir_ / "utm.vxl";
     const vexal_test::ProgramResult r = vexal_test::run_program(
         VEXAL_ENCODE_BIN, {"-tifg", "-i", source_.string(), "-o", vxl_, "-t", dir_.path().string()});
