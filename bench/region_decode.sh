@@ -10,27 +10,13 @@ build=${1:-build}
 edge=${2:-16384}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-cmake --build "$build" --target test_image_bench vexal_encode vexal_decode -j2 > /dev/null 2>&1
-
-with_peer=0
-command -v opj_compress > /dev/null && with_peer=1
-if [ $with_peer = 1 ]; then
-  "$build/test_image_bench" "$edge" "$edge" 1 "$work/in.rfi" "$work/in.pgm"
-else
-  "$build/test_image_bench" "$edge" "$edge" 1 "$work/in.rfi"
-fi
-"$build/vexal_encode" -rfi -i "$work/in.rfi" -o "$work/big.vxl" -n 5 -c 20 -t "$work" > /dev/null 2>&1
-rm -f "$work/in.rfi"
-size=$(stat -c %s "$work/big.vxl")
+source "$(dirname "$0")/test_vxl.sh"
+make_test_vxl "$build" "$edge" "$work"
 x0=$((edge / 2)); y0=$((edge / 3))
 echo "vexal_decode, 512 x 512 window at level 0 of a ${edge} x ${edge} image ($size bytes):"
 "$build/vexal_decode" -i "$work/big.vxl" -o "$work/window.tif" \
   -win $x0 $y0 $((x0 + 511)) $((y0 + 511)) -stats
 if [ $with_peer = 1 ]; then
-  # The same number of bytes as the vexal file, so that both hold about as much detail.
-  ratio=$(awk -v px="$edge" -v b="$size" 'BEGIN { printf "%.2f", px * px / b }')
-  opj_compress -i "$work/in.pgm" -o "$work/big.jp2" -I -n 5 -r "$ratio" -t 1024,1024 > /dev/null
-  rm -f "$work/in.pgm"
   start=$(date +%s.%N)
   opj_decompress -i "$work/big.jp2" -o "$work/window.pgm" -d $x0,$y0,$((x0 + 512)),$((y0 + 512)) > /dev/null
   end=$(date +%s.%N)

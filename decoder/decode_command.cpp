@@ -12,10 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "decoder/decoded_image.h"
+#include "decoder/geokeys.h"
+#include "decoder/reader_access.h"
 #include "decoder/region_decoder.h"
 #include "decoder/subband_geometry.h"
 #include "decoder/tiff_output.h"
+#include "decoder/tiff_writer.h"
 #include "decoder/vxl_file.h"
 #include "decoder/vxl_info.h"
 #include "encoder/format/failure_lines.h"
@@ -36,12 +38,14 @@ struct DecodeOptions {
   int level = 0;
   int threads = 0;  // 0: every core the process may use
   std::optional<Window> window;
+  TiffOptions tiff;
 };
 
 void print_usage(FILE* out) {
   std::fputs(
       "Usage: vexal_decode -i Input.vxl -o Output.tif [-l Level] [-win x0 y0 x1 y1] [-wf]\n"
-      "                    [-threads N]\n"
+      "                    [-threads N] [-co KEY=VALUE]...
+"
       "       vexal_decode -info Input.vxl\n"
       "Decode a region of a Vexal file at any scale to TIFF (GeoTIFF when georeferenced).\n\n"
       "  -i       Input Vexal filename              (required)\n"
@@ -50,6 +54,8 @@ void print_usage(FILE* out) {
       "  -win     Inclusive window x0 y0 x1 y1 in the pixels of that level\n"
       "                                             (default: the whole image)\n"
       "  -wf      Also write a world file (.tfw) beside the output\n"
+      "  -co      TIFF creation option: COMPRESS=NONE|DEFLATE|LZW|ZSTD, TILED=YES|NO,\n"
+      "           BIGTIFF=YES|NO (default: uncompressed strips; tiled BigTIFF past 4 GiB)\n"
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
       "  -stats   Print the bytes read and the time taken on standard error\n"
       "  -threads Threads for the synthesis         (default: every core available)\n"
@@ -79,10 +85,11 @@ bool parse(int argc, const char* const* argv, DecodeOptions& o) {
     if (a == "-h") return false;
     if (a == "-wf") { o.world_file = true; continue; }
     if (a == "-stats") { o.stats = true; continue; }
-    if (a == "-i" || a == "-o" || a == "-info" || a == "-l" || a == "-threads") {
+    if (a == "-i" || a == "-o" || a == "-info" || a == "-l" || a == "-threads" || a == "-co") {
       value(1);
       const char* v = argv[++i];
       if (a == "-threads") o.threads = platform::parse_thread_count(v);
+      else if (a == "-co") parse_tiff_option(v, o.tiff);
       else if (a == "-i") o.input = v;
       else if (a == "-o") o.output = v;
       else if (a == "-info") { o.input = v; o.info = true; }
@@ -118,13 +125,6 @@ Window checked_window(const DecodeOptions& o, const VxlFile& f) {
     throw Error(format_message(
         "Error: window %d %d %d %d is not inside the %d x %d image of level %d.", win.x0, win.y0,
         win.x1, win.y1, w, h, o.level));
-  // A hostile or simply huge file must not make one decode allocate without bound.
-  const double samples = double(win.width()) * win.height() * f.bands();
-  if (samples > double(1u << 30))
-    throw Error(format_message(
-        "Error: a window of %d x %d pixels is too large to decode at once; choose a smaller "
-        "-win or a coarser -l.",
-        win.width(), win.height()));
   return win;
 }
 
@@ -166,7 +166,8 @@ void run(const DecodeOptions& o) {
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
   set_failure_lines(false);
-  VxlFile file(o.input);
+  vexal::Reader reader(o.input);
+  const VxlFile& file = vexal::ReaderAccess::file(reader);
   if (o.info) {
     print_vxl_info(file, stdout);
     return;
@@ -185,9 +186,20 @@ void run(const DecodeOptions& o) {
   // Written under temporary names beside the outputs and renamed when complete, so that a
   // failure or Ctrl-C leaves nothing half-written and an earlier output stays whole until then.
   Quorvale::ScopedTempFile tiff = temp_file_beside(o.output);
-  const DecodedImage image = decode_image(file, o.level, win);
+  // The pixels come through the reading library, a band of rows (or a tile) at a time, so that
+  // memory stays bounded whatever the size of the output.
+  const TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
+                          reader.color_scheme()};
+  std::optional<TiffGeoreference> placed;
+  if (georeferenced)
+    placed = TiffGeoreference{g.x_origin, g.y_origin, g.x_scale, g.y_scale,
+                              geokeys_of(file.metadata())};
   try {
-    write_tiff(tiff.name().str(), image, file.metadata(), georeferenced ? &g : nullptr);
+    write_tiff(tiff.name().str(), layout, o.tiff, placed ? &*placed : nullptr,
+               [&](int x0, int y0, int x1, int y1, void* planar) {
+                 platform::throw_if_interrupted();
+                 reader.read(o.level, win.x0 + x0, win.y0 + y0, win.x0 + x1, win.y0 + y1, planar);
+               });
   } catch (const WriteError&) {
     throw WriteError(o.output);
   } catch (const OpenError&) {

@@ -76,7 +76,9 @@ void write_geotiff_tags(TIFF* tif, double x_origin, double y_origin, double x_sc
   GTIFFree(gtif);
 }
 
-TIFF* open_tiff_with_geotiff_tags(const char* name) { return XTIFFOpen(name, "w"); }
+TIFF* open_tiff_with_geotiff_tags(const char* name, const char* mode) {
+  return XTIFFOpen(name, mode);
+}
 void close_tiff_with_geotiff_tags(TIFF* tif) { XTIFFClose(tif); }
 
 std::vector<unsigned char> geotiff_in_memory(double x_origin, double y_origin, double x_scale,

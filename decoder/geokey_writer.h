@@ -22,6 +22,6 @@ void write_geotiff_tags(TIFF* tif, double x_origin, double y_origin, double x_sc
 std::vector<unsigned char> geotiff_in_memory(double x_origin, double y_origin, double x_scale,
                                              double y_scale, const std::vector<GeoKeyValue>& keys);
 
-// TIFFOpen / TIFFClose with the GeoTIFF tags registered.
-TIFF* open_tiff_with_geotiff_tags(const char* name);
+// TIFFOpen / TIFFClose with the GeoTIFF tags registered ("w8" for a BigTIFF).
+TIFF* open_tiff_with_geotiff_tags(const char* name, const char* mode = "w");
 void close_tiff_with_geotiff_tags(TIFF* tif);

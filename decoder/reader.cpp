@@ -7,10 +7,9 @@
 #include "decoder/decoded_image.h"
 #include "decoder/geokeys.h"
 #include "decoder/metadata_text.h"
-#include "decoder/record_cache.h"
+#include "decoder/reader_access.h"
 #include "decoder/region_decoder.h"
 #include "decoder/tiff_output.h"
-#include "decoder/vxl_file.h"
 #include "encoder/format/icon_writer.h"
 #include "platform/error.h"
 
@@ -61,15 +60,7 @@ MetadataRecord public_record(const ::MetadataRecord& r) {
 
 }  // namespace
 
-struct Reader::Impl {
-  explicit Impl(const std::string& path) : file(path) {}
-  VxlFile file;
-  RecordCache cache;
-  SampleType sample_type = SampleType::kUInt8;
-  ColorScheme color_scheme = ColorScheme::kUnknown;
-  std::optional<Georeferencing> georeferencing;
-  std::vector<MetadataRecord> metadata;
-};
+const VxlFile& ReaderAccess::file(const Reader& reader) { return reader.impl_->file; }
 
 std::size_t sample_size(SampleType type) {
   switch (type) {

@@ -1,7 +1,6 @@
-// Writes a decoded rectangle as a TIFF (8-bit grey/RGB/CMYK, 16-bit or float as the source was);
-// when the file carries georeferencing, as a GeoTIFF whose tie point and pixel scale follow the
-// chosen level and window, with the GeoTIFF keys the metadata carries, and optionally a world
-// file beside it.
+// Where a decoded rectangle lies on the map: the GeoTIFF tie point and pixel scale that follow
+// the chosen level and window, and the world file beside the TIFF (decoder/tiff_writer.h writes
+// the TIFF itself).
 #pragma once
 
 #include <cstdio>
@@ -21,9 +20,6 @@ struct Georeference {
 // georeferencing.
 bool georeference_for(const MetadataList& metadata, int level, const Window& window,
                       Georeference& out);
-
-void write_tiff(const std::string& name, const DecodedImage& image, const MetadataList& metadata,
-                const Georeference* georef);
 
 // The world file beside a TIFF: its extension replaced by "tfw".
 std::string world_file_name(const std::string& tiff_name);

@@ -42,6 +42,7 @@ VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
   const GDALDataType type = gdal_type_of(reader_->sample_type());
   for (int b = 1; b <= reader_->bands(); ++b)
     SetBand(b, new VXLRasterBand(this, b, type, kBlockSize));
+  if (level > 0) nPamFlags |= GPF_DISABLED;  // overviews keep no .aux.xml of their own
   if (level == 0) {
     for (int k = 1; k <= reader_->levels(); ++k)
       overviews_.push_back(std::unique_ptr<VXLDataset>(new VXLDataset(reader_, k)));

@@ -128,6 +128,7 @@ class VEXAL_API Reader {
   void set_cache_limit(std::size_t bytes);
 
  private:
+  friend struct ReaderAccess;  // vexal's own programs reach the file's tables through it
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };

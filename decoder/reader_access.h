@@ -1,0 +1,29 @@
+// What vexal's own programs need of a vexal::Reader beyond the public API: the open file with
+// its tables and metadata list (for -info and for writing GeoTIFF keys), so that a program opens
+// and checks the file once.
+#pragma once
+
+#include <optional>
+#include <vector>
+
+#include "decoder/record_cache.h"
+#include "decoder/vxl_file.h"
+#include "vexal/reader.h"
+
+namespace vexal {
+
+struct Reader::Impl {
+  explicit Impl(const std::string& path) : file(path) {}
+  VxlFile file;
+  RecordCache cache;
+  SampleType sample_type = SampleType::kUInt8;
+  ColorScheme color_scheme = ColorScheme::kUnknown;
+  std::optional<Georeferencing> georeferencing;
+  std::vector<MetadataRecord> metadata;
+};
+
+struct ReaderAccess {
+  static const VxlFile& file(const Reader& reader);
+};
+
+}  // namespace vexal

@@ -1,0 +1,179 @@
+#include "decoder/tiff_writer.h"
+
+#include <tiffio.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/error.h"
+
+namespace {
+
+// Classic TIFF offsets are 32-bit; the margin leaves room for the strip or tile tables.
+constexpr uint64_t kClassicLimit = (uint64_t(1) << 32) - (uint64_t(64) << 20);
+// A band of rows is decoded in columns this wide, so that the decoder's working planes stay
+// small whatever the width.
+constexpr int kColumns = 1024;
+// Bytes of output rows held at once in the striped layout; wider rows make a tiled file.
+constexpr uint64_t kRowBuffer = uint64_t(16) << 20;
+constexpr int kTile = 512;
+
+std::string upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+uint16_t photometric_for(const TiffLayout& l) {
+  if (l.bands >= 4 && l.scheme == vexal::ColorScheme::kCMYK) return PHOTOMETRIC_SEPARATED;
+  if (l.bands >= 3) return PHOTOMETRIC_RGB;
+  return PHOTOMETRIC_MINISBLACK;
+}
+
+int colour_bands(uint16_t photometric) {
+  return photometric == PHOTOMETRIC_MINISBLACK ? 1 : photometric == PHOTOMETRIC_RGB ? 3 : 4;
+}
+
+size_t sample_bytes(const TiffLayout& l) { return vexal::sample_size(l.type); }
+
+// Copies rows of a planar w x h rectangle into pixel-interleaved rows `stride` bytes apart,
+// starting at column `x` of the target.
+void interleave(const unsigned char* planar, int w, int h, int bands, size_t sample,
+                unsigned char* target, size_t stride, int x) {
+  const size_t plane = size_t(w) * size_t(h) * sample;
+  for (int y = 0; y < h; ++y) {
+    unsigned char* row = target + size_t(y) * stride + size_t(x) * size_t(bands) * sample;
+    for (int b = 0; b < bands; ++b) {
+      const unsigned char* from = planar + size_t(b) * plane + size_t(y) * size_t(w) * sample;
+      for (int i = 0; i < w; ++i)
+        std::memcpy(row + (size_t(i) * size_t(bands) + size_t(b)) * sample, from + size_t(i) * sample,
+                    sample);
+    }
+  }
+}
+
+void write_strips(TIFF* tif, const std::string& name, const TiffLayout& l,
+                  const RegionSource& source) {
+  const size_t sample = sample_bytes(l);
+  const size_t row_bytes = size_t(l.width) * size_t(l.bands) * sample;
+  const int rows = int(std::clamp<uint64_t>(kRowBuffer / row_bytes, 1, 256));
+  std::vector<unsigned char> band_of_rows(row_bytes * size_t(rows));
+  std::vector<unsigned char> planar;
+  for (int y0 = 0; y0 < l.height; y0 += rows) {
+    const int y1 = std::min(l.height, y0 + rows) - 1;
+    for (int x0 = 0; x0 < l.width; x0 += kColumns) {
+      const int x1 = std::min(l.width, x0 + kColumns) - 1;
+      planar.resize(size_t(x1 - x0 + 1) * size_t(y1 - y0 + 1) * size_t(l.bands) * sample);
+      source(x0, y0, x1, y1, planar.data());
+      interleave(planar.data(), x1 - x0 + 1, y1 - y0 + 1, l.bands, sample, band_of_rows.data(),
+                 row_bytes, x0);
+    }
+    for (int y = y0; y <= y1; ++y)
+      if (TIFFWriteScanline(tif, band_of_rows.data() + size_t(y - y0) * row_bytes, uint32_t(y), 0) < 0)
+        throw WriteError(name);
+  }
+}
+
+void write_tiles(TIFF* tif, const std::string& name, const TiffLayout& l,
+                 const RegionSource& source) {
+  const size_t sample = sample_bytes(l);
+  const size_t stride = size_t(kTile) * size_t(l.bands) * sample;
+  std::vector<unsigned char> tile(stride * kTile), planar;
+  for (int y0 = 0; y0 < l.height; y0 += kTile)
+    for (int x0 = 0; x0 < l.width; x0 += kTile) {
+      const int x1 = std::min(l.width, x0 + kTile) - 1, y1 = std::min(l.height, y0 + kTile) - 1;
+      planar.resize(size_t(x1 - x0 + 1) * size_t(y1 - y0 + 1) * size_t(l.bands) * sample);
+      source(x0, y0, x1, y1, planar.data());
+      std::fill(tile.begin(), tile.end(), 0);
+      interleave(planar.data(), x1 - x0 + 1, y1 - y0 + 1, l.bands, sample, tile.data(), stride, 0);
+      if (TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, uint32_t(x0), uint32_t(y0), 0, 0),
+                               tile.data(), tmsize_t(tile.size())) < 0)
+        throw WriteError(name);
+    }
+}
+
+}  // namespace
+
+void parse_tiff_option(const std::string& option, TiffOptions& o) {
+  const size_t eq = option.find('=');
+  const std::string key = upper(option.substr(0, eq));
+  const std::string value = eq == std::string::npos ? "" : upper(option.substr(eq + 1));
+  auto yes_no = [&](bool& flag) {
+    if (value != "YES" && value != "NO") return false;
+    flag = value == "YES";
+    return true;
+  };
+  bool ok = false;
+  if (key == "COMPRESS") {
+    static const struct { const char* name; uint16_t code; } kinds[] = {
+        {"NONE", COMPRESSION_NONE}, {"DEFLATE", COMPRESSION_ADOBE_DEFLATE},
+        {"LZW", COMPRESSION_LZW}, {"ZSTD", COMPRESSION_ZSTD}};
+    for (const auto& k : kinds)
+      if (value == k.name && TIFFIsCODECConfigured(k.code)) {
+        o.compression = k.code;
+        ok = true;
+      }
+  } else if (key == "TILED") {
+    ok = yes_no(o.tiled);
+  } else if (key == "BIGTIFF") {
+    ok = yes_no(o.bigtiff);
+  }
+  if (!ok)
+    throw Error("Error: unknown creation option -co " + option +
+                "; use COMPRESS=NONE|DEFLATE|LZW|ZSTD, TILED=YES|NO or BIGTIFF=YES|NO.");
+}
+
+bool tiff_is_big(const TiffLayout& l, const TiffOptions& o) {
+  return o.bigtiff ||
+         uint64_t(l.width) * uint64_t(l.height) * uint64_t(l.bands) * sample_bytes(l) > kClassicLimit;
+}
+
+bool tiff_is_tiled(const TiffLayout& l, const TiffOptions& o) {
+  return o.tiled || tiff_is_big(l, o) ||
+         uint64_t(l.width) * uint64_t(l.bands) * sample_bytes(l) > kRowBuffer;
+}
+
+void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions& o,
+                const TiffGeoreference* georef, const RegionSource& source) {
+  const char* mode = tiff_is_big(l, o) ? "w8" : "w";
+  TIFF* tif = georef ? open_tiff_with_geotiff_tags(name.c_str(), mode) : TIFFOpen(name.c_str(), mode);
+  if (!tif) throw OpenError(name, "write");
+  const bool tiled = tiff_is_tiled(l, o);
+  const uint16_t photometric = photometric_for(l);
+  TIFFSetField(tif, TIFFTAG_IMAGEWIDTH, uint32_t(l.width));
+  TIFFSetField(tif, TIFFTAG_IMAGELENGTH, uint32_t(l.height));
+  TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(l.bands));
+  TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8 * sample_bytes(l)));
+  TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT,
+               uint16_t(l.type == vexal::SampleType::kFloat32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT));
+  TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
+  TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
+  TIFFSetField(tif, TIFFTAG_COMPRESSION, o.compression);
+  if (tiled) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, uint32_t(kTile));
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, uint32_t(kTile));
+  } else {
+    TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(tif, 0));
+  }
+  const int extra = l.bands - colour_bands(photometric);
+  if (extra > 0) {
+    std::vector<uint16_t> kinds(size_t(extra), EXTRASAMPLE_UNSPECIFIED);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds.data());
+  }
+  if (georef)
+    write_geotiff_tags(tif, georef->x_origin, georef->y_origin, georef->x_scale, georef->y_scale,
+                       georef->keys);
+  auto close = [&] { georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif); };
+  try {
+    if (tiled) write_tiles(tif, name, l, source);
+    else write_strips(tif, name, l, source);
+    // Directories are written at close; a full disk shows here.
+    if (!TIFFFlush(tif)) throw WriteError(name);
+  } catch (...) {
+    close();
+    std::remove(name.c_str());
+    throw;
+  }
+  close();
+}
