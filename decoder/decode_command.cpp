@@ -44,8 +44,7 @@ struct DecodeOptions {
 void print_usage(FILE* out) {
   std::fputs(
       "Usage: vexal_decode -i Input.vxl -o Output.tif [-l Level] [-win x0 y0 x1 y1] [-wf]\n"
-      "                    [-threads N] [-co KEY=VALUE]...
-"
+      "                    [-threads N] [-co KEY=VALUE]...\n"
       "       vexal_decode -info Input.vxl\n"
       "Decode a region of a Vexal file at any scale to TIFF (GeoTIFF when georeferenced).\n\n"
       "  -i       Input Vexal filename              (required)\n"
