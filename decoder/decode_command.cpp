@@ -4,6 +4,7 @@
 #include <tiffio.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -160,6 +161,9 @@ void run(const DecodeOptions& o) {
   const auto started = std::chrono::steady_clock::now();
   const unsigned long long read_before = bytes_read();
   platform::install_interrupt_handlers();
+  // Under a file-size limit (ulimit -f) a write then fails with EFBIG and the partial output is
+  // removed, instead of the run being killed.
+  std::signal(SIGXFSZ, SIG_IGN);
   // Failures reach the user as one message naming the file; libtiff's lines and those of the
   // coding routines would repeat them.
   TIFFSetErrorHandler(nullptr);

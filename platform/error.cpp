@@ -1,5 +1,6 @@
 #include "platform/error.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <vector>
@@ -30,6 +31,12 @@ ReadError::ReadError(const std::string& file)
 WriteError::WriteError(const std::string& file)
     : Error(format_message("Error writing file %s. Perhaps you are out of disk space.",
                            file.c_str())) {}
+
+const char* full_disk_reason(int error_number) {
+  if (error_number == ENOSPC) return "disk full";
+  if (error_number == EFBIG) return "file too large";
+  return nullptr;
+}
 
 namespace Quorvale {
 

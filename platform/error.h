@@ -37,6 +37,10 @@ class WriteError : public Error {
   explicit WriteError(const std::string& file);
 };
 
+// What a failed write's errno says in a user's words: "disk full" (ENOSPC) or "file too large"
+// (EFBIG: a file-size limit such as ulimit -f was reached); null for any other cause.
+const char* full_disk_reason(int error_number);
+
 namespace Quorvale {
 
 // Status codes pack a group in bits 24-27 and an index in bits 0-15.

@@ -1,6 +1,7 @@
 #include "platform/file_specification.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -73,6 +74,20 @@ bool exists(const FileSpecification& file) {
 bool accessible(const FileSpecification& file) {
   struct stat st;
   return stat(file.path(), &st) == 0;
+}
+
+bool is_directory(const FileSpecification& file) {
+  struct stat st;
+  return stat(file.path(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool is_regular_file(const FileSpecification& file) {
+  struct stat st;
+  return stat(file.path(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool writable_directory(const FileSpecification& folder) {
+  return is_directory(folder) && access(folder.path(), W_OK | X_OK) == 0;
 }
 
 bool same_file(const FileSpecification& a, const FileSpecification& b) {

@@ -53,6 +53,12 @@ bool exists(const FileSpecification& file);
 bool accessible(const FileSpecification& file);
 // Size of the named file in bytes; OpenError when it cannot be opened.
 uint64_t file_size_of(const FileSpecification& file);
+// True when the name leads to a directory (links followed).
+bool is_directory(const FileSpecification& file);
+// True when the name leads to a regular file (links followed).
+bool is_regular_file(const FileSpecification& file);
+// True when `folder` is a directory in which this process may create files.
+bool writable_directory(const FileSpecification& folder);
 // True when both names lead to one existing file (same device and inode), however spelled.
 bool same_file(const FileSpecification& a, const FileSpecification& b);
 

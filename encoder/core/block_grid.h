@@ -23,7 +23,9 @@ struct BlockRect {
 class BlockGrid {
  public:
   // Checks both image dimensions first (the smaller one decides the "too small" error), then
-  // sizes the blocks; with `full_width_blocks` a block spans the whole width.
+  // sizes the blocks; with `full_width_blocks` a block spans the whole width. Refuses at once
+  // (Quorvale::Exception) a grid of more than 65536 blocks along a side, whose walk would not
+  // end in reasonable time and whose coordinates the file could not all hold.
   BlockGrid(int width, int height, int block_size, int nlev, bool full_width_blocks);
 
   int width() const { return width_; }

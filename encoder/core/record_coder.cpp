@@ -1,5 +1,6 @@
 #include "encoder/core/record_coder.h"
 
+#include <cerrno>
 #include <cstdio>
 
 #include "encoder/core/quantizer.h"
@@ -99,8 +100,12 @@ void RecordCoder::append(CodedRecord coded) {
     if (coded.entry.steps[b] == 0.0f) continue;
     coded.entry.offsets[b] = ftello(f);
     coded.entry.sizes[b] = int64_t(bytes.size());
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
+      if (errno == EFBIG)
+        throw Quorvale::Exception("Write error: file too large. A file-size limit (ulimit -f) "
+                                  "stops the temporary files.");
       throw Quorvale::Exception("Write error. Check that temporary directory is not full.");
+    }
   }
   entry.records.push_back(std::move(coded.entry));
 }

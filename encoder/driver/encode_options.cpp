@@ -1,6 +1,7 @@
 #include "encoder/driver/encode_options.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -152,5 +153,11 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
   if (o.mosaic && (o.image_type == kTypeDICOM || o.image_type == kTypeJPEG))
     throw Error(format_message("Error: %s input cannot be mosaicked.",
                                o.image_type == kTypeJPEG ? "JPEG" : "DICOM"));
+  // Zero or negative weights make the quantiser's steps meaningless (-g 0 stores the input
+  // twice over); nothing is read before they are refused.
+  if (!(o.gamma > 0.0f) || !std::isfinite(o.gamma))
+    throw Error("Error: -g (gamma) must be a positive number.");
+  if (!(o.weight > 0.0f) || !std::isfinite(o.weight))
+    throw Error("Error: -w (intensity weight) must be a positive number.");
   return ParseOutcome::kRun;
 }

@@ -1,7 +1,9 @@
 #include "encoder/driver/encoding_job.h"
 
 #include <cstdio>
+#include <exception>
 #include <memory>
+#include <vector>
 
 #include "encoder/core/block_grid.h"
 #include "encoder/core/encoder.h"
@@ -10,7 +12,9 @@
 #include "encoder/driver/report.h"
 #include "encoder/image/image_factory.h"
 #include "encoder/image/image_region.h"
+#include "encoder/image/tiff_directory.h"
 #include "platform/error.h"
+#include "platform/temp_file.h"
 #include "platform/thread_pool.h"
 
 using Quorvale::FileSpecification;
@@ -54,6 +58,60 @@ void describe(Image& image, const EncodeOptions& o) {
   std::fflush(stdout);
 }
 
+// The output may not be a folder, and its folder must take new files: found before the input
+// is read rather than after the whole encoding.
+void check_output_place(const FileSpecification& requested) {
+  if (Quorvale::is_directory(requested))
+    throw Error(format_message("Error: the output %s is a folder; name a file.", requested.path()));
+  const FileSpecification folder = Quorvale::directory_of(requested);
+  if (!Quorvale::is_directory(folder))
+    throw Error(format_message("Error: the output folder %s does not exist.", folder.path()));
+  if (!Quorvale::writable_directory(folder))
+    throw Error(format_message("Error: the output folder %s is not writable.", folder.path()));
+}
+
+// Plain -tif leaves georeferencing out; a GeoTIFF given that way gets a note, not silence.
+void note_geotiff_tags(const FileSpecification& input) {
+  constexpr uint16_t kGeoTiffTags[] = {33550, 33922, 34264, 34735};  // scale, tie points,
+                                                                      // transformation, keys
+  try {
+    const TiffDirectory directory(input);
+    for (uint16_t tag : kGeoTiffTags) {
+      if (!directory.find(tag)) continue;
+      std::fprintf(stderr, "Note: %s has GeoTIFF tags, which -tif ignores; -tifg keeps its "
+                           "georeferencing.\n", input.path());
+      return;
+    }
+  } catch (const std::exception&) {
+    // The TIFF reader has already accepted the file; a note is not worth a failure.
+  }
+}
+
+// Removes, unless the run completes, every file it made beside the output: the output, its
+// report, world file and header copy (names that existed before the run are left alone).
+class RunOutputs {
+ public:
+  explicit RunOutputs(const FileSpecification& output) {
+    if (!Quorvale::exists(output)) made_.push_back(output);
+    for (const char* extension : {"txt", "vxw", "meta"}) {
+      FileSpecification side(output);
+      side.set_extension(extension);
+      if (!Quorvale::exists(side)) made_.push_back(side);
+    }
+  }
+  ~RunOutputs() {
+    if (!kept_)
+      for (const FileSpecification& name : made_) std::remove(name.path());
+  }
+  RunOutputs(const RunOutputs&) = delete;
+  RunOutputs& operator=(const RunOutputs&) = delete;
+  void keep() { kept_ = true; }
+
+ private:
+  std::vector<FileSpecification> made_;
+  bool kept_ = false;
+};
+
 }  // namespace
 
 void run_encoding_job(const EncodeOptions& o, time_t start_time) {
@@ -61,6 +119,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   const FileSpecification requested(*o.output_name);
   std::unique_ptr<FileSpecification> temp_dir;
   if (o.temp_dir) temp_dir = std::make_unique<FileSpecification>(*o.temp_dir);
+  if (!o.info_only) check_output_place(requested);
   const std::string word = type_word(o.image_type, o.mosaic != 0);
   const bool colours = takes_colours(o.image_type);
   std::unique_ptr<Image> image =
@@ -71,6 +130,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
     const int min_edge = o.nlev >= 1 && o.nlev <= 9 ? minimum_block_extent(o.nlev) : 1;
     image = std::make_unique<ImageRegion>(std::move(image), o.region->data(), min_edge);
   }
+  if (o.image_type == kTypeTIFF && !o.mosaic) note_geotiff_tags(input);
   // Readers that cache decoded data keep it beside the encoder's own temporary files.
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   if (o.info_only) {
@@ -79,6 +139,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   }
   check_output_size(estimate_for(*image, o), o);
   const FileSpecification output = unique_output_name(requested);
+  RunOutputs outputs(output);
   Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
                   show_progress, interrupt_requested, o.weight, o.gamma,
                   o.dither != 0 && !o.rdo, 0.25f);
@@ -94,8 +155,9 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   write_report(ReportInputs{o.input_name->c_str(), output, image->file_size(), o.image_type,
                             o.target_ratio, o.input_bit_rate, o.word_length, start_time,
                             completion_time, encoder.weight(), encoder.gamma()});
+  outputs.keep();
   show_progress(1.0f);
-  std::fputs("\n", stdout);
+  end_progress();
   if (o.rdo)
     std::printf("Estimated PSNR: luma %.2f dB, RGB %.2f dB\n", achieved.luma_psnr,
                 achieved.rgb_psnr);

@@ -1,5 +1,6 @@
 #include "encoder/driver/run_sequence.h"
 
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -49,6 +50,9 @@ int run_vexal_encode(int argc, const char* const* argv) {
   print_tiff_acknowledgement(stderr);
   std::new_handler previous = std::set_new_handler(on_allocation_failure);
   platform::install_interrupt_handlers();
+  // Under a file-size limit (ulimit -f) a write then fails with EFBIG and is handled like a
+  // full disk, with one message and every file removed, instead of killing the run.
+  std::signal(SIGXFSZ, SIG_IGN);
   const time_t start_time = std::time(nullptr);
   int status = 0;
   try {

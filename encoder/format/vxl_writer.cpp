@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <span>
@@ -38,7 +39,11 @@ class VxlOutput {
     return uint32_t(p);
   }
   void bytes(const void* data, size_t n, const char* failure) {
-    if (n && std::fwrite(data, 1, n, f_) != n) throw Error(failure);
+    if (n && std::fwrite(data, 1, n, f_) != n) {
+      if (const char* reason = full_disk_reason(errno))
+        throw Error(format_message("Error writing file %s: %s.", name_.c_str(), reason));
+      throw Error(failure);
+    }
   }
   void u32(uint32_t v, const char* failure = "Error encountered in write_int.") {
     const uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/error.h"
+#include "platform/interrupt.h"
 
 namespace {
 
@@ -43,11 +44,14 @@ class TagScanner {
  public:
   TagScanner(FILE* stream, const std::string& name) : stream_(stream), name_(name) {}
 
-  // Leaves the stream just after the tag; false when the end (or `limit`) comes first.
+  // Leaves the stream just after the tag; false when the end (or `limit`) comes first. The
+  // walk of a large file stops at Ctrl-C.
   bool find(uint16_t group, uint16_t element, int64_t limit = INT64_MAX) {
     uint8_t word[2];
     const bool bounded = limit != INT64_MAX;
-    while ((!bounded || ftello(stream_) < limit) && std::fread(word, 1, 2, stream_) == 2) {
+    for (uint32_t n = 1; (!bounded || ftello(stream_) < limit) &&
+                         std::fread(word, 1, 2, stream_) == 2; ++n) {
+      if (n % (1u << 20) == 0) platform::throw_if_interrupted();
       if (load_le16(word) != group) continue;
       if (std::fread(word, 1, 2, stream_) != 2) return false;
       if (load_le16(word) == element) return true;
@@ -82,6 +86,11 @@ class TagScanner {
 DICOMImage::DICOMImage(const Quorvale::FileSpecification& file) : ImageFile(file, 0, 0) {
   FilePtr stream(file_.open("rb"));
   if (!stream) throw Quorvale::Exception("Error opening " + file_.str() + " for read.");
+  // The attributes are searched up to the end of the file and the pixels read by position: a
+  // device or pipe (/dev/zero never ends) cannot serve, so it is not read at all.
+  if (!Quorvale::is_regular_file(file_))
+    throw Error(format_message("Error: %s is not a regular file; DICOM input must be one.",
+                               file_.path()));
   read_attributes(stream.get());
   data_type = kImage16Bit;
   color_scheme = nband == 1 ? kSchemeGray : kSchemeRGB;

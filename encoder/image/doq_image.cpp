@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "encoder/image/doq_projection.h"
+#include "encoder/image/mosaic_compatibility.h"
 #include "encoder/image/raster_placement.h"
 #include "platform/error.h"
 
@@ -283,8 +284,8 @@ void DOQImage::check_compatible(ImageFile& other) {
   if (h && h->datum != header_.datum) refuse("have different datums");
   if (h && h->coordinate_system != header_.coordinate_system)
     refuse("have different horizontal coordinate systems");
-  if (other.xscale() != xscale()) refuse("have different x-resolutions");
-  if (other.yscale() != yscale()) refuse("have different y-resolutions");
+  if (!same_pixel_size(other.xscale(), xscale())) refuse("have different x-resolutions");
+  if (!same_pixel_size(other.yscale(), yscale())) refuse("have different y-resolutions");
   if (h && h->units != header_.units) refuse("have different x-units");
   if (doq && doq->projected_cs_ != projected_cs_) refuse("have different PCS data members");
 }

@@ -1,6 +1,7 @@
 #include "encoder/image/image.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <limits>
 
@@ -97,10 +98,16 @@ ImageFile::ImageFile(const Quorvale::FileSpecification& file, int x_origin, int 
 ImageFile::~ImageFile() = default;
 
 void ImageFile::set_support_from_size() {
+  // A tile's origin (up to 10^9) plus a claimed size near 2^31 would pass int's range.
+  const int64_t x1 = int64_t{x_origin_} + image_width - 1, y1 = int64_t{y_origin_} + image_height - 1;
+  if (x1 > INT_MAX || y1 > INT_MAX)
+    throw Error(format_message("Error: the image %s of %d x %d pixels at %d, %d lies beyond the "
+                               "largest image size.",
+                               file_.path(), image_width, image_height, x_origin_, y_origin_));
   support[0][0] = x_origin_;
-  support[0][1] = x_origin_ + image_width - 1;
+  support[0][1] = int(x1);
   support[1][0] = y_origin_;
-  support[1][1] = y_origin_ + image_height - 1;
+  support[1][1] = int(y1);
 }
 
 double ImageFile::file_size() {

@@ -36,15 +36,19 @@ bool read_line(FILE* f, std::string* line, const FileSpecification& list) {
   return true;
 }
 
-std::vector<std::string> fields_of(const std::string& line) {
-  std::vector<std::string> fields;
+struct Field {
+  size_t start, size;
+};
+
+std::vector<Field> fields_of(const std::string& line) {
+  std::vector<Field> fields;
   size_t i = 0;
   auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
   while (i < line.size()) {
     while (i < line.size() && blank(line[i])) ++i;
     const size_t start = i;
     while (i < line.size() && !blank(line[i])) ++i;
-    if (i > start) fields.push_back(line.substr(start, i - start));
+    if (i > start) fields.push_back({start, i - start});
   }
   return fields;
 }
@@ -69,21 +73,28 @@ std::vector<std::unique_ptr<ImageFile>> read_mosaic_list(const FileSpecification
   FilePtr f(list_file.open("r"));
   if (!f) throw OpenError(list_file.str(), "read");
   const bool with_origin = mosaic_tile_has_origin(tile_type);
-  const size_t wanted_fields = with_origin ? 3 : 1;
   std::vector<std::unique_ptr<ImageFile>> tiles;
   std::string line;
   for (int number = 1; read_line(f.get(), &line, list_file); ++number) {
-    const std::vector<std::string> fields = fields_of(line);
+    const std::vector<Field> fields = fields_of(line);
     if (fields.empty()) continue;
-    if (fields.size() != wanted_fields)
-      throw Error(format_message("Incorrect number of fields on line %d of file %s.", number,
-                                 list_file.path()));
+    // The name is the rest of the line, so that names with blanks need no quoting.
     int x = 0, y = 0;
+    size_t name_end = line.size();
     if (with_origin) {
-      x = parse_origin(fields[1], number, list_file);
-      y = parse_origin(fields[2], number, list_file);
+      if (fields.size() < 3)
+        throw Error(format_message("Incorrect number of fields on line %d of file %s.", number,
+                                   list_file.path()));
+      const Field& fx = fields[fields.size() - 2];
+      x = parse_origin(line.substr(fx.start, fx.size), number, list_file);
+      const Field& fy = fields.back();
+      y = parse_origin(line.substr(fy.start, fy.size), number, list_file);
+      name_end = fields[fields.size() - 3].start + fields[fields.size() - 3].size;
+    } else {
+      name_end = fields.back().start + fields.back().size;
     }
-    tiles.push_back(create_mosaic_tile(tile_type, fields[0], x, y, no_data, transparent));
+    const std::string name = line.substr(fields.front().start, name_end - fields.front().start);
+    tiles.push_back(create_mosaic_tile(tile_type, name, x, y, no_data, transparent));
   }
   if (tiles.empty())
     throw Error(format_message("Error: mosaic list file %s names no image file.",

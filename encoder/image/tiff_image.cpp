@@ -44,7 +44,17 @@ TIFFImage::~TIFFImage() = default;
 
 void TIFFImage::read_directory() {
   TiffHandle tif(file_.str());
-  if (!tif.get()) throw OpenError(file_.str(), "read");
+  if (!tif.get()) {
+    // A file that opens but that libtiff refuses is not a TIFF: say so rather than that it
+    // could not be opened.
+    FILE* probe = file_.open("rb");
+    if (!probe) throw OpenError(file_.str(), "read");
+    std::fclose(probe);
+    std::string reason = tif.error();
+    if (reason.starts_with(file_.str() + ": ")) reason.erase(0, file_.str().size() + 2);
+    throw Error(format_message("Error: %s is not a TIFF file%s%s%s.", file_.path(),
+                               reason.empty() ? "" : " (", reason.c_str(), reason.empty() ? "" : ")"));
+  }
   fields_ = read_tiff_fields(tif.get(), file_.str());
   add_resolution_records();
 }

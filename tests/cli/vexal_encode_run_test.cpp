@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <sstream>
 
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
@@ -47,8 +48,19 @@ TEST(VexalEncodeRun, WritesOutputAndReportWithoutOverwriting) {
                                          "-t", dir / "tmp"};
   auto first = run_program(VEXAL_ENCODE_BIN, args, dir.path().string());
   ASSERT_EQ(first.status, 0) << first.err;
-  EXPECT_EQ(first.out.substr(0, 10), "Progress: ");
-  EXPECT_EQ(first.out.substr(first.out.size() - 5), "1.00\n");
+  // Not a terminal: one line per tenth reached, rising from 0.00 to 1.00, no backspaces.
+  std::istringstream lines(first.out);
+  std::vector<int> tenths;
+  for (std::string line; std::getline(lines, line);) {
+    ASSERT_TRUE(line.size() == 14 && line.starts_with("Progress: ") && line[11] == '.' &&
+                line[13] == '0') << line;
+    const int tenth = (line[10] - '0') * 10 + (line[12] - '0');
+    EXPECT_TRUE(tenths.empty() || tenth > tenths.back()) << first.out;
+    tenths.push_back(tenth);
+  }
+  EXPECT_EQ(tenths.front(), 0);
+  EXPECT_EQ(tenths.back(), 10);
+  EXPECT_EQ(first.out.back(), '\n');
   auto second = run_program(VEXAL_ENCODE_BIN, args, dir.path().string());
   ASSERT_EQ(second.status, 0) << second.err;
   EXPECT_EQ(names_in(dir.path()),
@@ -82,7 +94,9 @@ TEST(VexalEncodeRun, ParameterErrorsEndBeforeAnyOutput) {
   auto too_small = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "small.rfi", "-n", "4"},
                                dir.path().string());
   EXPECT_EQ(too_small.status, 1);
-  EXPECT_NE(too_small.err.find("Error: image too small for given nlev.\n"), std::string::npos);
+  EXPECT_NE(too_small.err.find("Error: image too small for given nlev.\nThe image is 100 x 100 "
+                               "pixels; 4 levels need at least 121 in each direction.\n"),
+            std::string::npos);
   auto mosaic = run_program(VEXAL_ENCODE_BIN, {"-rast", "-mos", "-i", "small.rfi"},
                             dir.path().string());
   EXPECT_EQ(mosaic.status, 1);
@@ -113,7 +127,8 @@ TEST(VexalEncodeRun, FullDiskLeavesNoPartialOutput) {
   options.cwd = dir.path().string();
   options.file_size_limit = 20000;  // the temporary files of the fine subbands outgrow this
   auto r = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "in.rfi", "-t", "tmp", "-c", "2"}, options);
-  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.status, 1);  // not killed by SIGXFSZ
+  EXPECT_NE(r.err.find("file too large"), std::string::npos) << r.err;
   EXPECT_TRUE(names_in(dir / "tmp").empty());
   EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"in.rfi", "tmp"}));
 
@@ -122,4 +137,12 @@ TEST(VexalEncodeRun, FullDiskLeavesNoPartialOutput) {
                                  dir.path().string());
   EXPECT_EQ(missing_dir.status, 1);
   EXPECT_TRUE(names_in(dir / "tmp").empty());
+
+  // The output itself outgrows the limit (the temporary files go to a folder without one).
+  options.file_size_limit = 60000;
+  auto big = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "in.rfi", "-c", "2", "-o", "out.vxl"},
+                         options);
+  EXPECT_EQ(big.status, 1);
+  EXPECT_TRUE(big.err.ends_with("Error writing file out.vxl: file too large.\n")) << big.err;
+  EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"in.rfi", "tmp"}));
 }

@@ -37,8 +37,12 @@ TEST(BlockGrid, BlockSizePerAxis) {
       EXPECT_TRUE(f == dim || (f > 57 && (dim % f == 0 || dim % f > 57))) << dim << " " << block;
     }
   }
-  EXPECT_EQ(error_of(100, 100, 512, 4), "Error: image too small for given nlev.");
-  EXPECT_EQ(error_of(1000, 100, 512, 4), "Error: image too small for given nlev.");
+  EXPECT_EQ(error_of(100, 100, 512, 4),
+            "Error: image too small for given nlev.\nThe image is 100 x 100 pixels; 4 levels "
+            "need at least 121 in each direction.");
+  EXPECT_EQ(error_of(1000, 100, 512, 4),
+            "Error: image too small for given nlev.\nThe image is 1000 x 100 pixels; 4 levels "
+            "need at least 121 in each direction.");
   EXPECT_EQ(error_of(1000, 1000, 130, 5), "Error: block size too small for given nlev.");
   // A block at or below the minimum is refused even when it divides the image evenly.
   EXPECT_EQ(error_of(1000, 1000, 100, 4), "Error: block size too small for given nlev.");

@@ -6,6 +6,7 @@
 #include "encoder/image/lan_image.h"
 #include "platform/error.h"
 #include "reader_fixtures.h"
+#include "tiff_fixture.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
 
@@ -189,8 +190,9 @@ TEST(ImageMosaic, MalformedListsAreRefused) {
   };
   EXPECT_EQ(refused("\n" + dir / "a.lan" + " 0\n", "TIF"),
             format_message("Incorrect number of fields on line 2 of file %s.", list.c_str()));
-  EXPECT_EQ(refused("\n\n" + dir / "a.lan" + " 5\n", "DOQ"),
-            format_message("Incorrect number of fields on line 3 of file %s.", list.c_str()));
+  // Without origins the whole line names the tile.
+  EXPECT_EQ(refused("\n\n" + dir / "a.lan" + " 5\n", "LAN"),
+            format_message("Error opening file %s for read.", (dir / "a.lan 5").c_str()));
   EXPECT_EQ(refused(dir / "a.lan" + " x 0\n", "RFI"), format_message("Error reading file %s.", list.c_str()));
   EXPECT_EQ(refused(dir / "a.lan\n", "GIF"), "Error: unknown image type \"GIF\"");
   EXPECT_EQ(refused("\n  \n", "LAN"),
@@ -200,6 +202,31 @@ TEST(ImageMosaic, MalformedListsAreRefused) {
                            (dir / "coarse.lan").c_str(), (dir / "a.lan").c_str()));
   EXPECT_EQ(message_of([&] { ImageMosaic m(dir / "none.txt", "LAN"); }),
             format_message("Error opening file %s for read.", (dir / "none.txt").c_str()));
+}
+
+// Names are the rest of the line (blanks included), and pixel sizes that differ only by the
+// rounding of the tools that wrote them are one resolution.
+TEST(ImageMosaic, NamesWithBlanksAndPixelSizesWithNoise) {
+  ScratchDir dir;
+  vexal_test::TiffSpec layout;
+  const char* sizes[] = {"32.8", "32.8000000000002"};
+  const char* names[] = {"west tile.tif", "east  tile.tif"};
+  for (int t = 0; t < 2; ++t) {
+    const std::string name = dir / names[t];
+    vexal_test::write_tiff(name, layout, vexal_test::pattern(layout, 1 + t));
+    write_text(name.substr(0, name.size() - 3) + "tfw",
+               format_message("%s\n0\n0\n-%s\n%f\n5000\n", sizes[t], sizes[t], 1000 + t * 64 * 32.8));
+  }
+  write_text(dir / "list.txt", "  " + dir / names[0] + " \n" + dir / names[1] + "\t\n");
+  ImageMosaic placed(dir / "list.txt", "TFW");
+  EXPECT_EQ(placed.image_width, 128);
+  EXPECT_EQ(placed.tile(1).support[0][0], 64);
+
+  write_text(dir / "origins.txt", dir / names[1] + " 0 0\n" + dir / names[0] + "  64\t0\n");
+  ImageMosaic by_origin(dir / "origins.txt", "TIF");
+  EXPECT_EQ(by_origin.image_width, 128);
+  EXPECT_EQ(by_origin.tile(0).file().str(), dir / names[1]);
+  EXPECT_EQ(by_origin.tile(1).support[0][0], 64);
 }
 
 TEST(ImageMosaic, OneTileBehavesLikeTheTileAndDumpsBothLevels) {

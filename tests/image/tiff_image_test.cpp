@@ -345,7 +345,8 @@ TEST(TiffImageErrors, RefusedVariantsAndDamagedFiles) {
 
   std::ofstream(dir / "text.tif") << "not a tiff at all";
   EXPECT_EQ(message_of([&] { TIFFImage i(dir / "text.tif", 0, 0); }),
-            "Error opening file " + (dir / "text.tif") + " for read.");
+            "Error: " + (dir / "text.tif") + " is not a TIFF file (Not a TIFF or MDI file, bad "
+                                             "magic number 28526 (0x6f6e)).");
 
   // An uncompressed strip cut short: the header is sound, the pixels are missing.
   write_header_first_tiff(dir / "cut.tif", 200, 100, 9000);

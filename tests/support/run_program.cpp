@@ -58,8 +58,9 @@ ProgramResult run_program(const std::string& program, const std::vector<std::str
     dup2(err_fd, 2);
     if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(126);
     if (options.file_size_limit >= 0) {
-      // Writes past the limit then fail with EFBIG, as on a full disk.
-      signal(SIGXFSZ, SIG_IGN);
+      // As `ulimit -f` leaves it: SIGXFSZ keeps its default action (ending the process), so
+      // the program must ignore it itself to see EFBIG and clean up.
+      signal(SIGXFSZ, SIG_DFL);
       const rlimit limit{rlim_t(options.file_size_limit), rlim_t(options.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }

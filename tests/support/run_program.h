@@ -14,7 +14,7 @@ struct ProgramResult {
 
 struct RunOptions {
   std::string cwd;                  // empty: the current folder
-  long long file_size_limit = -1;   // bytes any one file may reach (writes beyond fail), -1: none
+  long long file_size_limit = -1;   // bytes any one file may reach (as ulimit -f), -1: none
   int interrupt_after_ms = -1;      // send SIGINT after this long, -1: never
   std::string interrupt_when_used;  // or send SIGINT once this folder holds a file
 };
