@@ -1,5 +1,7 @@
 #include "decoder/decode_command.h"
 
+#include "decoder/decoded_image.h"
+
 #include <malloc.h>
 #include <tiffio.h>
 
@@ -191,8 +193,11 @@ void run(const DecodeOptions& o) {
   Quorvale::ScopedTempFile tiff = temp_file_beside(o.output);
   // The pixels come through the reading library, a band of rows (or a tile) at a time, so that
   // memory stays bounded whatever the size of the output.
-  const TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
-                          reader.color_scheme()};
+  TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
+                    reader.color_scheme()};
+  layout.band_colors = band_colors_of(file.metadata());
+  layout.band_colors.resize(layout.band_colors.empty() ? 0 : size_t(layout.bands), "Undefined");
+  layout.nodata = nodata_of(file.metadata());
   std::optional<TiffGeoreference> placed;
   if (georeferenced)
     placed = TiffGeoreference{g.x_origin, g.y_origin, g.x_scale, g.y_scale,

@@ -1,5 +1,10 @@
 #include "decoder/decoded_image.h"
 
+#include <cstring>
+#include <optional>
+
+#include "encoder/metadata/nodata_mask.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -23,10 +28,10 @@ struct InverseYiq {
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
 template <typename T>
-void store_rounded(const std::vector<float>& plane, double max, T* out) {
+void store_rounded(const std::vector<float>& plane, double min, double max, T* out) {
   for (size_t i = 0; i < plane.size(); ++i) {
     const double v = std::nearbyint(double(plane[i]));
-    out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, 0.0, max));
+    out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, min, max));
   }
 }
 
@@ -72,6 +77,72 @@ int32_t metadata_long(const MetadataList& list, const char* key, int32_t fallbac
   return v;
 }
 
+// The bands' colour names of a file whose bands were coded separately: "IMAGE::BAND_COLORS",
+// comma-separated; empty for other files.
+std::vector<std::string> band_colors_of(const MetadataList& list) {
+  std::vector<std::string> colors;
+  const MetadataRecord* r = metadata_record(&list, "IMAGE::BAND_COLORS");
+  if (!r || r->type != TYPE_ASCII || r->strings.empty()) return colors;
+  const std::string& text = r->strings[0];
+  for (size_t start = 0;;) {
+    const size_t comma = text.find(',', start);
+    colors.push_back(text.substr(start, comma == std::string::npos ? comma : comma - start));
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  return colors;
+}
+
+bool signed_samples(const MetadataList& list) {
+  const MetadataRecord* format = metadata_record(&list, "IMAGE::SAMPLE_FORMAT");
+  uint16_t sample_format = 1;
+  if (format && format->type == TYPE_SHORT && format->values.size() >= 2)
+    std::memcpy(&sample_format, format->values.data(), 2);
+  return metadata_long(list, "IMAGE::DATA_TYPE", 0) == 2 && sample_format == 2;  // TIFF's INT
+}
+
+std::optional<double> nodata_of(const MetadataList& list) {
+  const MetadataRecord* r = metadata_record(&list, "IMAGE::NODATA");
+  if (!r || r->type != TYPE_DOUBLE || r->values.size() < 8) return std::nullopt;
+  double v;
+  std::memcpy(&v, r->values.data(), 8);
+  return v;
+}
+
+namespace {
+
+// Puts the nodata value back on the pixels the mask names; a pixel of a reduced level takes
+// the state of the full-size pixel at the centre of its footprint. Samples of the other pixels
+// that coding error would turn into the nodata value are moved one step off it, so that a
+// viewer shows exactly the source's nodata areas as nodata. Integer samples lie in lo .. hi.
+void restore_nodata(const VxlFile& file, int level, const Window& window, double value,
+                    bool integer, double lo, double hi, std::vector<std::vector<float>>& planes) {
+  const MetadataRecord* r = metadata_record(&file.metadata(), "IMAGE::NODATA_MASK");
+  if (!r || r->type != TYPE_BYTE) return;
+  const NodataMask mask = NodataMask::decode(r->values.data(), r->values.size());
+  const int64_t half = (int64_t{1} << level) / 2;
+  const float off = integer ? float(value < hi ? value + 1 : value - 1)
+                            : std::nextafter(float(value), float(value) + 1.0f);
+  for (int y = 0; y < window.height(); ++y) {
+    const int64_t fy = std::min<int64_t>(((int64_t{window.y0} + y) << level) + half, file.height() - 1);
+    for (int x = 0; x < window.width(); ++x) {
+      const int64_t fx = std::min<int64_t>(((int64_t{window.x0} + x) << level) + half, file.width() - 1);
+      const size_t i = size_t(y) * size_t(window.width()) + size_t(x);
+      if (mask.is_nodata(int(fx), int(fy))) {
+        for (auto& plane : planes) plane[i] = float(value);
+        continue;
+      }
+      for (auto& plane : planes) {
+        const double stored = integer ? std::clamp(double(std::nearbyint(plane[i])), lo, hi)
+                                      : double(plane[i]);
+        if (stored == value) plane[i] = off;
+      }
+    }
+  }
+}
+
+}  // namespace
+
 void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
                     void* out) {
   const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
@@ -81,19 +152,29 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   for (int b = 0; b < bands; ++b)
     planes.push_back(decode_band_region(file, b, level, window, dithered, cache));
   const size_t n = size_t(window.width()) * size_t(window.height());
-  if (data_type != 1 && bands >= 3)
+  // Separately coded bands never went through the colour transform.
+  const bool separate = metadata_find(&file.metadata(), "IMAGE::BAND_COLORS") >= 0;
+  if (data_type != 1 && bands >= 3 && !separate)
     inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
   if (coded_as_tiff_cmyk(file, data_type))
     inks_from_tiff_cmyk_planes(planes[0].data(), planes[1].data(), planes[2].data(),
                                planes[3].data(), n);
+  const bool is_signed = signed_samples(file.metadata());
+  if (const std::optional<double> nodata = nodata_of(file.metadata())) {
+    const double lo = is_signed ? -32768.0 : 0.0;
+    const double hi = data_type == 2 ? (is_signed ? 32767.0 : 65535.0) : 255.0;
+    restore_nodata(file, level, window, *nodata, data_type != 1, lo, hi, planes);
+  }
   for (int b = 0; b < bands; ++b) {
     const size_t at = size_t(b) * n;
-    if (data_type == 1)
+    if (data_type == 2 && is_signed)
+      store_rounded(planes[size_t(b)], -32768.0, 32767.0, static_cast<int16_t*>(out) + at);
+    else if (data_type == 1)
       std::copy(planes[size_t(b)].begin(), planes[size_t(b)].end(), static_cast<float*>(out) + at);
     else if (data_type == 2)
-      store_rounded(planes[size_t(b)], 65535.0, static_cast<uint16_t*>(out) + at);
+      store_rounded(planes[size_t(b)], 0.0, 65535.0, static_cast<uint16_t*>(out) + at);
     else
-      store_rounded(planes[size_t(b)], 255.0, static_cast<uint8_t*>(out) + at);
+      store_rounded(planes[size_t(b)], 0.0, 255.0, static_cast<uint8_t*>(out) + at);
   }
 }
 

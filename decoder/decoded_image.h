@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,15 @@ DecodedImage decode_image(const VxlFile& file, int level, const Window& window);
 
 // Decodes every band of `window` at `level` into `out`, band after band, each row after row,
 // in the source's sample type (IMAGE::DATA_TYPE: bytes, floats or 16-bit words).
+// What each band is when the bands were coded separately (GDAL colour names, from
+// "IMAGE::BAND_COLORS"), else empty.
+std::vector<std::string> band_colors_of(const MetadataList& list);
+// 16-bit samples that are signed ("IMAGE::SAMPLE_FORMAT" 2): decoded as int16_t.
+bool signed_samples(const MetadataList& list);
+// The source's nodata value ("IMAGE::NODATA"); decoding puts it back on the pixels of
+// "IMAGE::NODATA_MASK".
+std::optional<double> nodata_of(const MetadataList& list);
+
 void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
                     void* out);
 

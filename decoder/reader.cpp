@@ -66,6 +66,7 @@ std::size_t sample_size(SampleType type) {
   switch (type) {
     case SampleType::kUInt8: return 1;
     case SampleType::kUInt16: return 2;
+    case SampleType::kInt16: return 2;
     case SampleType::kFloat32: return 4;
   }
   return 1;
@@ -75,7 +76,9 @@ Reader::Reader(const std::string& path) {
   translated([&] {
     impl_ = std::make_unique<Impl>(path);
     const MetadataList& list = impl_->file.metadata();
-    impl_->sample_type = sample_type_of(metadata_long(list, "IMAGE::DATA_TYPE", 0));
+    impl_->sample_type = signed_samples(list)
+                             ? SampleType::kInt16
+                             : sample_type_of(metadata_long(list, "IMAGE::DATA_TYPE", 0));
     impl_->color_scheme =
         color_scheme_of(metadata_long(list, "IMAGE::COLOR_SCHEME", -1), impl_->file.bands());
     Georeference g;

@@ -1,5 +1,7 @@
 #include "decoder/tiff_writer.h"
 
+#include "decoder/gdal_nodata_tag.h"
+
 #include <tiffio.h>
 
 #include <algorithm>
@@ -26,6 +28,12 @@ std::string upper(std::string s) {
 }
 
 uint16_t photometric_for(const TiffLayout& l) {
+  // Separately coded bands: RGB only when the source's first three bands were.
+  if (!l.band_colors.empty())
+    return l.band_colors.size() >= 3 && l.band_colors[0] == "Red" && l.band_colors[1] == "Green" &&
+                   l.band_colors[2] == "Blue"
+               ? PHOTOMETRIC_RGB
+               : PHOTOMETRIC_MINISBLACK;
   if (l.bands >= 4 && l.scheme == vexal::ColorScheme::kCMYK) return PHOTOMETRIC_SEPARATED;
   if (l.bands >= 3) return PHOTOMETRIC_RGB;
   return PHOTOMETRIC_MINISBLACK;
@@ -146,7 +154,9 @@ void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions&
   TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, uint16_t(l.bands));
   TIFFSetField(tif, TIFFTAG_BITSPERSAMPLE, uint16_t(8 * sample_bytes(l)));
   TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT,
-               uint16_t(l.type == vexal::SampleType::kFloat32 ? SAMPLEFORMAT_IEEEFP : SAMPLEFORMAT_UINT));
+               uint16_t(l.type == vexal::SampleType::kFloat32 ? SAMPLEFORMAT_IEEEFP
+                        : l.type == vexal::SampleType::kInt16 ? SAMPLEFORMAT_INT
+                                                              : SAMPLEFORMAT_UINT));
   TIFFSetField(tif, TIFFTAG_PLANARCONFIG, uint16_t(PLANARCONFIG_CONTIG));
   TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, photometric);
   TIFFSetField(tif, TIFFTAG_COMPRESSION, o.compression);
@@ -159,7 +169,16 @@ void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions&
   const int extra = l.bands - colour_bands(photometric);
   if (extra > 0) {
     std::vector<uint16_t> kinds(size_t(extra), EXTRASAMPLE_UNSPECIFIED);
+    for (size_t k = 0; k < kinds.size(); ++k)
+      if (l.band_colors.size() == size_t(l.bands) &&
+          l.band_colors[size_t(l.bands - extra) + k] == "Alpha")
+        kinds[k] = EXTRASAMPLE_UNASSALPHA;
     TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, uint16_t(extra), kinds.data());
+  }
+  if (l.nodata && !write_gdal_nodata(tif, *l.nodata)) {
+    georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif);
+    std::remove(name.c_str());
+    throw WriteError(name);
   }
   if (georef)
     write_geotiff_tags(tif, georef->x_origin, georef->y_origin, georef->x_scale, georef->y_scale,

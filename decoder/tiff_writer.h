@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct TiffLayout {
   int width = 0, height = 0, bands = 0;
   vexal::SampleType type = vexal::SampleType::kUInt8;
   vexal::ColorScheme scheme = vexal::ColorScheme::kUnknown;
+  // Separately coded bands: what each is (GDAL colour names); empty otherwise.
+  std::vector<std::string> band_colors;
+  std::optional<double> nodata;  // written as GDAL_NODATA
 };
 
 // The "-co KEY=VALUE" creation options of vexal_decode.

@@ -15,6 +15,7 @@ GDALDataType gdal_type_of(vexal::SampleType type) {
   switch (type) {
     case vexal::SampleType::kUInt8: return GDT_Byte;
     case vexal::SampleType::kUInt16: return GDT_UInt16;
+    case vexal::SampleType::kInt16: return GDT_Int16;
     case vexal::SampleType::kFloat32: return GDT_Float32;
   }
   return GDT_Unknown;

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <mutex>
+#include <optional>
 
 #include "encoder/core/block_grid.h"
 #include "encoder/core/block_tiler.h"
@@ -11,7 +13,9 @@
 #include "encoder/core/step_allocation.h"
 #include "encoder/format/icon_writer.h"
 #include "encoder/format/vxl_writer.h"
+#include "encoder/image/nodata_fill.h"
 #include "encoder/image/rfi_image.h"
+#include "encoder/metadata/nodata_mask.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
 #include "platform/thread_pool.h"
@@ -25,24 +29,89 @@ constexpr int kOneStageLevels = 5;
 constexpr float kDecomposeEnd = 0.94f;
 constexpr float kWriteEnd = 0.99f;
 
-// The block's planes as floats, colour-transformed when the samples were integers.
-// Readers are not made for concurrent use: one block is read at a time, and converted after.
+// Largest nodata mask record kept; a mask more intricate than that is left out (and said so).
+constexpr size_t kMaxMaskBytes = 16u << 20;
+// Pixels read around a block for the nodata fill, so that the fill of each block continues
+// the valid pixels of its neighbours too and block edges inside nodata areas stay smooth.
+constexpr int kFillMargin = 64;
+
+// Nodata areas of the blocks: filled before the transform (`fill`), and their pixels recorded
+// (`mask`, when the image has a nodata value).
+struct NodataHandling {
+  bool fill = false;
+  double value = 0.0;
+  std::optional<NodataMask> mask;
+};
+
+// The block's planes as floats, nodata areas filled, colour-transformed when the samples were
+// integers. Readers are not made for concurrent use: one block is read at a time, and converted
+// after; the mask is also shared.
 void extract_block(Image& image, const BlockRect& r, int bands, std::vector<float>& planes,
-                   std::mutex& reading) {
-  int section[2][2] = {{r.x0, r.x1}, {r.y0, r.y1}};
+                   std::mutex& reading, NodataHandling& nodata) {
+  const int m = nodata.mask ? kFillMargin : 0;
+  const BlockRect e{std::max(0, r.x0 - m), std::min(image.image_width - 1, r.x1 + m),
+                    std::max(0, r.y0 - m), std::min(image.image_height - 1, r.y1 + m)};
+  int section[2][2] = {{e.x0, e.x1}, {e.y0, e.y1}};
   std::unique_ptr<PixelData> pixels;
   {
     std::lock_guard<std::mutex> lock(reading);
     pixels = image.extract(section);
   }
   // Integer samples are colour-transformed (in the same pass as their conversion); float
-  // samples are taken as they are.
-  if (pixels->data_type() != PixelData::kFloat) {
+  // samples are taken as they are. Nodata areas are filled first, in float.
+  const bool integer = pixels->data_type() != PixelData::kFloat;
+  if (integer && !nodata.fill) {
     pixels->yiq();
     pixels->convert2float();
   }
-  const size_t n = size_t(r.x1 - r.x0 + 1) * size_t(r.y1 - r.y0 + 1) * size_t(bands);
-  planes.assign(pixels->float_data(), pixels->float_data() + n);
+  const int ew = e.x1 - e.x0 + 1, eh = e.y1 - e.y0 + 1;
+  if (nodata.fill) {
+    pixels->convert2float();
+    const std::vector<uint8_t> marked =
+        fill_nodata(pixels->float_data(), ew, eh, bands, nodata.value);
+    if (nodata.mask) {
+      std::lock_guard<std::mutex> lock(reading);
+      for (int y = r.y0; y <= r.y1; ++y) {
+        const uint8_t* row = marked.data() + size_t(y - e.y0) * size_t(ew);
+        for (int x = r.x0; x <= r.x1; ++x) {
+          if (!row[x - e.x0]) continue;
+          int end = x;
+          while (end < r.x1 && row[end + 1 - e.x0]) ++end;
+          nodata.mask->add_run(y, x, end);
+          x = end;
+        }
+      }
+    }
+  }
+  if (integer && nodata.fill) pixels->yiq();
+  const int w = r.x1 - r.x0 + 1, h = r.y1 - r.y0 + 1;
+  if (m == 0) {
+    const size_t n = size_t(w) * size_t(h) * size_t(bands);
+    planes.assign(pixels->float_data(), pixels->float_data() + n);
+    return;
+  }
+  planes.resize(size_t(w) * size_t(h) * size_t(bands));
+  const float* in = pixels->float_data();
+  for (int b = 0; b < bands; ++b)
+    for (int y = 0; y < h; ++y) {
+      const float* from = in + (size_t(b) * size_t(eh) + size_t(y + r.y0 - e.y0)) * size_t(ew) +
+                          size_t(r.x0 - e.x0);
+      std::copy(from, from + w, planes.begin() + (size_t(b) * size_t(h) + size_t(y)) * size_t(w));
+    }
+}
+
+// Records where the nodata pixels were, so that the decoder puts the value back there.
+void record_mask(Image& image, const NodataMask& mask) {
+  metadata_delete(&image.metadata, "IMAGE::NODATA_MASK");
+  if (mask.empty()) return;
+  const std::vector<uint8_t> bytes = mask.encode();
+  if (bytes.size() > kMaxMaskBytes) {
+    std::fprintf(stderr, "Note: the nodata areas are too intricate to record; decoded pixels "
+                         "there hold the filled values.\n");
+    return;
+  }
+  if (metadata_add_bytes(&image.metadata, "IMAGE::NODATA_MASK", bytes.data(), int(bytes.size())) < 0)
+    throw Error("Error initializing metadata.");
 }
 
 // A trial's world and header files would be left in the temporary directory; the final output
@@ -83,6 +152,8 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
   if (nlev > kMaxLevels) throw Error("Error: specified value for nlev must be <= 9.");
   if (nlev < 1) throw Error("Error: specified value for nlev must be >= 1.");
   if (block_size < 1) throw Error("Error: specified block size must be positive.");
+  if (image->coded_bands() > kMaxCodedBands)
+    throw Error(format_message("Error: cannot code images of more than %d bands.", kMaxCodedBands));
   if (!(target_rate > 0.0f) || !std::isfinite(target_rate))
     throw Error("Error: the target compression ratio must be a positive number.");
 }
@@ -107,15 +178,21 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   BlockTiler tiler(grid, nlev_, bands);
   Image& image = *image_;
   std::mutex reading;
-  const BlockSource source = [&image, &reading, bands](const BlockRect& r,
-                                                       std::vector<float>& planes) {
-    extract_block(image, r, bands, planes, reading);
+  // Float samples that are not numbers are always filled: the transform cannot take them.
+  NodataHandling nodata;
+  nodata.fill = image.nodata || image.data_type == kImageFloat;
+  nodata.value = image.nodata.value_or(std::nan(""));
+  if (image.nodata) nodata.mask.emplace(image.image_width, image.image_height);
+  const BlockSource source = [&image, &reading, &nodata, bands](const BlockRect& r,
+                                                                std::vector<float>& planes) {
+    extract_block(image, r, bands, planes, reading, nodata);
   };
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;
   if (progress_) progress = progress_;
   decompose_blocks(grid, bands, source, sink, tiler, check, progress, progress_start, progress_end,
                    &pool);
+  if (nodata.mask) record_mask(image, *nodata.mask);
   return tiler.total_statistics();
 }
 
@@ -129,6 +206,7 @@ SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float 
   allocation.weight = weight_;
   allocation.gamma = gamma_;
   allocation.fourth_band_weight = fourth_band_weight_;
+  allocation.equal_band_weights = image_->separate_bands;
   allocation.mode = mode;
   platform::ThreadPool pool(threads_);
   RecordCoder coder(map, allocation, dither_, &pool);
@@ -188,6 +266,7 @@ void Encoder::encode_two_stages(const FileSpecification& output) {
   SubbandMap merged;
   {
     RFIImage reduced(icon.name(), 0, 0);
+    reduced.separate_bands = image_->separate_bands;
     if (!(rate > 0.0f)) rate = 2.0f;
     Encoder second = with_target(&reduced, nlev_ - kOneStageLevels, rate);
     merged = second.decompose(nullptr, split, kDecomposeEnd, 1);

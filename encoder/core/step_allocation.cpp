@@ -24,6 +24,7 @@ struct Term {
 };
 
 float band_weight(const StepAllocation& p, int band) {
+  if (p.equal_band_weights) return 1.0f;
   if (band == 0) return p.weight;
   if (band == 3) return p.fourth_band_weight;
   return 1.0f;

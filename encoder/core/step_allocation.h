@@ -32,6 +32,8 @@ struct StepAllocation {
   float weight = 4.0f;  // intensity weight of band 0
   float gamma = 2.0f;  // spatial frequency weight
   float fourth_band_weight = 0.25f;
+  // Bands coded separately (no luminance band): every band gets weight 1.
+  bool equal_band_weights = false;
   // 0: subbands below the cut-off are left uncoded. 1 (second of two chained encodings): every
   // subband is coded; the cut-off only decides which subbands enter the water level.
   int mode = 0;

@@ -85,6 +85,9 @@ void print_usage(FILE* out) {
       "  -v       Display version information and exit\n"
       "  -g       Gamma: spatial frequency weight (default: 2.0)\n"
       "  -w       Weight: intensity weight        (default: 4.0)\n"
+      "  -nodata  Honour the input's nodata value (always on for 16-bit, float\n"
+      "           and separately coded bands): record it, fill nodata areas\n"
+      "           smoothly, restore them on decoding\n"
       "  -bgc     Background color                (default: black)\n",
       out);
   std::fputs(kColors, out);

@@ -133,6 +133,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   if (o.image_type == kTypeTIFF && !o.mosaic) note_geotiff_tags(input);
   // Readers that cache decoded data keep it beside the encoder's own temporary files.
   if (temp_dir) image->set_temp_directory(temp_dir.get());
+  if (o.nodata && !image->nodata) image->use_nodata();
   if (o.info_only) {
     describe(*image, o);
     return;

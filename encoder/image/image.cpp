@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <type_traits>
 #include <cstring>
 #include <limits>
 
@@ -25,6 +27,18 @@ void* allocate_samples(int64_t count, size_t size) {
 
 }  // namespace
 
+// Areas no file covers (a mosaic's gaps) hold the nodata value when there is one, else 0.
+template <typename T>
+void Image::fill_uncovered(T* buffer, int64_t count) const {
+  if (!nodata) return;
+  double v = *nodata;
+  if constexpr (!std::is_floating_point_v<T>)
+    v = std::isnan(v) ? 0.0
+                      : std::clamp(std::round(v), double(std::numeric_limits<T>::lowest()),
+                                   double(std::numeric_limits<T>::max()));
+  std::fill(buffer, buffer + count, static_cast<T>(v));
+}
+
 bool sections_intersect(const int a[2][2], const int b[2][2]) {
   return a[0][1] >= b[0][0] && b[0][1] >= a[0][0] && a[1][1] >= b[1][0] && b[1][1] >= a[1][0];
 }
@@ -37,8 +51,10 @@ void Image::extract(int[2][2], uint16_t*) { throw Error(kNoFloatExtract); }
 
 void Image::extract(int[2][2], float*) { throw Error(kNoFloatExtract); }
 
+void Image::extract(int[2][2], int16_t*) { throw Error(kNoFloatExtract); }
+
 int Image::coded_bands() const {
-  return nband == 4 && color_scheme != kSchemeCMYK ? 3 : nband;
+  return nband == 4 && color_scheme != kSchemeCMYK && !separate_bands ? 3 : nband;
 }
 
 std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
@@ -49,7 +65,9 @@ std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
   if (w <= 0 || h <= 0 || nband <= 0) throw Error("Memory allocation error.");
   const int64_t plane = int64_t{w} * h;
   const int64_t total = plane * nband;
-  const int structure = nband != 1 ? PixelData::kMultiBand : PixelData::kSingleBand;
+  const int structure = separate_bands ? PixelData::kSeparateBands
+                        : nband != 1   ? PixelData::kMultiBand
+                                       : PixelData::kSingleBand;
   const int c = coded_bands();
   if (data_type == kImage8Bit) {
     auto* buffer = static_cast<uint8_t*>(allocate_samples(total, 1));
@@ -60,16 +78,30 @@ std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
     extract(section_support, buffer);
     return block;
   }
+  if (data_type == kImage16Bit && signed_samples) {
+    auto* buffer = static_cast<int16_t*>(allocate_samples(total, sizeof(int16_t)));
+    std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
+    fill_uncovered(buffer, total);
+    extract(section_support, buffer);
+    return block;
+  }
   if (data_type == kImage16Bit) {
     auto* buffer = static_cast<uint16_t*>(allocate_samples(total, sizeof(uint16_t)));
     std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
+    fill_uncovered(buffer, total);
     extract(section_support, buffer);
     return block;
   }
   auto* buffer = static_cast<float*>(allocate_samples(total, sizeof(float)));
   std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
+  fill_uncovered(buffer, total);
   extract(section_support, buffer);
   return block;
+}
+
+void Image::use_nodata() {
+  nodata = source_nodata();
+  if (nodata) metadata_add_double(&metadata, "IMAGE::NODATA", *nodata);
 }
 
 void Image::write_world_file(const Quorvale::FileSpecification& output) {

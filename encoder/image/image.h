@@ -32,6 +32,8 @@ class Image {
   virtual void print_parameters() = 0;
   virtual void extract(int section_support[2][2], uint16_t* pixels);
   virtual void extract(int section_support[2][2], float* pixels);
+  // Signed 16-bit samples (data_type kImage16Bit with signed_samples set).
+  virtual void extract(int section_support[2][2], int16_t* pixels);
   virtual void extract(int section_support[2][2], unsigned char* pixels) = 0;
   virtual double file_size() = 0;
   virtual double xcoord() = 0;
@@ -56,8 +58,15 @@ class Image {
 
   // Cuts a section out of the image as a new pixel block owned by the caller.
   std::unique_ptr<PixelData> extract(int section_support[2][2]);
-  // Bands the encoder codes: four-band images that are not CMYK lose their fourth band.
+  // Bands the encoder codes: four-band images that are not CMYK lose their fourth band, unless
+  // the bands are coded separately.
   int coded_bands() const;
+  // The nodata value the source declares (a GeoTIFF's GDAL_NODATA tag), if any.
+  virtual std::optional<double> source_nodata() { return std::nullopt; }
+  // Honours the source's nodata value, if it has one: sets `nodata` and records it as
+  // "IMAGE::NODATA". Readers call it for the inputs that were refused before nodata was
+  // honoured; for the others the encoder's -nodata option does.
+  void use_nodata();
   // Writes the world file (extension "vxw") beside `output` when the image is georeferenced.
   void write_world_file(const Quorvale::FileSpecification& output);
 
@@ -66,10 +75,23 @@ class Image {
   int image_height = 0;
   int data_type = kImage8Bit;
   int color_scheme = kSchemeUnknown;
+  // 16-bit samples are signed (written as the record IMAGE::SAMPLE_FORMAT).
+  bool signed_samples = false;
+  // Bands that are not grey, RGB or CMYK (2 bands, more than 4, RGB with alpha or infrared):
+  // every band is kept and coded on its own, without the colour transform and with equal
+  // weights. Set by readers only for band layouts they refused before.
+  bool separate_bands = false;
+  // The nodata value the encoder honours (fills those areas smoothly and records them); set by
+  // use_nodata().
+  std::optional<double> nodata;
   MetadataList metadata;
 
  protected:
   bool full_width_blocks_ = false;
+
+ private:
+  template <typename T>
+  void fill_uncovered(T* buffer, int64_t count) const;
 };
 
 // How samples lie in a raw file, for ImageFile::extract_raw.

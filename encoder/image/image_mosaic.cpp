@@ -118,11 +118,23 @@ ImageMosaic::~ImageMosaic() = default;
 void ImageMosaic::assemble() {
   place_tiles();
   data_type = tiles_[0]->data_type;
+  signed_samples = tiles_[0]->signed_samples;
+  separate_bands = tiles_[0]->separate_bands;
   for (auto& t : tiles_)
-    if (t->data_type != data_type) throw Error("Error: mosaic images have different data types.");
+    if (t->data_type != data_type || t->signed_samples != signed_samples)
+      throw Error("Error: mosaic images have different data types.");
   check_tiles();
   build_metadata();
   for (auto& t : tiles_) t->add_metadata(&metadata);
+  if (data_type != kImage8Bit || separate_bands) use_nodata();
+}
+
+// The tiles' nodata value, else the background colour of the gaps when it is one grey value.
+std::optional<double> ImageMosaic::source_nodata() {
+  if (std::optional<double> v = tiles_[0]->source_nodata()) return v;
+  const uint8_t* bg = no_data_value();
+  if (bg && bg[0] == bg[1] && bg[1] == bg[2]) return double(bg[0]);
+  return std::nullopt;
 }
 
 void ImageMosaic::place_tiles() {
@@ -236,6 +248,14 @@ void ImageMosaic::extract(int section_support[2][2], unsigned char* pixels) {
 }
 
 void ImageMosaic::extract(int section_support[2][2], float* pixels) {
+  for (auto& t : tiles_) t->extract(section_support, pixels);
+}
+
+void ImageMosaic::extract(int section_support[2][2], uint16_t* pixels) {
+  for (auto& t : tiles_) t->extract(section_support, pixels);
+}
+
+void ImageMosaic::extract(int section_support[2][2], int16_t* pixels) {
   for (auto& t : tiles_) t->extract(section_support, pixels);
 }
 

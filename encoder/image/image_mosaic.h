@@ -22,6 +22,9 @@ class ImageMosaic : public Image {
   using Image::extract;
   void extract(int section_support[2][2], unsigned char* pixels) override;
   void extract(int section_support[2][2], float* pixels) override;
+  void extract(int section_support[2][2], uint16_t* pixels) override;
+  void extract(int section_support[2][2], int16_t* pixels) override;
+  std::optional<double> source_nodata() override;
   double file_size() override;
   double xcoord() override;
   double ycoord() override;

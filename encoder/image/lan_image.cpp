@@ -51,6 +51,9 @@ LANImage::LANImage(const FileSpecification& file, std::optional<int> xstart,
   else
     color_scheme = kSchemeRGB;
   check_file_size();
+  // The coded band rule keeps three of four bands; say so rather than lose one silently.
+  if (nband == 4)
+    std::fprintf(stderr, "Note: %s has 4 bands; its fourth band is not coded.\n", file_.path());
   add_image_metadata();
 }
 

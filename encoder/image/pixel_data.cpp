@@ -16,6 +16,10 @@ PixelData::PixelData(float* data, int width, int height, int band_structure, int
     : data_(data), width_(width), height_(height), band_structure_(band_structure),
       band_count_(band_count), data_type_(kFloat) {}
 
+PixelData::PixelData(int16_t* data, int width, int height, int band_structure, int band_count)
+    : data_(data), width_(width), height_(height), band_structure_(band_structure),
+      band_count_(band_count), data_type_(kInt16) {}
+
 PixelData::~PixelData() {
   std::free(data_);
   std::free(extra_);
@@ -36,15 +40,17 @@ void convert_through_table(const T* in, float* out, size_t n, size_t table_size)
 
 bool PixelData::convert2float() {
   if (data_type_ == kFloat) return true;
-  if (data_type_ != kUInt8 && data_type_ != kUInt16)
+  if (data_type_ != kUInt8 && data_type_ != kUInt16 && data_type_ != kInt16)
     throw Quorvale::Exception("Internal error in PixelData::convert2float().");
   const size_t n = static_cast<size_t>(width_) * height_ * band_count_;
   float* converted = static_cast<float*>(std::malloc(n ? n * sizeof(float) : 1));
   if (!converted) throw Quorvale::OutOfMemoryException();
   if (data_type_ == kUInt8)
     convert_through_table(static_cast<const uint8_t*>(data_), converted, n, 256);
-  else
+  else if (data_type_ == kUInt16)
     convert_through_table(static_cast<const uint16_t*>(data_), converted, n, 65537);
+  else
+    for (size_t i = 0; i < n; ++i) converted[i] = static_cast<const int16_t*>(data_)[i];
   std::free(data_);
   data_ = converted;
   data_type_ = kFloat;
@@ -77,7 +83,7 @@ void yiq_from_integers(const T* in, float* out, size_t plane, int bands) {
 }  // namespace
 
 void PixelData::yiq() {
-  if (band_structure_ == kSingleBand) return;
+  if (band_structure_ == kSingleBand || band_structure_ == kSeparateBands) return;
   // A colour block needs its three planes; fewer would be read and written past the buffer.
   if (band_structure_ != kMultiBand || band_count_ < 3)
     throw Error("Error: unsupported band structure in PixelData::yiq.");

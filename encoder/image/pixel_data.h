@@ -7,13 +7,15 @@
 
 class PixelData {
  public:
-  enum DataType { kUInt8 = 0, kUInt16 = 1, kFloat = 2 };
-  enum BandStructure { kSingleBand = 0, kMultiBand = 1 };
+  enum DataType { kUInt8 = 0, kUInt16 = 1, kFloat = 2, kInt16 = 3 };
+  // kSeparateBands: several bands that are not colours of one pixel (no colour transform).
+  enum BandStructure { kSingleBand = 0, kMultiBand = 1, kSeparateBands = 2 };
 
   // Each takes ownership of a buffer allocated with malloc.
   PixelData(uint8_t* data, int width, int height, int band_structure, int band_count);
   PixelData(uint16_t* data, int width, int height, int band_structure, int band_count);
   PixelData(float* data, int width, int height, int band_structure, int band_count);
+  PixelData(int16_t* data, int width, int height, int band_structure, int band_count);
   ~PixelData();
   PixelData(const PixelData&) = delete;
   PixelData& operator=(const PixelData&) = delete;

@@ -57,6 +57,16 @@ void RFIImage::print_parameters() {
 
 void RFIImage::extract(int section_support[2][2], float* pixels) {
   if (!sections_intersect(support, section_support)) return;
+  if (separate_bands) {
+    // Any number of bands, one band-sequential plane at a time.
+    const int64_t out_plane = (int64_t{section_support[0][1]} - section_support[0][0] + 1) *
+                              (int64_t{section_support[1][1]} - section_support[1][0] + 1);
+    const int64_t file_plane = int64_t{image_width} * image_height * 4;
+    for (int b = 0; b < nband; ++b)
+      extract_raw(section_support, pixels + b * out_plane, 4, image_width, image_height, 1,
+                  kHeaderBytes + b * file_plane, BandOrder::Grayscale);
+    return;
+  }
   BandOrder order;
   switch (nband) {
     case 1: order = BandOrder::Grayscale; break;

@@ -1,5 +1,6 @@
 #include "encoder/image/tiff_fields.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "encoder/image/image.h"
@@ -56,16 +57,51 @@ void check_layout(TIFF* tif, TiffFields& f, const std::string& file) {
         "Please convert image to Baseline TIFF and recompress.",
         file.c_str(), planar));
   TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &f.bits_per_sample);
-  if (f.bits_per_sample != 1 && f.bits_per_sample != 8)
-    throw Error("Error: this program can only read 1 and 8 bit-per-sample TIFF images.");
+  TIFFGetField(tif, TIFFTAG_SAMPLEFORMAT, &f.sample_format);
+  // A missing or "void" sample format is unsigned.
+  if (f.sample_format == SAMPLEFORMAT_VOID) f.sample_format = SAMPLEFORMAT_UINT;
+  const uint16_t bits = f.bits_per_sample, format = f.sample_format;
+  const bool usable = ((bits == 1 || bits == 8) && format == SAMPLEFORMAT_UINT) ||
+                      (bits == 16 && (format == SAMPLEFORMAT_UINT || format == SAMPLEFORMAT_INT)) ||
+                      (bits == 32 && format == SAMPLEFORMAT_IEEEFP);
+  if (!usable)
+    throw Error(
+        "Error: this program can only read 1 and 8 bit-per-sample TIFF images, 16-bit integer "
+        "and 32-bit floating point ones.");
+  if (bits > 8 && (f.photometric == PHOTOMETRIC_PALETTE || f.photometric == PHOTOMETRIC_YCBCR ||
+                   (f.photometric == PHOTOMETRIC_MINISWHITE && format != SAMPLEFORMAT_UINT)))
+    throw Error(format_message(
+        "Error: the file %s has %d-bit samples with a photometric interpretation (%d) this "
+        "program reads only for 8-bit samples.",
+        file.c_str(), bits, f.photometric));
   if (f.photometric == PHOTOMETRIC_SEPARATED) TIFFGetField(tif, TIFFTAG_INKSET, &f.ink_set);
   TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samples_per_pixel);
-  uint16_t spp = f.samples_per_pixel;
-  bool cmyk = spp == 4 && f.photometric == PHOTOMETRIC_SEPARATED && f.ink_set == INKSET_CMYK;
-  if (spp != 1 && spp != 3 && !cmyk)
-    throw Error(
-        "Error: this program can only read 1 and 3 sample-per-pixel TIFF images (or 4 "
-        "samples-per-pixel if separated CMYK).");
+  if (f.samples_per_pixel == 0)
+    throw Error(format_message("Error: the file %s has no samples per pixel.", file.c_str()));
+}
+
+// GDAL's names for what the bands of a TIFF are: the photometric interpretation's colours
+// first, then alpha for associated or unassociated extra samples, undefined for the rest.
+std::vector<std::string> band_colors_of(TIFF* tif, const TiffFields& f) {
+  std::vector<std::string> colors;
+  if (f.photometric == PHOTOMETRIC_RGB && f.samples_per_pixel >= 3)
+    colors = {"Red", "Green", "Blue"};
+  else if (f.photometric == PHOTOMETRIC_SEPARATED && f.samples_per_pixel >= 4 &&
+           f.ink_set == INKSET_CMYK)
+    colors = {"Cyan", "Magenta", "Yellow", "Black"};
+  else if (f.photometric == PHOTOMETRIC_MINISBLACK || f.photometric == PHOTOMETRIC_MINISWHITE)
+    colors = {"Gray"};
+  uint16_t count = 0;
+  uint16_t* kinds = nullptr;
+  if (!TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &count, &kinds)) count = 0;
+  const size_t first_extra = f.samples_per_pixel >= count ? f.samples_per_pixel - count : 0;
+  colors.resize(std::min<size_t>(colors.size(), first_extra));
+  while (colors.size() < first_extra) colors.emplace_back("Undefined");
+  for (uint16_t k = 0; k < count && colors.size() < f.samples_per_pixel; ++k)
+    colors.emplace_back(kinds[k] == EXTRASAMPLE_ASSOCALPHA || kinds[k] == EXTRASAMPLE_UNASSALPHA
+                            ? "Alpha"
+                            : "Undefined");
+  return colors;
 }
 
 // YCbCr samples are stored subsampled; only the JPEG codec can hand them over as RGB.
@@ -116,10 +152,12 @@ void read_bands(TIFF* tif, TiffFields& f, const std::string& file) {
     f.color_scheme = kSchemeGray;
   else if (f.nband == 3)
     f.color_scheme = kSchemeRGB;
-  else if (f.nband == 4 && f.ink_set == INKSET_CMYK)
+  else if (f.nband == 4 && f.photometric == PHOTOMETRIC_SEPARATED && f.ink_set == INKSET_CMYK)
     f.color_scheme = kSchemeCMYK;
-  else
-    throw Error(format_message("Error: cannot process %d band TIFF images.", f.nband));
+  else {
+    f.separate_bands = true;
+    f.band_colors = band_colors_of(tif, f);
+  }
 }
 
 }  // namespace

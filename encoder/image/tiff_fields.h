@@ -20,6 +20,7 @@ struct TiffFields {
   float y_pixel_size = 1.0f;  // 1 / YResolution
   uint16_t resolution_unit = 1;
   uint16_t bits_per_sample = 1;
+  uint16_t sample_format = SAMPLEFORMAT_UINT;  // 16 bits: UINT or INT; 32 bits: IEEEFP
   uint16_t samples_per_pixel = 1;
   int32_t tile_width = -1;
   int32_t tile_length = -1;
@@ -32,6 +33,11 @@ struct TiffFields {
   int palette_size3 = 0;  // 768 for a colour (not grey) palette, else 0
   int nband = 0;
   int color_scheme = -1;
+  // Bands that are not grey, RGB or CMYK, coded one by one (see Image::separate_bands).
+  bool separate_bands = false;
+  // What each band is, in GDAL's colour interpretation names ("Red", "Alpha", "Undefined"...);
+  // filled for separately coded bands.
+  std::vector<std::string> band_colors;
   std::string name;  // compression word, and "CLUT " for colour palettes
 };
 

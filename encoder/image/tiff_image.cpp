@@ -1,10 +1,15 @@
 #include "encoder/image/tiff_image.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <type_traits>
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
+#include "encoder/image/tiff_directory.h"
 #include "encoder/image/tiff_handle.h"
 #include "encoder/image/tiff_sample_reader.h"
 #include "platform/error.h"
@@ -33,11 +38,17 @@ TIFFImage::TIFFImage(const Quorvale::FileSpecification& file, int x_origin, int 
   image_height = static_cast<int>(fields_.length);
   nband = fields_.nband;
   color_scheme = fields_.color_scheme;
-  data_type = kImage8Bit;
+  data_type = fields_.bits_per_sample == 32 ? kImageFloat
+              : fields_.bits_per_sample == 16 ? kImage16Bit
+                                              : kImage8Bit;
+  signed_samples = fields_.sample_format == SAMPLEFORMAT_INT;
+  separate_bands = fields_.separate_bands;
   set_support_from_size();
   reader_ = std::make_unique<TiffSampleReader>(file_.str(), fields_);
   add_image_metadata();
   TIFFImage::add_metadata(&metadata);
+  // Inputs accepted before nodata was honoured keep their output unless -nodata asks.
+  if (data_type != kImage8Bit || separate_bands) use_nodata();
 }
 
 TIFFImage::~TIFFImage() = default;
@@ -57,6 +68,25 @@ void TIFFImage::read_directory() {
   }
   fields_ = read_tiff_fields(tif.get(), file_.str());
   add_resolution_records();
+  source_nodata_ = read_gdal_nodata();
+}
+
+// GDAL's nodata tag: the value as text. A directory this small reader cannot parse, or text
+// that is not a number, means no nodata value, as for GDAL.
+std::optional<double> TIFFImage::read_gdal_nodata() const {
+  constexpr uint16_t kGdalNodata = 42113;
+  try {
+    TiffDirectory dir(file_);
+    const TiffDirectoryEntry* e = dir.find(kGdalNodata);
+    if (!e || e->type != 2 || e->values.empty()) return std::nullopt;
+    const std::string text(e->values.begin(), e->values.end());
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (end == text.c_str()) return std::nullopt;
+    return v;
+  } catch (const std::exception&) {
+    return std::nullopt;
+  }
 }
 
 // The TIFF resolution tags stand in for georeferencing; georeferenced subclasses replace
@@ -101,12 +131,22 @@ const uint8_t* TIFFImage::lut() {
 
 void TIFFImage::add_metadata(MetadataList* list) {
   metadata_add_short(list, "IMAGE::BITS_PER_SAMPLE", fields_.bits_per_sample);
+  if (signed_samples) metadata_add_short(list, "IMAGE::SAMPLE_FORMAT", SAMPLEFORMAT_INT);
+  if (separate_bands) {
+    std::string names;
+    for (const std::string& c : fields_.band_colors) names += (names.empty() ? "" : ",") + c;
+    metadata_add_ascii(list, "IMAGE::BAND_COLORS", names.c_str());
+  }
 }
 
 void TIFFImage::check_compatible(ImageFile& other) {
   if (other.nband != nband)
     throw Error(format_message(
         "File incompatibility: files %s and %s have a different number of spectral bands.",
+        file_.path(), other.file().path()));
+  if (other.signed_samples != signed_samples || other.separate_bands != separate_bands)
+    throw Error(format_message(
+        "File incompatibility: files %s and %s have different kinds of samples or bands.",
         file_.path(), other.file().path()));
 }
 
@@ -140,6 +180,70 @@ void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
     normalise(samples.data(), n, row_pixels.data());
     int64_t at = (int64_t{y} - section_support[1][0]) * out_width + (x0 - section_support[0][0]);
     place(row_pixels.data(), n, pixels + at, plane);
+  }
+}
+
+void TIFFImage::extract(int section_support[2][2], uint16_t* pixels) {
+  extract_samples(section_support, pixels);
+}
+
+void TIFFImage::extract(int section_support[2][2], int16_t* pixels) {
+  extract_samples(section_support, pixels);
+}
+
+void TIFFImage::extract(int section_support[2][2], float* pixels) {
+  extract_samples(section_support, pixels);
+}
+
+template <typename T>
+void TIFFImage::extract_samples(int section_support[2][2], T* pixels) {
+  if (fields_.bits_per_sample != 8 * sizeof(T))
+    throw Error("Error: the TIFF reader was asked for samples of another size than its own.");
+  int top = std::min(support[1][0], support[1][1]);
+  int bottom = std::max(support[1][0], support[1][1]);
+  int file_rect[2][2] = {{support[0][0], support[0][1]}, {top, bottom}};
+  if (!sections_intersect(file_rect, section_support)) return;
+  int x0 = std::max(file_rect[0][0], section_support[0][0]);
+  int x1 = std::min(file_rect[0][1], section_support[0][1]);
+  int y0 = std::max(top, section_support[1][0]);
+  int y1 = std::min(bottom, section_support[1][1]);
+  int64_t out_width = int64_t{section_support[0][1]} - section_support[0][0] + 1;
+  int64_t plane = out_width * (int64_t{section_support[1][1]} - section_support[1][0] + 1);
+  uint32_t n = static_cast<uint32_t>(x1 - x0 + 1);
+  const uint32_t spp = fields_.samples_per_pixel;
+  std::vector<T> samples(uint64_t{n} * spp);
+  const bool invert = fields_.photometric == PHOTOMETRIC_MINISWHITE;
+  // A tile's nodata pixels leave what lies below them in a mosaic.
+  bool skip_nodata = nodata.has_value();
+  if constexpr (!std::is_floating_point_v<T>)
+    skip_nodata = skip_nodata && *nodata == std::round(*nodata) &&
+                  *nodata >= std::numeric_limits<T>::lowest() &&
+                  *nodata <= std::numeric_limits<T>::max();
+  const T nodata_sample = skip_nodata ? static_cast<T>(*nodata) : T(0);
+  auto is_nodata = [&](const T* px) {
+    for (uint32_t b = 0; b < spp; ++b) {
+      if constexpr (std::is_floating_point_v<T>) {
+        if (!(px[b] == nodata_sample || (std::isnan(px[b]) && std::isnan(nodata_sample))))
+          return false;
+      } else if (px[b] != nodata_sample) {
+        return false;
+      }
+    }
+    return true;
+  };
+  ReadSession session(*reader_);
+  for (int y = y0; y <= y1; ++y) {
+    reader_->read_run(static_cast<uint32_t>(y - top), static_cast<uint32_t>(x0 - file_rect[0][0]),
+                      n, reinterpret_cast<uint8_t*>(samples.data()));
+    T* out = pixels + (int64_t{y} - section_support[1][0]) * out_width + (x0 - section_support[0][0]);
+    for (uint32_t i = 0; i < n; ++i) {
+      if (skip_nodata && is_nodata(&samples[uint64_t{i} * spp])) continue;
+      for (uint32_t b = 0; b < spp; ++b) {
+        const T v = samples[uint64_t{i} * spp + b];
+        // Only unsigned 16-bit samples may be min-is-white (the fields reader refuses others).
+        out[i + b * plane] = invert ? static_cast<T>(65535 - v) : v;
+      }
+    }
   }
 }
 
@@ -185,6 +289,9 @@ void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane
       out[i + plane] = px[1];
       out[i + 2 * plane] = px[2];
     }
+  } else if (separate_bands) {
+    for (uint32_t i = 0; i < n; ++i, px += nband)
+      for (int b = 0; b < nband; ++b) out[i + b * plane] = px[b];
   } else {
     for (uint32_t i = 0; i < n; ++i, px += 4) {
       int c = px[0], m = px[1], y = px[2], k = px[3];

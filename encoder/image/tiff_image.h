@@ -1,10 +1,12 @@
 // Plain TIFF input (type word "TIFF", option -tif): 1- and 8-bit grey, RGB, palette and
-// separated CMYK images in strips or tiles, any compression libtiff decodes. Also the base of
+// separated CMYK images, 16-bit (signed or not) and 32-bit float images, and images of any other
+// band count (coded band by band), in strips or tiles, any compression libtiff decodes. Also the base of
 // the GeoTIFF and world-file readers, which add georeferencing only.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "encoder/image/image.h"
@@ -21,11 +23,15 @@ class TIFFImage : public ImageFile {
   void print_parameters() override;
   using Image::extract;
   void extract(int section_support[2][2], unsigned char* pixels) override;
+  void extract(int section_support[2][2], uint16_t* pixels) override;
+  void extract(int section_support[2][2], int16_t* pixels) override;
+  void extract(int section_support[2][2], float* pixels) override;
   bool is_georeferenced() override { return false; }
   int lut_size() override { return fields_.palette_size3 / 3; }
   const uint8_t* lut() override;
   void add_metadata(MetadataList* list) override;
   void check_compatible(ImageFile& other) override;
+  std::optional<double> source_nodata() override { return source_nodata_; }
 
   int bits_per_sample() const { return fields_.bits_per_sample; }
   // The compression word(s) and "CLUT " for colour palettes.
@@ -46,10 +52,15 @@ class TIFFImage : public ImageFile {
  private:
   void read_directory();
   void add_resolution_records();
+  std::optional<double> read_gdal_nodata() const;
+  // 16-bit and float samples: one row run at a time into the band planes.
+  template <typename T>
+  void extract_samples(int section_support[2][2], T* pixels);
   // Maps one row run of file samples to output pixels of nband bytes each.
   void normalise(const uint8_t* samples, uint32_t n, uint8_t* pixels) const;
   void place(const uint8_t* pixels, uint32_t n, uint8_t* out, int64_t plane_size) const;
 
   TiffFields fields_;
+  std::optional<double> source_nodata_;  // GDAL_NODATA
   std::unique_ptr<TiffSampleReader> reader_;
 };

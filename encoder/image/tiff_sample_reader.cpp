@@ -39,6 +39,7 @@ void TiffSampleReader::begin() {
   if (fields_.photometric == PHOTOMETRIC_YCBCR)
     TIFFSetField(tif, TIFFTAG_JPEGCOLORMODE, JPEGCOLORMODE_RGB);
   if (unit_width_ == 0) measure(tif);
+  byte_swapped_ = TIFFIsByteSwapped(tif) != 0;
   if (!compressed_) {
     source_ = std::fopen(file_.c_str(), "rb");
     if (!source_) throw OpenError(file_, "read");
@@ -102,8 +103,9 @@ void TiffSampleReader::read_run(uint32_t row, uint32_t col0, uint32_t n, uint8_t
     uint64_t length = ceil_div(first_bit + bit_count, 8) - first_byte;
     scratch_.resize(length);
     fetch(unit_row * units_across_ + unit_col, row_offset + first_byte, length, scratch_.data());
-    uint8_t* out = samples + uint64_t{col - col0} * spp;
-    if (bits == 8) {
+    // 1-bit samples take a byte each.
+    uint8_t* out = samples + uint64_t{col - col0} * spp * std::max(bits / 8, 1u);
+    if (bits % 8 == 0) {
       std::memcpy(out, scratch_.data(), length);
     } else {
       uint32_t bit = static_cast<uint32_t>(first_bit % 8);
@@ -140,6 +142,11 @@ void TiffSampleReader::fetch_direct(uint32_t unit, uint64_t offset, uint64_t len
     throw ReadError(file_);
   bytes_decoded_ += length;
   if (fields_.fill_order == FILLORDER_LSB2MSB) TIFFReverseBits(out, static_cast<tmsize_t>(length));
+  // libtiff hands decoded strips over in host order; samples read in place are swapped here.
+  if (byte_swapped_ && fields_.bits_per_sample == 16)
+    TIFFSwabArrayOfShort(reinterpret_cast<uint16_t*>(out), static_cast<tmsize_t>(length / 2));
+  else if (byte_swapped_ && fields_.bits_per_sample == 32)
+    TIFFSwabArrayOfLong(reinterpret_cast<uint32_t*>(out), static_cast<tmsize_t>(length / 4));
 }
 
 void TiffSampleReader::ensure_decoded(uint32_t unit) {

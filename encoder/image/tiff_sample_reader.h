@@ -32,8 +32,9 @@ class TiffSampleReader {
   // Opens the file for a series of read_run calls; end() (or destruction) closes it.
   void begin();
   void end();
-  // Samples of columns col0 .. col0 + n - 1 of `row`, samples_per_pixel bytes per pixel, in
-  // file order; 1-bit samples become 0 or 1. begin() must have been called.
+  // Samples of columns col0 .. col0 + n - 1 of `row`, samples_per_pixel samples per pixel, in
+  // file order and host byte order; 1-bit samples become bytes of 0 or 1. begin() must have
+  // been called.
   void read_run(uint32_t row, uint32_t col0, uint32_t n, uint8_t* samples);
 
   // Strips or tiles decoded so far (each one at most once).
@@ -65,6 +66,7 @@ class TiffSampleReader {
   uint64_t unit_row_bytes_ = 0, unit_bytes_ = 0;
   bool compressed_ = false;
   bool by_scanline_ = false;  // strips too large to decode one at a time
+  bool byte_swapped_ = false;  // the file's byte order is not the host's
 
   std::unique_ptr<TiffHandle> tif_;
   FILE* source_ = nullptr;

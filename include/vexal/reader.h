@@ -35,6 +35,7 @@ enum class SampleType {
   kUInt8,    // 8-bit unsigned
   kUInt16,   // 16-bit unsigned
   kFloat32,  // 32-bit IEEE float
+  kInt16,    // 16-bit signed
 };
 
 // Bytes of one sample of `type`.

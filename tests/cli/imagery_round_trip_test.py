@@ -1,0 +1,158 @@
+"""The imagery people have, made with GDAL, through vexal_encode -c 2 and vexal_decode: 16-bit,
+signed 16-bit and float GeoTIFFs, many bands and nodata collars come back with their type, band
+count, georeferencing and nodata value, within 40 dB PSNR of the source's value range."""
+import os
+import subprocess
+
+import numpy as np
+import pytest
+
+gdal = pytest.importorskip("osgeo.gdal")
+gdal.UseExceptions()
+
+ENCODE = os.environ["VEXAL_ENCODE_BIN"]
+DECODE = os.environ["VEXAL_DECODE_BIN"]
+GEO = (500000.0, 30.0, 0.0, 4200000.0, 0.0, -30.0)  # UTM 32633, 30 m pixels
+
+
+def terrain(width, height, seed, low, high):
+    """A smooth field with ridges and fine texture between low and high."""
+    rng = np.random.default_rng(seed)
+    y, x = np.mgrid[0:height, 0:width].astype(np.float64)
+    z = np.sin(x / 17.0) * np.cos(y / 23.0) + 0.5 * np.sin((x + 2 * y) / 9.0)
+    z += 0.15 * rng.standard_normal((height, width))
+    z = (z - z.min()) / (z.max() - z.min())
+    return low + z * (high - low)
+
+
+def make_geotiff(path, bands, gdal_type, options=(), nodata=None, colors=None):
+    height, width = bands[0].shape
+    ds = gdal.GetDriverByName("GTiff").Create(path, width, height, len(bands), gdal_type,
+                                              list(options))
+    ds.SetGeoTransform(GEO)
+    ds.SetProjection("EPSG:32633")
+    for k, data in enumerate(bands):
+        band = ds.GetRasterBand(k + 1)
+        band.WriteArray(data)
+        if nodata is not None:
+            band.SetNoDataValue(nodata)
+        if colors:
+            band.SetColorInterpretation(colors[k])
+    ds = None
+
+
+def round_trip(tmp_path, source, *extra):
+    vxl, out = str(tmp_path / "x.vxl"), str(tmp_path / "out.tif")
+    enc = subprocess.run([ENCODE, "-tifg", "-i", source, "-o", vxl, "-c", "2", *extra],
+                         capture_output=True, text=True)
+    assert enc.returncode == 0, enc.stdout + enc.stderr
+    dec = subprocess.run([DECODE, "-i", vxl, "-o", out], capture_output=True, text=True)
+    assert dec.returncode == 0, dec.stdout + dec.stderr
+    return gdal.Open(out)
+
+
+def psnr(a, b, peak):
+    mse = np.mean((a.astype(np.float64) - b.astype(np.float64)) ** 2)
+    return float("inf") if mse == 0 else 10 * np.log10(peak * peak / mse)
+
+
+def check_same_raster(src, out, min_psnr=40.0):
+    assert out.RasterCount == src.RasterCount
+    assert (out.RasterXSize, out.RasterYSize) == (src.RasterXSize, src.RasterYSize)
+    assert out.GetGeoTransform() == pytest.approx(src.GetGeoTransform())
+    assert out.GetSpatialRef().GetAuthorityCode(None) == src.GetSpatialRef().GetAuthorityCode(None)
+    for k in range(1, src.RasterCount + 1):
+        s, o = src.GetRasterBand(k), out.GetRasterBand(k)
+        assert o.DataType == s.DataType
+        assert o.GetNoDataValue() == s.GetNoDataValue()
+        a, b = s.ReadAsArray(), o.ReadAsArray()
+        valid = a != s.GetNoDataValue() if s.GetNoDataValue() is not None else np.ones_like(a, bool)
+        peak = float(a[valid].max()) - float(a[valid].min())
+        assert psnr(a[valid], b[valid], peak) >= min_psnr, f"band {k}"
+
+
+@pytest.mark.parametrize("gdal_type,low,high,options", [
+    (gdal.GDT_UInt16, 180, 11800, ["TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=2"]),
+    (gdal.GDT_UInt16, 0, 4095, ["ENDIANNESS=BIG", "BIGTIFF=YES"]),
+    (gdal.GDT_Int16, -420, 2950, ["COMPRESS=LZW", "BLOCKYSIZE=7"]),
+    (gdal.GDT_Float32, 12.5, 2480.75, ["TILED=YES", "COMPRESS=DEFLATE", "PREDICTOR=3"]),
+    (gdal.GDT_Float32, -3.25, 1.5, ["ENDIANNESS=BIG"]),
+])
+def test_one_band_types_round_trip(tmp_path, gdal_type, low, high, options):
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, [terrain(200, 150, 1, low, high)], gdal_type, options)
+    out = round_trip(tmp_path, source)
+    check_same_raster(gdal.Open(source), out)
+    # Signed samples come back signed, negative values included.
+    if gdal_type == gdal.GDT_Int16:
+        assert out.GetRasterBand(1).ReadAsArray().min() < -300
+
+
+@pytest.mark.parametrize("count,gdal_type,colors,options", [
+    (4, gdal.GDT_UInt16, [gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand,
+                          gdal.GCI_Undefined], ["PHOTOMETRIC=RGB"]),
+    (4, gdal.GDT_Byte, [gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand,
+                        gdal.GCI_AlphaBand], ["PHOTOMETRIC=RGB", "ALPHA=YES"]),
+    (8, gdal.GDT_UInt16, None, ["INTERLEAVE=PIXEL", "COMPRESS=DEFLATE"]),
+    (2, gdal.GDT_Byte, None, []),
+])
+def test_many_bands_keep_every_band(tmp_path, count, gdal_type, colors, options):
+    peak = 255 if gdal_type == gdal.GDT_Byte else 9000
+    bands = [terrain(200, 150, 10 + k, 20 * k, peak - 10 * k) for k in range(count)]
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, bands, gdal_type, options, colors=colors)
+    out = round_trip(tmp_path, source)
+    src = gdal.Open(source)
+    check_same_raster(src, out)
+    for k in range(1, count + 1):
+        assert (out.GetRasterBand(k).GetColorInterpretation() ==
+                src.GetRasterBand(k).GetColorInterpretation()), f"band {k}"
+
+
+def collar(width, height):
+    """A scene rotated inside its frame, as orthophotos are: True outside the footprint."""
+    y, x = np.mgrid[0:height, 0:width]
+    u, v = (x - width / 2) * 0.9 + (y - height / 2) * 0.44, (y - height / 2) * 0.9 - (x - width / 2) * 0.44
+    return (np.abs(u) > width * 0.36) | (np.abs(v) > height * 0.36)
+
+
+def edge_and_inner_errors(src, out, outside):
+    """RMS error of the valid pixels within 3 pixels of nodata, and of the others."""
+    near = np.zeros_like(outside)
+    for dy in range(-3, 4):
+        for dx in range(-3, 4):
+            near |= np.roll(np.roll(outside, dy, 0), dx, 1)
+    err = (src.astype(np.float64) - out.astype(np.float64)) ** 2
+    edge, inner = near & ~outside, ~near & ~outside
+    return np.sqrt(err[edge].mean()), np.sqrt(err[inner].mean())
+
+
+@pytest.mark.parametrize("gdal_type,nodata,low,high,extra", [
+    (gdal.GDT_Float32, -9999.0, 120.0, 2300.0, []),
+    (gdal.GDT_Float32, float("nan"), 120.0, 2300.0, []),
+    (gdal.GDT_UInt16, 0, 300, 9000, []),
+    (gdal.GDT_Byte, 0, 20, 250, ["-nodata"]),
+])
+def test_nodata_collars_come_back_as_nodata(tmp_path, gdal_type, nodata, low, high, extra):
+    width, height = 256, 192
+    outside = collar(width, height)
+    data = terrain(width, height, 7, low, high)
+    if gdal_type != gdal.GDT_Float32:
+        data = np.round(data)
+    data[outside] = nodata
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, [data], gdal_type, ["TILED=YES", "COMPRESS=DEFLATE"], nodata=nodata)
+    out = round_trip(tmp_path, source, *extra)
+    band = out.GetRasterBand(1)
+    got = band.ReadAsArray()
+    if np.isnan(nodata):
+        assert np.isnan(band.GetNoDataValue())
+        np.testing.assert_array_equal(np.isnan(got), outside)
+    else:
+        assert band.GetNoDataValue() == nodata
+        np.testing.assert_array_equal(got == nodata, outside)
+        check_same_raster(gdal.Open(source), out)
+    # Lossy coding must not ring along the edges of the nodata areas.
+    edge, inner = edge_and_inner_errors(data, got, outside)
+    print(f"type {gdal_type} nodata {nodata}: rms error {edge:.3f} beside nodata, {inner:.3f} elsewhere")
+    assert edge <= 1.5 * inner + 1e-3 * (high - low)
