@@ -159,28 +159,36 @@ uint64_t TIFFImage::units_decoded() const { return reader_->units_decoded(); }
 uint64_t TIFFImage::bytes_decoded() const { return reader_->bytes_decoded(); }
 
 void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
-  // A mosaic may hand over a support whose rows run upwards; the file's top row is the smaller.
-  int top = std::min(support[1][0], support[1][1]);
-  int bottom = std::max(support[1][0], support[1][1]);
-  int file_rect[2][2] = {{support[0][0], support[0][1]}, {top, bottom}};
-  if (!sections_intersect(file_rect, section_support)) return;
-  int x0 = std::max(file_rect[0][0], section_support[0][0]);
-  int x1 = std::min(file_rect[0][1], section_support[0][1]);
-  int y0 = std::max(top, section_support[1][0]);
-  int y1 = std::min(bottom, section_support[1][1]);
-  int64_t out_width = int64_t{section_support[0][1]} - section_support[0][0] + 1;
-  int64_t plane = out_width * (int64_t{section_support[1][1]} - section_support[1][0] + 1);
-  uint32_t n = static_cast<uint32_t>(x1 - x0 + 1);
-  std::vector<uint8_t> samples(uint64_t{n} * fields_.samples_per_pixel);
-  std::vector<uint8_t> row_pixels(uint64_t{n} * nband);
+  std::optional<SectionOverlap> o = overlap(section_support);
+  if (!o) return;
+  std::vector<uint8_t> samples(uint64_t{o->n} * fields_.samples_per_pixel);
+  std::vector<uint8_t> row_pixels(uint64_t{o->n} * nband);
   ReadSession session(*reader_);
-  for (int y = y0; y <= y1; ++y) {
-    reader_->read_run(static_cast<uint32_t>(y - top), static_cast<uint32_t>(x0 - file_rect[0][0]),
-                      n, samples.data());
-    normalise(samples.data(), n, row_pixels.data());
-    int64_t at = (int64_t{y} - section_support[1][0]) * out_width + (x0 - section_support[0][0]);
-    place(row_pixels.data(), n, pixels + at, plane);
+  for (int y = o->y0; y <= o->y1; ++y) {
+    reader_->read_run(static_cast<uint32_t>(y - o->top), o->col0, o->n, samples.data());
+    normalise(samples.data(), o->n, row_pixels.data());
+    place(row_pixels.data(), o->n, pixels + o->at(y), o->plane);
   }
+}
+
+std::optional<TIFFImage::SectionOverlap> TIFFImage::overlap(const int section[2][2]) const {
+  // A mosaic may hand over a support whose rows run upwards; the file's top row is the smaller.
+  const int top = std::min(support[1][0], support[1][1]);
+  const int bottom = std::max(support[1][0], support[1][1]);
+  const int file_rect[2][2] = {{support[0][0], support[0][1]}, {top, bottom}};
+  if (!sections_intersect(file_rect, section)) return std::nullopt;
+  SectionOverlap o;
+  o.top = top;
+  o.x0 = std::max(file_rect[0][0], section[0][0]);
+  o.col0 = static_cast<uint32_t>(o.x0 - file_rect[0][0]);
+  o.n = static_cast<uint32_t>(std::min(file_rect[0][1], section[0][1]) - o.x0 + 1);
+  o.y0 = std::max(top, section[1][0]);
+  o.y1 = std::min(bottom, section[1][1]);
+  o.section_x0 = section[0][0];
+  o.section_y0 = section[1][0];
+  o.out_width = int64_t{section[0][1]} - section[0][0] + 1;
+  o.plane = o.out_width * (int64_t{section[1][1]} - section[1][0] + 1);
+  return o;
 }
 
 void TIFFImage::extract(int section_support[2][2], uint16_t* pixels) {
@@ -199,17 +207,10 @@ template <typename T>
 void TIFFImage::extract_samples(int section_support[2][2], T* pixels) {
   if (fields_.bits_per_sample != 8 * sizeof(T))
     throw Error("Error: the TIFF reader was asked for samples of another size than its own.");
-  int top = std::min(support[1][0], support[1][1]);
-  int bottom = std::max(support[1][0], support[1][1]);
-  int file_rect[2][2] = {{support[0][0], support[0][1]}, {top, bottom}};
-  if (!sections_intersect(file_rect, section_support)) return;
-  int x0 = std::max(file_rect[0][0], section_support[0][0]);
-  int x1 = std::min(file_rect[0][1], section_support[0][1]);
-  int y0 = std::max(top, section_support[1][0]);
-  int y1 = std::min(bottom, section_support[1][1]);
-  int64_t out_width = int64_t{section_support[0][1]} - section_support[0][0] + 1;
-  int64_t plane = out_width * (int64_t{section_support[1][1]} - section_support[1][0] + 1);
-  uint32_t n = static_cast<uint32_t>(x1 - x0 + 1);
+  std::optional<SectionOverlap> o = overlap(section_support);
+  if (!o) return;
+  const uint32_t n = o->n;
+  const int64_t plane = o->plane;
   const uint32_t spp = fields_.samples_per_pixel;
   std::vector<T> samples(uint64_t{n} * spp);
   const bool invert = fields_.photometric == PHOTOMETRIC_MINISWHITE;
@@ -232,10 +233,10 @@ void TIFFImage::extract_samples(int section_support[2][2], T* pixels) {
     return true;
   };
   ReadSession session(*reader_);
-  for (int y = y0; y <= y1; ++y) {
-    reader_->read_run(static_cast<uint32_t>(y - top), static_cast<uint32_t>(x0 - file_rect[0][0]),
-                      n, reinterpret_cast<uint8_t*>(samples.data()));
-    T* out = pixels + (int64_t{y} - section_support[1][0]) * out_width + (x0 - section_support[0][0]);
+  for (int y = o->y0; y <= o->y1; ++y) {
+    reader_->read_run(static_cast<uint32_t>(y - o->top), o->col0, n,
+                      reinterpret_cast<uint8_t*>(samples.data()));
+    T* out = pixels + o->at(y);
     for (uint32_t i = 0; i < n; ++i) {
       if (skip_nodata && is_nodata(&samples[uint64_t{i} * spp])) continue;
       for (uint32_t b = 0; b < spp; ++b) {

@@ -53,6 +53,15 @@ class TIFFImage : public ImageFile {
   void read_directory();
   void add_resolution_records();
   std::optional<double> read_gdal_nodata() const;
+  // Where a section meets the file: rows y0 .. y1 of the section's space, n columns from x0
+  // (col0 in the file); at(y) is the offset of that row's first pixel in the section's planes.
+  struct SectionOverlap {
+    int top, x0, y0, y1, section_x0, section_y0;
+    uint32_t col0, n;
+    int64_t out_width, plane;
+    int64_t at(int y) const { return (int64_t{y} - section_y0) * out_width + (x0 - section_x0); }
+  };
+  std::optional<SectionOverlap> overlap(const int section[2][2]) const;
   // 16-bit and float samples: one row run at a time into the band planes.
   template <typename T>
   void extract_samples(int section_support[2][2], T* pixels);

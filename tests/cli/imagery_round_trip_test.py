@@ -156,3 +156,37 @@ def test_nodata_collars_come_back_as_nodata(tmp_path, gdal_type, nodata, low, hi
     edge, inner = edge_and_inner_errors(data, got, outside)
     print(f"type {gdal_type} nodata {nodata}: rms error {edge:.3f} beside nodata, {inner:.3f} elsewhere")
     assert edge <= 1.5 * inner + 1e-3 * (high - low)
+
+
+def test_mosaic_of_16_bit_tiles_with_nodata(tmp_path):
+    """A later tile's nodata pixels leave the earlier tile's data, and what no tile covers comes
+    back as nodata."""
+    w, h, nodata = 200, 150, 0
+    whole = np.round(terrain(w + 120, h + 60, 4, 500, 7000))
+    names = []
+    for k, (x, y) in enumerate([(0, 0), (120, 60)]):
+        tile = whole[y:y + h, x:x + w].copy()
+        tile[:, :30 if k else 0] = nodata  # the second tile's left collar lies on the first
+        path = str(tmp_path / f"t{k}.tif")
+        ds = gdal.GetDriverByName("GTiff").Create(path, w, h, 1, gdal.GDT_UInt16)
+        ds.SetGeoTransform((GEO[0] + 30 * x, 30, 0, GEO[3] - 30 * y, 0, -30))
+        ds.SetProjection("EPSG:32633")
+        ds.GetRasterBand(1).WriteArray(tile)
+        ds.GetRasterBand(1).SetNoDataValue(nodata)
+        ds = None
+        names.append(path)
+    covered = np.zeros(whole.shape, bool)
+    covered[:h, :w] = True
+    covered[60:, 150:] = True
+    (tmp_path / "tiles.txt").write_text("\n".join(names) + "\n")
+    vxl, out = str(tmp_path / "m.vxl"), str(tmp_path / "m.tif")
+    enc = subprocess.run([ENCODE, "-tifg", "-mos", "-i", str(tmp_path / "tiles.txt"), "-o", vxl,
+                          "-c", "2"], capture_output=True, text=True)
+    assert enc.returncode == 0, enc.stdout + enc.stderr
+    assert subprocess.run([DECODE, "-i", vxl, "-o", out]).returncode == 0
+    ds = gdal.Open(out)
+    band = ds.GetRasterBand(1)
+    assert band.DataType == gdal.GDT_UInt16 and band.GetNoDataValue() == nodata
+    got = band.ReadAsArray()
+    np.testing.assert_array_equal(got == nodata, ~covered)
+    assert psnr(whole[covered], got[covered], 6500) >= 40
