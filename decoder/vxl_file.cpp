@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "decoder/subband_geometry.h"
-#include "encoder/format/vxl_writer.h"
+#include "encoder/image/image.h"
 #include "platform/error.h"
 
 namespace {
@@ -66,7 +66,7 @@ void VxlFile::read_header() {
   if (soi[4] != 1 || soi[5] != 0 || soi[6] != 1)
     throw Error(name_ + ": unsupported Vexal file version.");
   const uint32_t bands = read_u32(), levels = read_u32(), width = read_u32(), height = read_u32();
-  if (bands < 1 || bands > kMaxCodedBands) damaged("band count " + std::to_string(bands));
+  if (bands < 1 || bands > kMaxBands) damaged("band count " + std::to_string(bands));
   if (levels < 1 || levels > kMaxLevels) damaged("level count " + std::to_string(levels));
   if (width < 1 || height < 1 || width > 0x7FFFFFFF || height > 0x7FFFFFFF)
     damaged("image size " + std::to_string(width) + " x " + std::to_string(height));

@@ -152,8 +152,8 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
   if (nlev > kMaxLevels) throw Error("Error: specified value for nlev must be <= 9.");
   if (nlev < 1) throw Error("Error: specified value for nlev must be >= 1.");
   if (block_size < 1) throw Error("Error: specified block size must be positive.");
-  if (image->coded_bands() > kMaxCodedBands)
-    throw Error(format_message("Error: cannot code images of more than %d bands.", kMaxCodedBands));
+  if (image->coded_bands() > kMaxBands)
+    throw Error(format_message("Error: cannot code images of more than %d bands.", kMaxBands));
   if (!(target_rate > 0.0f) || !std::isfinite(target_rate))
     throw Error("Error: the target compression ratio must be a positive number.");
 }

@@ -10,9 +10,6 @@
 #include "platform/callbacks.h"
 #include "platform/file_specification.h"
 
-// Most bands a file holds; the decoder takes a larger count for damage.
-constexpr int kMaxCodedBands = 1024;
-
 struct CompressionParameters {
   bool dither = true;
   int nlev = 4;

@@ -76,8 +76,10 @@ void check_layout(TIFF* tif, TiffFields& f, const std::string& file) {
         file.c_str(), bits, f.photometric));
   if (f.photometric == PHOTOMETRIC_SEPARATED) TIFFGetField(tif, TIFFTAG_INKSET, &f.ink_set);
   TIFFGetField(tif, TIFFTAG_SAMPLESPERPIXEL, &f.samples_per_pixel);
-  if (f.samples_per_pixel == 0)
-    throw Error(format_message("Error: the file %s has no samples per pixel.", file.c_str()));
+  if (f.samples_per_pixel == 0 || f.samples_per_pixel > kMaxBands)
+    throw Error(format_message("Error: the file %s has %d samples per pixel; this program reads "
+                               "1 to %d.",
+                               file.c_str(), f.samples_per_pixel, kMaxBands));
 }
 
 // GDAL's names for what the bands of a TIFF are: the photometric interpretation's colours
