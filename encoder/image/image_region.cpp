@@ -32,6 +32,9 @@ ImageRegion::ImageRegion(std::unique_ptr<Image> source, const int64_t region[4],
   nband = s.nband;
   data_type = s.data_type;
   color_scheme = s.color_scheme;
+  signed_samples = s.signed_samples;
+  separate_bands = s.separate_bands;
+  nodata = s.nodata;
 
   // Everything that depends on the whole source is taken before it drops what lies outside.
   const double whole = double(s.image_width) * double(s.image_height);
@@ -82,6 +85,12 @@ void ImageRegion::extract(int section_support[2][2], unsigned char* pixels) {
 }
 
 void ImageRegion::extract(int section_support[2][2], uint16_t* pixels) {
+  int s[2][2];
+  shift(section_support, s);
+  source_->extract(s, pixels);
+}
+
+void ImageRegion::extract(int section_support[2][2], int16_t* pixels) {
   int s[2][2];
   shift(section_support, s);
   source_->extract(s, pixels);

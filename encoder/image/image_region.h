@@ -19,7 +19,9 @@ class ImageRegion : public Image {
   void print_parameters() override;
   void extract(int section_support[2][2], unsigned char* pixels) override;
   void extract(int section_support[2][2], uint16_t* pixels) override;
+  void extract(int section_support[2][2], int16_t* pixels) override;
   void extract(int section_support[2][2], float* pixels) override;
+  std::optional<double> source_nodata() override { return source_->source_nodata(); }
   using Image::extract;
   // The source's size scaled to the rectangle's share of its pixels, so ratios (the report,
   // rate control by trials) refer to the part encoded.
