@@ -84,7 +84,7 @@ TEST(DamagedFile, HostileHeaderFieldsAreRefused) {
     uint32_t value;
     const char* expect;
   };
-  for (const Patch& p : {Patch{7, 0, "band count"}, Patch{7, 99, "band count"},
+  for (const Patch& p : {Patch{7, 0, "band count"}, Patch{7, 300, "band count"},
                          Patch{11, 10, "level count"}, Patch{15, 0, "image size"},
                          Patch{19, 0x80000000u, "image size"}, Patch{11, 9, "too small"},
                          Patch{23, 0xFFFFFFF0u, "outside the file"},
