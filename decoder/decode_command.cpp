@@ -194,7 +194,7 @@ void run(const DecodeOptions& o) {
   // The pixels come through the reading library, a band of rows (or a tile) at a time, so that
   // memory stays bounded whatever the size of the output.
   TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
-                    reader.color_scheme()};
+                    reader.color_scheme(), {}, {}};
   layout.band_colors = band_colors_of(file.metadata());
   layout.band_colors.resize(layout.band_colors.empty() ? 0 : size_t(layout.bands), "Undefined");
   layout.nodata = nodata_of(file.metadata());

@@ -89,10 +89,10 @@ TEST(TiffWriter, EveryLayoutHoldsTheSourceSamples) {
     bool big, tiled;
     uint16_t compression;
   } cases[] = {
-      {{1300, 70, 3, vexal::SampleType::kUInt8, vexal::ColorScheme::kRGB}, {}, false, false, COMPRESSION_NONE},
-      {{700, 530, 1, vexal::SampleType::kUInt16, vexal::ColorScheme::kGray}, {"tiled=yes"}, false, true, COMPRESSION_NONE},
-      {{600, 515, 4, vexal::SampleType::kUInt8, vexal::ColorScheme::kCMYK}, {"COMPRESS=DEFLATE", "BIGTIFF=YES"}, true, true, COMPRESSION_ADOBE_DEFLATE},
-      {{1030, 20, 2, vexal::SampleType::kFloat32, vexal::ColorScheme::kUnknown}, {"COMPRESS=LZW"}, false, false, COMPRESSION_LZW},
+      {{1300, 70, 3, vexal::SampleType::kUInt8, vexal::ColorScheme::kRGB, {}, {}}, {}, false, false, COMPRESSION_NONE},
+      {{700, 530, 1, vexal::SampleType::kUInt16, vexal::ColorScheme::kGray, {}, {}}, {"tiled=yes"}, false, true, COMPRESSION_NONE},
+      {{600, 515, 4, vexal::SampleType::kUInt8, vexal::ColorScheme::kCMYK, {}, {}}, {"COMPRESS=DEFLATE", "BIGTIFF=YES"}, true, true, COMPRESSION_ADOBE_DEFLATE},
+      {{1030, 20, 2, vexal::SampleType::kFloat32, vexal::ColorScheme::kUnknown, {}, {}}, {"COMPRESS=LZW"}, false, false, COMPRESSION_LZW},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.layout.width);
@@ -114,17 +114,17 @@ TEST(TiffWriter, EveryLayoutHoldsTheSourceSamples) {
 // and rows of more than 16 MiB make a tiled file instead of a row buffer that large.
 TEST(TiffWriter, MemoryStaysBoundedByTheRectanglesAskedFor) {
   vexal_test::ScratchDir dir;
-  FormulaSource source{{100000, 40, 1, vexal::SampleType::kUInt8, vexal::ColorScheme::kGray}};
+  FormulaSource source{{100000, 40, 1, vexal::SampleType::kUInt8, vexal::ColorScheme::kGray, {}, {}}};
   write_tiff(dir / "wide.tif", source.layout, TiffOptions{}, nullptr, std::ref(source));
   EXPECT_LE(source.largest, 1024LL * 256);
   bool big = false, tiled = false;
   uint16_t compression = 0;
   EXPECT_TRUE(read_back(dir / "wide.tif", big, tiled, compression) == expected(source));
   EXPECT_FALSE(tiled);
-  const TiffLayout huge{3000000, 3000000, 3, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB};
+  const TiffLayout huge{3000000, 3000000, 3, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB, {}, {}};
   EXPECT_TRUE(tiff_is_big(huge, TiffOptions{}));
   EXPECT_TRUE(tiff_is_tiled(huge, TiffOptions{}));
-  const TiffLayout wide_rows{2000000, 2, 3, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB};
+  const TiffLayout wide_rows{2000000, 2, 3, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB, {}, {}};
   EXPECT_FALSE(tiff_is_big(wide_rows, TiffOptions{}));
   EXPECT_TRUE(tiff_is_tiled(wide_rows, TiffOptions{}));
 }
