@@ -49,13 +49,13 @@ class ThreadCount : public testing::TestWithParam<Layout> {};
 TEST_P(ThreadCount, SameBytesForOneTwoAndFiveThreads) {
   const Layout& l = GetParam();
   vexal_test::ScratchDir dir;
-  vexal_test::TiffSpec spec;
-  spec.width = l.width;
-  spec.height = l.height;
-  spec.samples = l.samples;
-  spec.photometric = l.photometric;
-  spec.rows_per_strip = 37;
-  vexal_test::write_tiff(dir / "in.tif", spec, vexal_test::pattern(spec));
+  vexal_test::TiffSpec tiff;
+  tiff.width = l.width;
+  tiff.height = l.height;
+  tiff.samples = l.samples;
+  tiff.photometric = l.photometric;
+  tiff.rows_per_strip = 37;
+  vexal_test::write_tiff(dir / "in.tif", tiff, vexal_test::pattern(tiff));
   std::vector<uint8_t> first;
   for (const char* threads : {"1", "2", "5"}) {
     SCOPED_TRACE(threads);
@@ -102,12 +102,12 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ThreadCount, InterruptWithWorkersRunningLeavesNothing) {
   vexal_test::ScratchDir dir;
-  vexal_test::TiffSpec spec;
-  spec.width = 2400;
-  spec.height = 1900;
-  spec.samples = 3;
-  spec.photometric = PHOTOMETRIC_RGB;
-  vexal_test::write_tiff(dir / "big.tif", spec, vexal_test::pattern(spec));
+  vexal_test::TiffSpec tiff;
+  tiff.width = 2400;
+  tiff.height = 1900;
+  tiff.samples = 3;
+  tiff.photometric = PHOTOMETRIC_RGB;
+  vexal_test::write_tiff(dir / "big.tif", tiff, vexal_test::pattern(tiff));
   fs::create_directory(dir / "tmp");
   RunOptions options;
   options.cwd = dir.path().string();
