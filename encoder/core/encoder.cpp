@@ -224,17 +224,21 @@ SubbandMap Encoder::decompose(float* rate_estimate, float progress_start, float 
   return map;
 }
 
-void Encoder::write(SubbandMap& map, const FileSpecification& output) {
+CompressionParameters Encoder::parameters(bool dither) const {
   CompressionParameters p;
-  p.dither = dither_;
+  p.dither = dither;
   p.nlev = nlev_;
   p.block_size = block_size_;
   p.target_rate = target_rate_;
   p.weight = weight_;
   p.fourth_band_weight = fourth_band_weight_;
   p.gamma = gamma_;
+  return p;
+}
+
+void Encoder::write(SubbandMap& map, const FileSpecification& output) {
   write_vxl_file(*image_, map, output, interrupted_, progress_,
-                 kDecomposeEnd, kWriteEnd, p);
+                 kDecomposeEnd, kWriteEnd, parameters(dither_));
 }
 
 void Encoder::encode(const FileSpecification& output) {

@@ -8,6 +8,7 @@
 
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/subband_map.h"
+#include "encoder/format/vxl_writer.h"
 #include "encoder/image/image.h"
 #include "platform/callbacks.h"
 #include "platform/file_specification.h"
@@ -55,6 +56,8 @@ class Encoder {
                                                   float progress_end, platform::ThreadPool& pool);
   void encode_two_stages(const Quorvale::FileSpecification& output);
   void write(SubbandMap& map, const Quorvale::FileSpecification& output);
+  // The coding parameters the file writer records, with or without dither.
+  CompressionParameters parameters(bool dither) const;
   // One trial of hit_target: encodes at `ratio` into `file` and returns its error against `target`.
   float trial(float ratio, float target, int word_length, double source_size,
               const Quorvale::FileSpecification& file);

@@ -126,14 +126,7 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   weights.weight = weight_;
   weights.gamma = gamma_;
   const double pixels = double(image_->image_width) * double(image_->image_height);
-  CompressionParameters p;
-  p.dither = false;
-  p.nlev = nlev_;
-  p.block_size = block_size_;
-  p.target_rate = target_rate_;
-  p.weight = weight_;
-  p.fourth_band_weight = fourth_band_weight_;
-  p.gamma = gamma_;
+  const CompressionParameters p = parameters(false);
   const double fixed = fixed_bytes(*image_, p, records, bands);
   RdTarget target;
   target.luma_psnr = request.luma_psnr;
