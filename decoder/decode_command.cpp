@@ -1,7 +1,5 @@
 #include "decoder/decode_command.h"
 
-#include "decoder/decoded_image.h"
-
 #include <malloc.h>
 #include <tiffio.h>
 
@@ -195,9 +193,8 @@ void run(const DecodeOptions& o) {
   // memory stays bounded whatever the size of the output.
   TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
                     reader.color_scheme(), {}, {}};
-  layout.band_colors = band_colors_of(file.metadata());
-  layout.band_colors.resize(layout.band_colors.empty() ? 0 : size_t(layout.bands), "Undefined");
-  layout.nodata = nodata_of(file.metadata());
+  layout.band_colors = reader.band_colors();
+  layout.nodata = reader.nodata();
   std::optional<TiffGeoreference> placed;
   if (georeferenced)
     placed = TiffGeoreference{g.x_origin, g.y_origin, g.x_scale, g.y_scale,

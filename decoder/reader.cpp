@@ -81,6 +81,11 @@ Reader::Reader(const std::string& path) {
                              : sample_type_of(metadata_long(list, "IMAGE::DATA_TYPE", 0));
     impl_->color_scheme =
         color_scheme_of(metadata_long(list, "IMAGE::COLOR_SCHEME", -1), impl_->file.bands());
+    impl_->band_colors = band_colors_of(list);
+    // A record naming fewer bands than the file has leaves the rest without a known meaning.
+    if (!impl_->band_colors.empty())
+      impl_->band_colors.resize(size_t(impl_->file.bands()), "Undefined");
+    impl_->nodata = nodata_of(list);
     Georeference g;
     if (georeference_for(list, 0, Window{0, 0, 0, 0}, g)) {
       Georeferencing geo;
@@ -110,6 +115,8 @@ int Reader::height() const { return impl_->file.height(); }
 int Reader::bands() const { return impl_->file.bands(); }
 SampleType Reader::sample_type() const { return impl_->sample_type; }
 ColorScheme Reader::color_scheme() const { return impl_->color_scheme; }
+const std::vector<std::string>& Reader::band_colors() const { return impl_->band_colors; }
+std::optional<double> Reader::nodata() const { return impl_->nodata; }
 int Reader::levels() const { return impl_->file.levels(); }
 
 int Reader::level_width(int level) const {

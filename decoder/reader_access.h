@@ -4,6 +4,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "decoder/record_cache.h"
@@ -18,6 +19,8 @@ struct Reader::Impl {
   RecordCache cache;
   SampleType sample_type = SampleType::kUInt8;
   ColorScheme color_scheme = ColorScheme::kUnknown;
+  std::vector<std::string> band_colors;
+  std::optional<double> nodata;
   std::optional<Georeferencing> georeferencing;
   std::vector<MetadataRecord> metadata;
 };

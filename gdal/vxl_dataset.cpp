@@ -21,11 +21,17 @@ GDALDataType gdal_type_of(vexal::SampleType type) {
   return GDT_Unknown;
 }
 
-GDALColorInterp color_of(vexal::ColorScheme scheme, int band) {
+// A band's colour: its name for separately coded bands (GDAL's own names, which the encoder
+// stores), else the file's colour scheme.
+GDALColorInterp color_of(const vexal::Reader& reader, int band) {
   static const GDALColorInterp rgb[] = {GCI_RedBand, GCI_GreenBand, GCI_BlueBand};
   static const GDALColorInterp cmyk[] = {GCI_CyanBand, GCI_MagentaBand, GCI_YellowBand,
                                          GCI_BlackBand};
-  switch (scheme) {
+  if (!reader.band_colors().empty()) {
+    const char* name = reader.band_colors()[size_t(band - 1)].c_str();
+    return EQUAL(name, "Grey") ? GCI_GrayIndex : GDALGetColorInterpretationByName(name);
+  }
+  switch (reader.color_scheme()) {
     case vexal::ColorScheme::kGray: return band == 1 ? GCI_GrayIndex : GCI_Undefined;
     case vexal::ColorScheme::kRGB: return band <= 3 ? rgb[band - 1] : GCI_Undefined;
     case vexal::ColorScheme::kCMYK: return band <= 4 ? cmyk[band - 1] : GCI_Undefined;
@@ -176,6 +182,12 @@ VXLRasterBand::VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, i
   eDataType = type;
   nBlockXSize = block_size;
   nBlockYSize = block_size;
+  // A band whose name GDAL has no interpretation for (near infrared, say) shows the name as its
+  // description; set directly, so that it is not saved to an .aux.xml as a change.
+  const vexal::Reader& reader = *dataset->reader_;
+  if (!reader.band_colors().empty() && color_of(reader, band) == GCI_Undefined &&
+      !EQUAL(reader.band_colors()[size_t(band - 1)].c_str(), "Undefined"))
+    sDescription = reader.band_colors()[size_t(band - 1)];
 }
 
 CPLErr VXLRasterBand::IReadBlock(int bx, int by, void* image) {
@@ -183,7 +195,15 @@ CPLErr VXLRasterBand::IReadBlock(int bx, int by, void* image) {
 }
 
 GDALColorInterp VXLRasterBand::GetColorInterpretation() {
-  return color_of(static_cast<VXLDataset*>(poDS)->reader_->color_scheme(), nBand);
+  return color_of(*static_cast<VXLDataset*>(poDS)->reader_, nBand);
+}
+
+// GDAL derives the nodata mask (GetMaskBand) from this, for the overviews too.
+double VXLRasterBand::GetNoDataValue(int* success) {
+  const std::optional<double> nodata = static_cast<VXLDataset*>(poDS)->reader_->nodata();
+  if (!nodata) return GDALPamRasterBand::GetNoDataValue(success);
+  if (success) *success = TRUE;
+  return *nodata;
 }
 
 int VXLRasterBand::GetOverviewCount() {

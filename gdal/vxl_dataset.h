@@ -1,5 +1,5 @@
-// A .vxl file as a GDAL dataset: every band, the georeferencing, the metadata records in the
-// "VXL" domain, and levels 1..L as overviews. All decoding goes through the public reading
+// A .vxl file as a GDAL dataset: every band with its colour and nodata value, the
+// georeferencing, the metadata records in the "VXL" domain, and levels 1..L as overviews. All decoding goes through the public reading
 // library; the dataset only maps its answers onto GDAL's model.
 #pragma once
 
@@ -49,6 +49,7 @@ class VXLRasterBand final : public GDALPamRasterBand {
 
   CPLErr IReadBlock(int bx, int by, void* image) override;
   GDALColorInterp GetColorInterpretation() override;
+  double GetNoDataValue(int* success = nullptr) override;
   int GetOverviewCount() override;
   GDALRasterBand* GetOverview(int index) override;
 };

@@ -96,6 +96,15 @@ class VEXAL_API Reader {
   int bands() const;
   SampleType sample_type() const;
   ColorScheme color_scheme() const;
+  // What each band is when the bands were coded separately (a source that was not grey, RGB or
+  // CMYK): one name per band as GDAL names colour interpretations ("Red", "Green", "Blue",
+  // "Alpha", "Gray", "Undefined", ...). Empty for grey, RGB and CMYK files: color_scheme()
+  // tells what their bands are.
+  const std::vector<std::string>& band_colors() const;
+  // The value that marks pixels without data, as the source had it (GDAL's nodata value; may be
+  // NaN for float files); empty when the source had none. read() returns exactly the source's
+  // nodata pixels with this value in every band, and no other pixel holds it.
+  std::optional<double> nodata() const;
 
   // The coarsest level: levels 0 (full size) to levels() can be read; level k is 1/2^k of the
   // full size, rounded up, and its sample (x, y) is centred on full-resolution pixel

@@ -1,0 +1,106 @@
+"""GDAL-made imagery through vexal_encode and the VXL plugin of this build, read by real clients:
+gdalinfo, gdal_translate and rasterio see every band's type and colour, the nodata value and its
+mask (overviews too), and the georeferencing as the source had them."""
+import os
+import re
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+
+if os.environ.get("VEXAL_SANITIZE", "").upper() in ("ON", "1", "TRUE", "YES"):
+    pytest.skip("a sanitized plugin cannot load into GDAL's own programs", allow_module_level=True)
+gdal = pytest.importorskip("osgeo.gdal")
+rasterio = pytest.importorskip("rasterio")
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from imagery_fixtures import GEO, collar, make_geotiff, terrain  # noqa: E402
+
+ENCODE = os.environ["VEXAL_ENCODE_BIN"]
+DECODE = os.environ["VEXAL_DECODE_BIN"]
+
+
+def run(*args):
+    r = subprocess.run(list(args), capture_output=True, text=True)
+    assert r.returncode == 0, " ".join(args) + "\n" + r.stdout + r.stderr
+    return r.stdout
+
+
+def encode(tmp_path, source):
+    vxl = str(tmp_path / (os.path.basename(source)[:-4] + ".vxl"))
+    run(ENCODE, "-tifg", "-i", source, "-o", vxl, "-c", "2")
+    return vxl
+
+
+def band_lines(info):
+    return re.findall(r"^Band \d+ .*$", info, re.M)
+
+
+@pytest.mark.parametrize("gdal_type,colors,options", [
+    (gdal.GDT_UInt16, [gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand, gdal.GCI_Undefined],
+     ["PHOTOMETRIC=RGB"]),  # red, green, blue, near infrared
+    (gdal.GDT_Byte, [gdal.GCI_RedBand, gdal.GCI_GreenBand, gdal.GCI_BlueBand, gdal.GCI_AlphaBand],
+     ["PHOTOMETRIC=RGB", "ALPHA=YES"]),
+])
+def test_band_colours_reach_gdalinfo_and_rasterio(tmp_path, gdal_type, colors, options):
+    peak = 255 if gdal_type == gdal.GDT_Byte else 9000
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, [terrain(300, 200, k, 10 * k, peak - 10 * k) for k in range(4)],
+                 gdal_type, options, colors=colors)
+    vxl = encode(tmp_path, source)
+    mine, theirs = run("gdalinfo", vxl), run("gdalinfo", source)
+    assert "Driver: VXL/" in mine
+    type_name = gdal.GetDataTypeName(gdal_type)
+    assert [re.sub(r"Block=\S+ ", "", line) for line in band_lines(mine)] == [
+        f"Band {k + 1} Type={type_name}, ColorInterp={gdal.GetColorInterpretationName(c)}"
+        for k, c in enumerate(colors)]
+    for same in ("Origin =", "Pixel Size =", "Lower Right"):
+        assert re.search(f"^{same}.*$", mine, re.M)[0] == re.search(f"^{same}.*$", theirs, re.M)[0]
+    with rasterio.open(vxl) as r, rasterio.open(source) as s:
+        assert r.driver == "VXL" and r.count == 4 and r.dtypes == s.dtypes
+        assert r.colorinterp == s.colorinterp
+        assert r.crs.to_epsg() == 32633 and r.transform == s.transform
+        assert r.nodata is None
+
+
+@pytest.mark.parametrize("gdal_type,nodata,low,high", [
+    (gdal.GDT_UInt16, 0, 300, 9000),
+    (gdal.GDT_Float32, -9999.0, 120.0, 2300.0),
+])
+def test_nodata_collar_through_gdal_translate_and_rasterio(tmp_path, gdal_type, nodata, low, high):
+    width, height = 320, 240
+    outside = collar(width, height)
+    data = terrain(width, height, 7, low, high)
+    if gdal_type != gdal.GDT_Float32:
+        data = np.round(data)
+    data[outside] = nodata
+    source = str(tmp_path / "collar.tif")
+    make_geotiff(source, [data], gdal_type, ["TILED=YES", "COMPRESS=DEFLATE"], nodata=nodata)
+    vxl = encode(tmp_path, source)
+    info = run("gdalinfo", vxl)
+    assert re.search(r"^  NoData Value=(\S+)$", info, re.M)[1] == ("0" if nodata == 0 else "-9999")
+    # The mask comes from the nodata value, at full size and in every overview.
+    ds = gdal.Open(vxl)
+    band = ds.GetRasterBand(1)
+    assert band.GetMaskFlags() == gdal.GMF_NODATA
+    np.testing.assert_array_equal(band.GetMaskBand().ReadAsArray() == 0, outside)
+    assert band.GetOverviewCount() >= 2
+    for k in range(band.GetOverviewCount()):
+        assert band.GetOverview(k).GetNoDataValue() == nodata
+    with rasterio.open(vxl) as r:
+        assert r.nodata == nodata and r.nodatavals == (nodata,)
+        np.testing.assert_array_equal(r.read_masks(1) == 0, outside)
+        overview = r.read_masks(1, out_shape=(height // 4, width // 4))
+        assert 0 < (overview == 0).mean() < 1
+    # A GeoTIFF made by gdal_translate keeps type, nodata and georeferencing, and holds exactly
+    # the pixels vexal_decode writes.
+    out, decoded = str(tmp_path / "translated.tif"), str(tmp_path / "decoded.tif")
+    run("gdal_translate", "-q", vxl, out)
+    run(DECODE, "-i", vxl, "-o", decoded)
+    t = gdal.Open(out)
+    assert t.GetDriver().ShortName == "GTiff"
+    assert t.GetRasterBand(1).DataType == gdal_type
+    assert t.GetRasterBand(1).GetNoDataValue() == nodata
+    assert t.GetGeoTransform() == pytest.approx(GEO)
+    assert t.GetSpatialRef().GetAuthorityCode(None) == "32633"
+    np.testing.assert_array_equal(t.ReadAsArray(), gdal.Open(decoded).ReadAsArray())
