@@ -27,7 +27,8 @@ void* allocate_samples(int64_t count, size_t size) {
 
 }  // namespace
 
-// Areas no file covers (a mosaic's gaps) hold the nodata value when there is one, else 0.
+// Areas no file covers (a mosaic's gaps) hold the nodata value when there is one, else 0 (8-bit
+// images without one: the background colour).
 template <typename T>
 void Image::fill_uncovered(T* buffer, int64_t count) const {
   if (!nodata) return;
@@ -73,8 +74,11 @@ std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
     auto* buffer = static_cast<uint8_t*>(allocate_samples(total, 1));
     std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
     const uint8_t* fill = no_data_value();
-    for (int k = 0; k < std::min(nband, 3); ++k)
-      std::memset(buffer + k * plane, fill ? fill[k] : 0, static_cast<size_t>(plane));
+    if (nodata)
+      fill_uncovered(buffer, total);
+    else
+      for (int k = 0; k < std::min(nband, 3); ++k)
+        std::memset(buffer + k * plane, fill ? fill[k] : 0, static_cast<size_t>(plane));
     extract(section_support, buffer);
     return block;
   }

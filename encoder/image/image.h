@@ -69,8 +69,9 @@ class Image {
   virtual std::optional<double> source_nodata() { return std::nullopt; }
   // Honours the source's nodata value, if it has one: sets `nodata` and records it as
   // "IMAGE::NODATA". Readers call it for the inputs that were refused before nodata was
-  // honoured; for the others the encoder's -nodata option does.
-  void use_nodata();
+  // honoured; for the others the encoder's -nodata option does. Images made of other images
+  // pass it on, so that each tile leaves what lies below its own nodata pixels.
+  virtual void use_nodata();
   // Writes the world file (extension "vxw") beside `output` when the image is georeferenced.
   void write_world_file(const Quorvale::FileSpecification& output);
 

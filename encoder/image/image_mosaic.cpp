@@ -137,6 +137,13 @@ std::optional<double> ImageMosaic::source_nodata() {
   return std::nullopt;
 }
 
+// Each tile honours its own nodata value, as a tile of 16-bit or float samples always does.
+void ImageMosaic::use_nodata() {
+  Image::use_nodata();
+  for (auto& t : tiles_)
+    if (!t->nodata) t->use_nodata();
+}
+
 void ImageMosaic::place_tiles() {
   int64_t xmin = INT64_MAX, xmax = INT64_MIN, ymin = INT64_MAX, ymax = INT64_MIN;
   for (auto& t : tiles_) {

@@ -25,6 +25,7 @@ class ImageMosaic : public Image {
   void extract(int section_support[2][2], uint16_t* pixels) override;
   void extract(int section_support[2][2], int16_t* pixels) override;
   std::optional<double> source_nodata() override;
+  void use_nodata() override;
   double file_size() override;
   double xcoord() override;
   double ycoord() override;

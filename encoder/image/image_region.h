@@ -22,6 +22,10 @@ class ImageRegion : public Image {
   void extract(int section_support[2][2], int16_t* pixels) override;
   void extract(int section_support[2][2], float* pixels) override;
   std::optional<double> source_nodata() override { return source_->source_nodata(); }
+  void use_nodata() override {
+    source_->use_nodata();
+    Image::use_nodata();
+  }
   using Image::extract;
   // The source's size scaled to the rectangle's share of its pixels, so ratios (the report,
   // rate control by trials) refer to the part encoded.

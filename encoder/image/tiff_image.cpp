@@ -23,6 +23,37 @@ struct ReadSession {
   TiffSampleReader& reader;
 };
 
+// A tile's nodata pixels leave what lies below them in a mosaic. A pixel is nodata when every
+// sample of the file holds the value, as GDAL reads it: before a colour map or an inversion.
+// A value the samples cannot hold marks none.
+template <typename T>
+class NodataPixels {
+ public:
+  explicit NodataPixels(const std::optional<double>& nodata) {
+    active_ = nodata.has_value();
+    if constexpr (!std::is_floating_point_v<T>)
+      active_ = active_ && *nodata == std::round(*nodata) &&
+                *nodata >= double(std::numeric_limits<T>::lowest()) &&
+                *nodata <= double(std::numeric_limits<T>::max());
+    if (active_) sample_ = static_cast<T>(*nodata);
+  }
+  bool active() const { return active_; }
+  bool operator()(const T* px, uint32_t spp) const {
+    for (uint32_t b = 0; b < spp; ++b) {
+      if constexpr (std::is_floating_point_v<T>) {
+        if (!(px[b] == sample_ || (std::isnan(px[b]) && std::isnan(sample_)))) return false;
+      } else if (px[b] != sample_) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  bool active_ = false;
+  T sample_{};
+};
+
 uint8_t round_clamp(double v) {
   int value = static_cast<int>(v + 0.5);
   return static_cast<uint8_t>(std::clamp(value, 0, 255));
@@ -161,13 +192,17 @@ uint64_t TIFFImage::bytes_decoded() const { return reader_->bytes_decoded(); }
 void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
   std::optional<SectionOverlap> o = overlap(section_support);
   if (!o) return;
-  std::vector<uint8_t> samples(uint64_t{o->n} * fields_.samples_per_pixel);
+  const uint32_t spp = fields_.samples_per_pixel;
+  std::vector<uint8_t> samples(uint64_t{o->n} * spp);
   std::vector<uint8_t> row_pixels(uint64_t{o->n} * nband);
+  const NodataPixels<uint8_t> is_nodata(nodata);
+  std::vector<uint8_t> skip(is_nodata.active() ? o->n : 0);
   ReadSession session(*reader_);
   for (int y = o->y0; y <= o->y1; ++y) {
     reader_->read_run(static_cast<uint32_t>(y - o->top), o->col0, o->n, samples.data());
+    for (uint32_t i = 0; i < skip.size(); ++i) skip[i] = is_nodata(&samples[uint64_t{i} * spp], spp);
     normalise(samples.data(), o->n, row_pixels.data());
-    place(row_pixels.data(), o->n, pixels + o->at(y), o->plane);
+    place(row_pixels.data(), o->n, pixels + o->at(y), o->plane, skip.empty() ? nullptr : skip.data());
   }
 }
 
@@ -214,31 +249,14 @@ void TIFFImage::extract_samples(int section_support[2][2], T* pixels) {
   const uint32_t spp = fields_.samples_per_pixel;
   std::vector<T> samples(uint64_t{n} * spp);
   const bool invert = fields_.photometric == PHOTOMETRIC_MINISWHITE;
-  // A tile's nodata pixels leave what lies below them in a mosaic.
-  bool skip_nodata = nodata.has_value();
-  if constexpr (!std::is_floating_point_v<T>)
-    skip_nodata = skip_nodata && *nodata == std::round(*nodata) &&
-                  *nodata >= std::numeric_limits<T>::lowest() &&
-                  *nodata <= std::numeric_limits<T>::max();
-  const T nodata_sample = skip_nodata ? static_cast<T>(*nodata) : T(0);
-  auto is_nodata = [&](const T* px) {
-    for (uint32_t b = 0; b < spp; ++b) {
-      if constexpr (std::is_floating_point_v<T>) {
-        if (!(px[b] == nodata_sample || (std::isnan(px[b]) && std::isnan(nodata_sample))))
-          return false;
-      } else if (px[b] != nodata_sample) {
-        return false;
-      }
-    }
-    return true;
-  };
+  const NodataPixels<T> is_nodata(nodata);
   ReadSession session(*reader_);
   for (int y = o->y0; y <= o->y1; ++y) {
     reader_->read_run(static_cast<uint32_t>(y - o->top), o->col0, n,
                       reinterpret_cast<uint8_t*>(samples.data()));
     T* out = pixels + o->at(y);
     for (uint32_t i = 0; i < n; ++i) {
-      if (skip_nodata && is_nodata(&samples[uint64_t{i} * spp])) continue;
+      if (is_nodata.active() && is_nodata(&samples[uint64_t{i} * spp], spp)) continue;
       for (uint32_t b = 0; b < spp; ++b) {
         const T v = samples[uint64_t{i} * spp + b];
         // Only unsigned 16-bit samples may be min-is-white (the fields reader refuses others).
@@ -276,25 +294,30 @@ void TIFFImage::normalise(const uint8_t* samples, uint32_t n, uint8_t* pixels) c
   }
 }
 
-// Writes one row of pixels into the band planes; pixels equal to the transparent colour are
-// left as they are, so that a file laid over another shows the one below.
-void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane) const {
+// Writes one row of pixels into the band planes; pixels equal to the transparent colour, and
+// the pixels that `skip` marks (nodata), are left as they are, so that a file laid over another
+// shows the one below.
+void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane,
+                      const uint8_t* skip) const {
   const uint8_t* t = has_transparent_ ? transparent_ : nullptr;
   if (nband == 1) {
     for (uint32_t i = 0; i < n; ++i)
-      if (!t || px[i] != t[0]) out[i] = px[i];
+      if ((!t || px[i] != t[0]) && !(skip && skip[i])) out[i] = px[i];
   } else if (nband == 3) {
     for (uint32_t i = 0; i < n; ++i, px += 3) {
       if (t && px[0] == t[0] && px[1] == t[1] && px[2] == t[2]) continue;
+      if (skip && skip[i]) continue;
       out[i] = px[0];
       out[i + plane] = px[1];
       out[i + 2 * plane] = px[2];
     }
   } else if (separate_bands) {
     for (uint32_t i = 0; i < n; ++i, px += nband)
-      for (int b = 0; b < nband; ++b) out[i + b * plane] = px[b];
+      if (!(skip && skip[i]))
+        for (int b = 0; b < nband; ++b) out[i + b * plane] = px[b];
   } else {
     for (uint32_t i = 0; i < n; ++i, px += 4) {
+      if (skip && skip[i]) continue;
       int c = px[0], m = px[1], y = px[2], k = px[3];
       out[i] = 255 - round_clamp((c + k) / 2.0);
       out[i + plane] = 255 - round_clamp((m + k) / 2.0);

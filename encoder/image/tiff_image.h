@@ -67,7 +67,9 @@ class TIFFImage : public ImageFile {
   void extract_samples(int section_support[2][2], T* pixels);
   // Maps one row run of file samples to output pixels of nband bytes each.
   void normalise(const uint8_t* samples, uint32_t n, uint8_t* pixels) const;
-  void place(const uint8_t* pixels, uint32_t n, uint8_t* out, int64_t plane_size) const;
+  // `skip`: one flag per pixel, set for the pixels that leave what lies below; may be null.
+  void place(const uint8_t* pixels, uint32_t n, uint8_t* out, int64_t plane_size,
+             const uint8_t* skip) const;
 
   TiffFields fields_;
   std::optional<double> source_nodata_;  // GDAL_NODATA

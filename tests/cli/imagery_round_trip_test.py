@@ -110,35 +110,39 @@ def test_nodata_collars_come_back_as_nodata(tmp_path, gdal_type, nodata, low, hi
     assert edge <= 1.5 * inner + 1e-3 * (high - low)
 
 
-def test_mosaic_of_16_bit_tiles_with_nodata(tmp_path):
+@pytest.mark.parametrize("gdal_type,count,extra", [
+    (gdal.GDT_UInt16, 1, []),
+    (gdal.GDT_Byte, 3, ["-nodata"]),  # 8-bit RGB: on request
+])
+def test_mosaic_of_tiles_with_nodata(tmp_path, gdal_type, count, extra):
     """A later tile's nodata pixels leave the earlier tile's data, and what no tile covers comes
     back as nodata."""
     w, h, nodata = 200, 150, 0
-    whole = np.round(terrain(w + 120, h + 60, 4, 500, 7000))
+    low, high = (500, 7000) if gdal_type == gdal.GDT_UInt16 else (20, 240)
+    whole = [np.round(terrain(w + 120, h + 60, 4 + k, low, high)) for k in range(count)]
     names = []
     for k, (x, y) in enumerate([(0, 0), (120, 60)]):
-        tile = whole[y:y + h, x:x + w].copy()
-        tile[:, :30 if k else 0] = nodata  # the second tile's left collar lies on the first
+        tiles = [band[y:y + h, x:x + w].copy() for band in whole]
+        for tile in tiles:
+            tile[:, :30 if k else 0] = nodata  # the second tile's left collar lies on the first
         path = str(tmp_path / f"t{k}.tif")
-        ds = gdal.GetDriverByName("GTiff").Create(path, w, h, 1, gdal.GDT_UInt16)
-        ds.SetGeoTransform((GEO[0] + 30 * x, 30, 0, GEO[3] - 30 * y, 0, -30))
-        ds.SetProjection("EPSG:32633")
-        ds.GetRasterBand(1).WriteArray(tile)
-        ds.GetRasterBand(1).SetNoDataValue(nodata)
-        ds = None
+        make_geotiff(path, tiles, gdal_type, ["PHOTOMETRIC=RGB"] if count == 3 else [],
+                     nodata=nodata, geo=(GEO[0] + 30 * x, 30, 0, GEO[3] - 30 * y, 0, -30))
         names.append(path)
-    covered = np.zeros(whole.shape, bool)
+    covered = np.zeros(whole[0].shape, bool)
     covered[:h, :w] = True
     covered[60:, 150:] = True
     (tmp_path / "tiles.txt").write_text("\n".join(names) + "\n")
     vxl, out = str(tmp_path / "m.vxl"), str(tmp_path / "m.tif")
     enc = subprocess.run([ENCODE, "-tifg", "-mos", "-i", str(tmp_path / "tiles.txt"), "-o", vxl,
-                          "-c", "2"], capture_output=True, text=True)
+                          "-c", "2", *extra], capture_output=True, text=True)
     assert enc.returncode == 0, enc.stdout + enc.stderr
     assert subprocess.run([DECODE, "-i", vxl, "-o", out]).returncode == 0
     ds = gdal.Open(out)
-    band = ds.GetRasterBand(1)
-    assert band.DataType == gdal.GDT_UInt16 and band.GetNoDataValue() == nodata
-    got = band.ReadAsArray()
-    np.testing.assert_array_equal(got == nodata, ~covered)
-    assert psnr(whole[covered], got[covered], 6500) >= 40
+    assert ds.RasterCount == count
+    for k in range(count):
+        band = ds.GetRasterBand(k + 1)
+        assert band.DataType == gdal_type and band.GetNoDataValue() == nodata
+        got = band.ReadAsArray()
+        np.testing.assert_array_equal(got == nodata, ~covered)
+        assert psnr(whole[k][covered], got[covered], high - low) >= 40
