@@ -87,7 +87,8 @@ void print_usage(FILE* out) {
       "  -w       Weight: intensity weight        (default: 4.0)\n"
       "  -nodata  Honour the input's nodata value (always on for 16-bit, float\n"
       "           and separately coded bands): record it, fill nodata areas\n"
-      "           smoothly, restore them on decoding\n"
+      "           smoothly, restore them on decoding; in a mosaic, a tile's\n"
+      "           nodata pixels leave the tiles below\n"
       "  -bgc     Background color                (default: black)\n",
       out);
   std::fputs(kColors, out);
