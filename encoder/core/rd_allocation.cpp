@@ -141,9 +141,13 @@ RdChoice choose_steps(const RdModel& model, const RdWeights& w, const RdTarget& 
     t = std::clamp((target.bytes - below.bytes) / (above.bytes - below.bytes), 0.0, 1.0);
   RdChoice choice;
   Solution total;
+  const double lambda = std::exp(0.5 * (lo + hi));
   for (size_t i = 0; i < terms.size(); ++i) {
     const int a = above.rungs[i], b = below.rungs[i];
     choice.steps.push_back(float(rd_rung_step(b + t * (a - b))));
+    choice.error_per_byte.push_back(lambda / terms[i].weight);
+    choice.term_bytes.push_back(t * model.bytes(terms[i].k, terms[i].b, a) +
+                                (1.0 - t) * model.bytes(terms[i].k, terms[i].b, b));
     solver.add(total, terms[i], a, t);
     solver.add(total, terms[i], b, 1.0 - t);
   }

@@ -24,6 +24,10 @@ struct RdWeights {
 
 struct RdChoice {
   std::vector<float> steps;  // subband * bands + band; 0: not coded
+  // Per subband and band: the squared coefficient error one coded byte is worth at the
+  // chosen slope, for the choice of indices.
+  std::vector<double> error_per_byte;
+  std::vector<double> term_bytes;  // estimated coded bytes of each subband and band
   double bytes = 0.0;        // estimated coded bytes
   double luma_mse = 0.0;     // estimated mean squared error of band 0 per pixel
   double rgb_mse = 0.0;      // over the pixel's bands, in their own units

@@ -9,6 +9,7 @@
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
 #include "encoder/core/rd_allocation.h"
+#include "encoder/core/rd_indices.h"
 #include "encoder/core/rd_model.h"
 #include "encoder/core/record_coder.h"
 #include "encoder/core/subband_tree.h"
@@ -26,6 +27,10 @@ constexpr float kMeasureEnd = 0.6f;
 constexpr float kCodeEnd = 0.94f;
 // A file further than this from the size asked for is coded again with the rates measured.
 constexpr double kSizeTolerance = 0.012;
+// One piece in kSampleEvery is tried with the choice of indices before coding; and how the
+// bytes it leaves grow with the bytes the model is asked for, until two samples measure it.
+constexpr size_t kSampleEvery = 8;
+constexpr double kBytesElasticity = 1.25;
 
 // Hands each record to the spool and to the model. With workers, the records are measured
 // there, at most one ahead per worker, and added to the model in the order they came.
@@ -77,6 +82,66 @@ class MeasuringSink : public RecordSink {
   platform::ThreadPool& pool_;
   // Last member: destroyed first, waiting for the tasks that use the others.
   std::unique_ptr<platform::OrderedResults<Measured>> measuring_;
+};
+
+// The choice of indices tried on some records at the steps chosen: the model prices the plain
+// quantiser, so its bytes and errors are scaled by what the choice of indices does there.
+class IndexChoiceSample : public RecordSink {
+ public:
+  IndexChoiceSample(const RdChoice& choice, int subbands, int bands)
+      : choice_(choice),
+        bands_(bands),
+        added_(size_t(subbands) * size_t(bands), 0.0),
+        sampled_(added_.size(), 0.0),
+        before_(added_.size(), 0.0),
+        after_(added_.size(), 0.0) {}
+  void write_record(SubbandRecordData& record) override {
+    for (int b = 0; b < bands_; ++b) {
+      const size_t term = size_t(record.subband) * size_t(bands_) + size_t(b);
+      const float step = choice_.steps.at(term);
+      if (step == 0.0f) continue;
+      const std::vector<float>& plane = record.bands[size_t(b)];
+      // Every subband and band is sampled evenly, whatever the size of its records.
+      size_t& seen = pieces_[term];
+      const auto take = [&seen](size_t) { return seen++ % kSampleEvery == 0; };
+      const RdIndexEffect effect = rd_index_effect(plane.data(), record.width(), record.height(),
+                                                   step, choice_.error_per_byte.at(term), take);
+      sampled_[term] += effect.coefficients;
+      before_[term] += effect.bits_before;
+      after_[term] += effect.bits_after;
+      added_[term] += effect.added_error;
+    }
+  }
+  // The bytes the choice of indices leaves of the model's estimate, per subband and band
+  // where sampled, elsewhere as in all the samples together.
+  double bytes_left() const {
+    double before = 0.0, after = 0.0;
+    for (size_t i = 0; i < before_.size(); ++i) before += before_[i], after += after_[i];
+    const double overall = before > 0.0 ? after / before : 1.0;
+    double left = 0.0;
+    for (size_t i = 0; i < before_.size(); ++i)
+      left += choice_.term_bytes[i] * (before_[i] > 0.0 ? after_[i] / before_[i] : overall);
+    return left;
+  }
+  // Squared error added over the whole image, weighted per subband and band by `weight`.
+  template <class Weight>
+  double added_error(const RdModel& model, Weight weight) const {
+    double e = 0.0;
+    for (int k = 0; k < model.subbands(); ++k)
+      for (int b = 0; b < bands_; ++b) {
+        const size_t term = size_t(k) * size_t(bands_) + size_t(b);
+        if (sampled_[term] > 0.0)
+          e += weight(k, b) * added_[term] * model.count(k, b) / sampled_[term];
+      }
+    return e;
+  }
+
+ private:
+  const RdChoice& choice_;
+  int bands_;
+  std::vector<double> added_, sampled_, before_, after_;  // per subband and band
+  std::vector<size_t> pieces_ = std::vector<size_t>(added_.size(), 0);  // seen
+
 };
 
 // Bytes of the file that do not depend on the steps: header, subband offsets, the record
@@ -135,6 +200,34 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   RdChoice choice = choose_steps(model, weights, target, pixels);
 
   const auto poll = [this] { check_interrupt(); };
+  // The choice of indices saves bytes and adds error: sampled at the steps chosen, it moves
+  // the target the steps are chosen for, twice (the second time along the measured slope).
+  const auto luma_weight = [&](int k, int b) { return b == 0 ? synthesis_gain(k, nlev_) : 0.0; };
+  const auto rgb_weight = [&](int k, int b) {
+    return synthesis_gain(k, nlev_) * (weights.colour ? colour_gain(b) : 1.0);
+  };
+  double elasticity = kBytesElasticity;
+  double added_luma = 0.0, added_rgb = 0.0;
+  double asked = target.bytes, got = 0.0;  // the model's target and the bytes it would leave
+  for (int round = 0; round < 2; ++round) {
+    IndexChoiceSample sample(choice, subbands, bands);
+    spool.replay(sample, poll);
+    added_luma = sample.added_error(model, luma_weight) / pixels;
+    added_rgb = sample.added_error(model, rgb_weight) / (pixels * bands);
+    if (request.luma_psnr > 0.0) {
+      const double mse = 255.0 * 255.0 * std::pow(10.0, -request.luma_psnr / 10.0);
+      target.luma_psnr = psnr_of(std::max(mse - added_luma, 0.5 * mse));
+    } else {
+      const double left = sample.bytes_left();
+      if (round == 1 && got > 0.0 && left != got && target.bytes != asked) {
+        const double slope = std::log(left / got) / std::log(target.bytes / asked);
+        if (std::isfinite(slope)) elasticity = std::clamp(slope, 0.5, 2.0);
+      }
+      asked = target.bytes, got = left;
+      target.bytes *= std::pow((wanted - fixed) / left, 1.0 / elasticity);
+    }
+    choice = choose_steps(model, weights, target, pixels);
+  }
   auto code = [&](const RdChoice& c) {
     SubbandMap map = subband_map_init(nlev_, temp_dir());
     {
@@ -142,7 +235,7 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
       allocation.nlev = nlev_;
       allocation.bands = bands;
       RecordCoder coder(map, allocation, false, &pool);
-      coder.use_chosen_steps(&c.steps);
+      coder.use_chosen_steps(&c.steps, &c.error_per_byte);
       spool.replay(coder, poll);
       coder.finish();
     }
@@ -156,10 +249,10 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   if (request.luma_psnr <= 0.0 && !output.is_uninitialized()) {
     const double actual = double(Quorvale::file_size_of(output));
     if (std::fabs(actual - wanted) > kSizeTolerance * wanted && actual > fixed) {
-      target.bytes *= choice.bytes / (actual - fixed);
+      target.bytes *= std::pow((wanted - fixed) / (actual - fixed), 1.0 / elasticity);
       choice = choose_steps(model, weights, target, pixels);
       code(choice);
     }
   }
-  return {psnr_of(choice.luma_mse), psnr_of(choice.rgb_mse)};
+  return {psnr_of(choice.luma_mse + added_luma), psnr_of(choice.rgb_mse + added_rgb)};
 }

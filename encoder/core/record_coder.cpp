@@ -1,9 +1,11 @@
 #include "encoder/core/record_coder.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 
 #include "encoder/core/quantizer.h"
+#include "encoder/core/rd_indices.h"
 #include "encoder/core/rd_model.h"
 #include "encoder/format/band_payload.h"
 #include "platform/error.h"
@@ -81,7 +83,14 @@ std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
     add_dither(data.data(), record.x0, record.x1, record.y0, record.y1, step, &entry.offsets);
   std::vector<int16_t> indices(data.size());
   if (chosen_steps_) {
-    if (!rd_quantize_all(data.data(), data.size(), step, indices.data())) {
+    bool any = rd_quantize_all(data.data(), data.size(), step, indices.data());
+    if (any && error_per_byte_) {
+      rd_choose_indices(data.data(), record.width(), record.height(), step,
+                        (*error_per_byte_)[size_t(record.subband) * allocation_.bands + size_t(band)],
+                        indices.data());
+      any = std::any_of(indices.begin(), indices.end(), [](int16_t q) { return q != 0; });
+    }
+    if (!any) {
       step = 0.0f;  // nothing to code
       return {};
     }

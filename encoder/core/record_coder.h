@@ -21,7 +21,13 @@ class RecordCoder : public RecordSink {
   // The rate-distortion mode: the step of every subband and band (index subband * bands +
   // band) is given, indices are chosen by its quantiser, and a band whose indices are all
   // zero is left uncoded.
-  void use_chosen_steps(const std::vector<float>* steps) { chosen_steps_ = steps; }
+  // With `error_per_byte` (same indexing), indices are then lowered where the bits they save
+  // are worth more than the error they add.
+  void use_chosen_steps(const std::vector<float>* steps,
+                        const std::vector<double>* error_per_byte = nullptr) {
+    chosen_steps_ = steps;
+    error_per_byte_ = error_per_byte;
+  }
   void write_record(SubbandRecordData& record) override;
   // Appends every record still being coded. Call before the files are ended.
   void finish();
@@ -44,6 +50,7 @@ class RecordCoder : public RecordSink {
   bool dither_;
   platform::ThreadPool* pool_;
   const std::vector<float>* chosen_steps_ = nullptr;
+  const std::vector<double>* error_per_byte_ = nullptr;
   // Last member: destroyed first, waiting for the tasks that use the others.
   std::unique_ptr<platform::OrderedResults<CodedRecord>> coding_;
 };
