@@ -105,7 +105,7 @@ void BlockTiler::add_band(int64_t index, int band, SubbandNode& root, BlockState
     SubbandNode& leaf = *leaves[size_t(k)];
     if (band == 0) set_regions(index, k, leaf, state);
     for (Region& region : state.leaves[size_t(k)]) {
-      std::vector<float>& out = region.data[size_t(band)];
+      platform::FloatBuffer& out = region.data[size_t(band)];
       out.resize(size_t(region.area()));
       float* dst = out.data();
       for (int y = region.y0; region.area() && y <= region.y1; ++y) {
@@ -229,7 +229,8 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
   // The regions are disjoint pieces of the subband, so equal areas mean they tile the box.
   if (area != int64_t(record.width()) * record.height()) fail("assemble", 1);
   try {
-    record.bands.assign(size_t(bands_), std::vector<float>(size_t(area)));
+    record.bands.resize(size_t(bands_));
+    for (platform::FloatBuffer& plane : record.bands) plane.resize(size_t(area));
     record.statistics.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
   } catch (const std::bad_alloc&) {
     throw Error("Memory allocation error.");
@@ -248,7 +249,7 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
         // Strips are counted once final: they were left out when their leaf was transformed.
         for (int i = 0; part.strip && i < rw; ++i) stats.add(src[i]), total.add(src[i]);
       }
-      std::vector<float>().swap(r.data[size_t(b)]);
+      platform::FloatBuffer().swap(r.data[size_t(b)]);
     }
     r.written = true;
   }
@@ -290,7 +291,7 @@ void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& sourc
     int column, row;
     BlockGrid::morton_cell(i, column, row);
     const BlockRect rect = grid.rect(column, row);
-    std::vector<float> planes(size_t(bands) * (rect.x1 - rect.x0 + 1) * (rect.y1 - rect.y0 + 1));
+    platform::FloatBuffer planes(size_t(bands) * (rect.x1 - rect.x0 + 1) * (rect.y1 - rect.y0 + 1));
     source(rect, planes);
     return tiler.transform(i, planes.data());
   };

@@ -20,6 +20,7 @@
 
 #include "encoder/core/block_grid.h"
 #include "encoder/core/subband_tree.h"
+#include "platform/uninitialized_allocator.h"
 
 // One subband record: the coefficients of a rectangle of subband `subband`, one row-major plane
 // per band, with the statistics (index subband * bands + band, over every subband) of the
@@ -27,7 +28,7 @@
 struct SubbandRecordData {
   int subband = 0;
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
-  std::vector<std::vector<float>> bands;
+  std::vector<platform::FloatBuffer> bands;
   std::vector<CoefficientStatistics> statistics;
 
   int width() const { return x1 - x0 + 1; }
@@ -84,7 +85,7 @@ class BlockTiler {
     int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
     int64_t finalizer = -1;  // the block whose transform makes this region final
     bool written = false;
-    std::vector<std::vector<float>> data;  // per band
+    std::vector<platform::FloatBuffer> data;  // per band
 
     bool empty() const { return x1 < x0 || y1 < y0; }
     int64_t area() const { return empty() ? 0 : int64_t(x1 - x0 + 1) * (y1 - y0 + 1); }
@@ -116,7 +117,7 @@ class BlockTiler {
 };
 
 // Pixels of one block: `bands` planes of the rectangle, row-major, plane after plane.
-using BlockSource = std::function<void(const BlockRect& rect, std::vector<float>& planes)>;
+using BlockSource = std::function<void(const BlockRect& rect, platform::FloatBuffer& planes)>;
 // Polled between steps; throws to stop the run.
 using StepCheck = std::function<void()>;
 

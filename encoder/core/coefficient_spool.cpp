@@ -20,7 +20,7 @@ void CoefficientSpool::write_record(SubbandRecordData& record) {
   const int32_t header[5] = {record.subband, record.x0, record.x1, record.y0, record.y1};
   FILE* f = file_.stream();
   if (std::fwrite(header, sizeof header, 1, f) != 1) throw Quorvale::Exception(kWriteFailure);
-  for (const std::vector<float>& plane : record.bands)
+  for (const platform::FloatBuffer& plane : record.bands)
     if (std::fwrite(plane.data(), sizeof(float), plane.size(), f) != plane.size())
       throw Quorvale::Exception(kWriteFailure);
 }
@@ -37,7 +37,7 @@ void CoefficientSpool::replay(RecordSink& sink, const std::function<void()>& pol
     if (record.width() <= 0 || record.height() <= 0) throw Error(kReadFailure);
     const size_t area = size_t(record.width()) * size_t(record.height());
     record.bands.resize(size_t(bands_));
-    for (std::vector<float>& plane : record.bands) {
+    for (platform::FloatBuffer& plane : record.bands) {
       plane.resize(area);
       if (std::fread(plane.data(), sizeof(float), area, f) != area) throw Error(kReadFailure);
     }

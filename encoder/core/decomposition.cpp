@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/error.h"
+#include "platform/uninitialized_allocator.h"
 
 namespace {
 
@@ -41,22 +42,36 @@ Span work_span(const AxisRange& low, const AxisRange& high) {
   return Span{2 * std::min(low.ext0, high.ext0), std::max(2 * low.ext1, 2 * high.ext1 + 1)};
 }
 
-// After the passes a row of the work grid holds the horizontal low band, then the high band;
-// rows of either parity alternate. Each child takes its quarter row by row.
-void take_child(const std::vector<float>& work, Span sx, Span sy, SubbandNode& child, int h,
-                int v) {
-  const int low_count = (sx.size() + 1) / 2;
-  const int column = (h == 0 ? 0 : low_count) + (child.x.ext0 - sx.start / 2);
-  child.samples.resize(static_cast<size_t>(child.x.ext_size()) * child.y.ext_size());
-  for (int gy = child.y.ext0; gy <= child.y.ext1; ++gy) {
-    const float* src =
-        work.data() + static_cast<std::ptrdiff_t>(2 * gy + v - sy.start) * sx.size() + column;
-    std::memcpy(child.sample(child.x.ext0, gy), src, sizeof(float) * child.x.ext_size());
-  }
+// The work grid of one tree depth, per thread: reused from block to block, so the transform
+// neither faults in fresh pages nor clears memory that it overwrites.
+float* work_grid(int depth, size_t count) {
+  thread_local std::vector<platform::FloatBuffer> grids;
+  if (grids.size() <= size_t(depth)) grids.resize(size_t(depth) + 1);
+  platform::FloatBuffer& grid = grids[size_t(depth)];
+  if (grid.size() < count) grid.resize(count);
+  return grid.data();
 }
 
-// Splits `node`, whose samples over its extended range are given at `src` with `pitch`.
-int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
+// After the passes a row of the work grid holds the horizontal low band, then the high band;
+// rows of either parity alternate. Child (h, v) starts here, one of its rows every two rows.
+const float* child_origin(const float* work, Span sx, Span sy, const SubbandNode& child, int h,
+                          int v) {
+  const int low_count = (sx.size() + 1) / 2;
+  const int column = (h == 0 ? 0 : low_count) + (child.x.ext0 - sx.start / 2);
+  return work + static_cast<std::ptrdiff_t>(2 * child.y.ext0 + v - sy.start) * sx.size() + column;
+}
+
+void take_child(const float* from, std::ptrdiff_t pitch, SubbandNode& child) {
+  const size_t w = size_t(child.x.ext_size());
+  child.samples.resize(w * size_t(child.y.ext_size()));
+  float* to = child.samples.data();
+  for (int gy = child.y.ext0; gy <= child.y.ext1; ++gy, from += pitch, to += w)
+    std::memcpy(to, from, sizeof(float) * w);
+}
+
+// Splits `node`, whose samples over its extended range are given at `src` with `pitch`; with
+// `below`, its split children are split in turn straight from the work grid.
+int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool below) {
   Span sx = work_span(node.children[0]->x, node.children[2]->x);
   Span sy = work_span(node.children[0]->y, node.children[1]->y);
   bool empty_child = false;
@@ -73,32 +88,40 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch) {
     return 1;
   }
   // sx.start is even, so a row's low band starts at its first sample.
-  const int low_count = (sx.size() + 1) / 2;
-  std::vector<float> work(static_cast<size_t>(sx.size()) * sy.size(), 0.0f);
+  const int width = sx.size();
+  const int low_count = (width + 1) / 2;
+  float* work = work_grid(node.depth, size_t(width) * size_t(sy.size()));
+  // Positions of the work span outside the node's extended range count as zero.
+  for (int gy = sy.start; gy <= sy.end; ++gy) {
+    if (gy >= node.y.ext0 && gy <= node.y.ext1) continue;
+    std::fill_n(work + static_cast<std::ptrdiff_t>(gy - sy.start) * width, width, 0.0f);
+  }
+  const int p0 = node.x.ext0 - sx.start, n = node.x.ext_size();
   for (int gy = node.y.ext0; gy <= node.y.ext1; ++gy) {
-    float* low = work.data() + static_cast<std::ptrdiff_t>(gy - sy.start) * sx.size();
+    float* low = work + static_cast<std::ptrdiff_t>(gy - sy.start) * width;
     float* high = low + low_count;
     const float* in = src + (gy - node.y.ext0) * pitch;
-    const int p0 = node.x.ext0 - sx.start, n = node.x.ext_size();
+    for (int p = 0; p < p0; ++p) ((p & 1) ? high : low)[p >> 1] = 0.0f;
+    for (int p = p0 + n; p < width; ++p) ((p & 1) ? high : low)[p >> 1] = 0.0f;
     float* first = ((p0 & 1) ? high : low) + (p0 >> 1);
     float* second = ((p0 & 1) ? low + 1 : high) + (p0 >> 1);
     for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
     for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
-    // Rows outside the node's extended range are zero and stay zero.
-    lift97_forward_split(low, high, sx.start, sx.size(), near_end(node.x), far_end(node.x));
+    lift97_forward_split(low, high, sx.start, width, near_end(node.x), far_end(node.x));
   }
-  for (int c0 = 0; c0 < sx.size(); c0 += kColumnStrip) {
-    lift97_forward_lanes(work.data() + c0, sy.start, sy.size(), sx.size(),
-                         std::min(kColumnStrip, sx.size() - c0), near_end(node.y), far_end(node.y));
+  for (int c0 = 0; c0 < width; c0 += kColumnStrip) {
+    lift97_forward_lanes(work + c0, sy.start, sy.size(), width, std::min(kColumnStrip, width - c0),
+                         near_end(node.y), far_end(node.y));
   }
-  for (int c = 0; c < 4; ++c) take_child(work, sx, sy, *node.children[c], c / 2, c % 2);
-  std::vector<float>().swap(node.samples);
-  return 0;
-}
-
-int split_below(SubbandNode& node) {
-  for (auto& child : node.children) {
-    if (child->is_split && (split_node(*child) || split_below(*child))) return 1;
+  platform::FloatBuffer().swap(node.samples);
+  for (int c = 0; c < 4; ++c) {
+    SubbandNode& child = *node.children[c];
+    const float* from = child_origin(work, sx, sy, child, c / 2, c % 2);
+    if (below && child.is_split) {
+      if (split_from(child, from, 2 * std::ptrdiff_t(width), true)) return 1;
+    } else {
+      take_child(from, 2 * std::ptrdiff_t(width), child);
+    }
   }
   return 0;
 }
@@ -139,13 +162,13 @@ int split_node(SubbandNode& node) {
     std::fputs("Error 2 in subroutine split_node.\n", stderr);
     return 1;
   }
-  return split_from(node, node.samples.data(), node.pitch());
+  return split_from(node, node.samples.data(), node.pitch(), false);
 }
 
 int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch) {
   try {
     if (root.is_split) {
-      if (split_from(root, plane, pitch) || split_below(root)) return 1;
+      if (split_from(root, plane, pitch, true)) return 1;
     } else {
       root.samples.resize(static_cast<size_t>(root.x.ext_size()) * root.y.ext_size());
       for (int r = 0; r < root.y.ext_size(); ++r) {

@@ -46,7 +46,7 @@ struct NodataHandling {
 // The block's planes as floats, nodata areas filled, colour-transformed when the samples were
 // integers. Readers are not made for concurrent use: one block is read at a time, and converted
 // after; the mask is also shared.
-void extract_block(Image& image, const BlockRect& r, int bands, std::vector<float>& planes,
+void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatBuffer& planes,
                    std::mutex& reading, NodataHandling& nodata) {
   const int m = nodata.mask ? kFillMargin : 0;
   const BlockRect e{std::max(0, r.x0 - m), std::min(image.image_width - 1, r.x1 + m),
@@ -60,6 +60,17 @@ void extract_block(Image& image, const BlockRect& r, int bands, std::vector<floa
   // Integer samples are colour-transformed (in the same pass as their conversion); float
   // samples are taken as they are. Nodata areas are filled first, in float.
   const bool integer = pixels->data_type() != PixelData::kFloat;
+  const int w = r.x1 - r.x0 + 1, h = r.y1 - r.y0 + 1;
+  const size_t n = size_t(w) * size_t(h) * size_t(bands);
+  const bool plain = pixels->data_type() == PixelData::kUInt8 ||
+                     pixels->data_type() == PixelData::kUInt16;
+  if (!nodata.fill && plain && pixels->band_count() == bands && pixels->width() == w &&
+      pixels->height() == h) {
+    // The common case: converted and transformed straight into the block's planes.
+    planes.resize(n);
+    pixels->yiq_into(planes.data());
+    return;
+  }
   if (integer && !nodata.fill) {
     pixels->yiq();
     pixels->convert2float();
@@ -84,9 +95,7 @@ void extract_block(Image& image, const BlockRect& r, int bands, std::vector<floa
     }
   }
   if (integer && nodata.fill) pixels->yiq();
-  const int w = r.x1 - r.x0 + 1, h = r.y1 - r.y0 + 1;
   if (m == 0) {
-    const size_t n = size_t(w) * size_t(h) * size_t(bands);
     planes.assign(pixels->float_data(), pixels->float_data() + n);
     return;
   }
@@ -184,7 +193,7 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   nodata.value = image.nodata.value_or(std::nan(""));
   if (image.nodata) nodata.mask.emplace(image.image_width, image.image_height);
   const BlockSource source = [&image, &reading, &nodata, bands](const BlockRect& r,
-                                                                std::vector<float>& planes) {
+                                                                platform::FloatBuffer& planes) {
     extract_block(image, r, bands, planes, reading, nodata);
   };
   const StepCheck check = [this] { check_interrupt(); };

@@ -2,18 +2,28 @@
 
 #include <algorithm>
 
+// The public entry points come in a plain and an AVX2 version, chosen once at load time. Both
+// do the same single operations in the same order (no fused multiply-add), so their results
+// are equal bit for bit; the helpers below are inlined into each.
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#define VEXAL_LIFTING_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define VEXAL_LIFTING_CLONES
+#endif
+#define VEXAL_INLINE inline __attribute__((always_inline))
+
 namespace {
 
 // Each lifting result is formed in double precision and stored as a float, so every step
 // rounds exactly once, like the extended-precision arithmetic the format was defined with.
-inline float lift(float target, float c, float a, float b) {
+VEXAL_INLINE float lift(float target, float c, float a, float b) {
   return static_cast<float>(static_cast<double>(target) +
                             static_cast<double>(c) * (static_cast<double>(a) + b));
 }
 
 // Index of the neighbour at local index i, or -1 where the signal counts as zero. Mirrored
 // positions keep their parity, so the symmetric ends work whatever the line's start.
-inline int neighbour(int i, int count, LineEnd near, LineEnd far) {
+VEXAL_INLINE int neighbour(int i, int count, LineEnd near, LineEnd far) {
   if (i < 0)
     i = near == LineEnd::kSymmetric ? -i : -1;
   else if (i >= count)
@@ -31,24 +41,26 @@ struct Line {
   float* at(int i) const { return data + i * stride; }
 
   // target += c * (left + right) at every local index of the given parity, from `first` on.
-  void step(int first, float c) const {
-    for (int i = first; i < count; i += 2) {
-      if (i >= 1 && i + 1 < count) {
-        interior(i, c);
-      } else {
-        edge(i, c);
-      }
+  VEXAL_INLINE void step(int first, float c) const {
+    for (int i = first; i < count; i += 2) row(i, c);
+  }
+
+  VEXAL_INLINE void row(int i, float c) const {
+    if (i >= 1 && i + 1 < count) {
+      interior(i, c);
+    } else {
+      edge(i, c);
     }
   }
 
-  void interior(int i, float c) const {
+  VEXAL_INLINE void interior(int i, float c) const {
     float* t = at(i);
     const float* a = at(i - 1);
     const float* b = at(i + 1);
     for (int j = 0; j < lanes; ++j) t[j] = lift(t[j], c, a[j], b[j]);
   }
 
-  void edge(int i, float c) const {
+  VEXAL_INLINE void edge(int i, float c) const {
     int l = neighbour(i - 1, count, near, far);
     int r = neighbour(i + 1, count, near, far);
     float* t = at(i);
@@ -59,14 +71,16 @@ struct Line {
     }
   }
 
-  void scale(int first, float factor) const {
-    for (int i = first; i < count; i += 2) {
-      float* t = at(i);
-      for (int j = 0; j < lanes; ++j) t[j] *= factor;
-    }
+  VEXAL_INLINE void scale(int first, float factor) const {
+    for (int i = first; i < count; i += 2) scale_row(i, factor);
   }
 
-  void unscale(int first, float factor) const {
+  VEXAL_INLINE void scale_row(int i, float factor) const {
+    float* t = at(i);
+    for (int j = 0; j < lanes; ++j) t[j] *= factor;
+  }
+
+  VEXAL_INLINE void unscale(int first, float factor) const {
     for (int i = first; i < count; i += 2) {
       float* t = at(i);
       for (int j = 0; j < lanes; ++j) {
@@ -78,7 +92,7 @@ struct Line {
 
 // Single contiguous lines are the horizontal passes, the hot path: the interior runs without
 // per-sample edge tests.
-void step_single(float* x, int count, int first, float c, LineEnd near, LineEnd far) {
+VEXAL_INLINE void step_single(float* x, int count, int first, float c, LineEnd near, LineEnd far) {
   int i = first;
   if (i == 0) {
     int r = neighbour(1, count, near, far);
@@ -102,7 +116,7 @@ struct Half {
 
 // The split form of one lifting step: targets in `t`, neighbours in `nb`. Target i has its
 // neighbours at nb[i + off] and nb[i + off + 1]; the ends go through the mirror rule.
-void step_split(Half t, Half nb, float c, int count, LineEnd near, LineEnd far) {
+VEXAL_INLINE void step_split(Half t, Half nb, float c, int count, LineEnd near, LineEnd far) {
   const int off = t.first == 0 ? -1 : 0;
   const int lo = std::min(-off, t.n);
   const int hi = std::max(lo, std::min(t.n, nb.n - 1 - off));
@@ -123,7 +137,26 @@ void step_split(Half t, Half nb, float c, int count, LineEnd near, LineEnd far) 
   for (int i = hi; i < t.n; ++i) edge(i);
 }
 
-void forward(const Line& line, int start) {
+// The four steps and the scaling of side-by-side lines in one sweep down the rows: each row is
+// lifted by a step once both its neighbours have had the step before, so every value is made
+// from the same operands as in four separate passes, while the few rows in work stay in cache.
+VEXAL_INLINE void forward_sweep(const Line& line, int start) {
+  const int odd = 1 - (start & 1);  // local parity of the odd global positions
+  const int count = line.count;
+  for (int k = 0; k < count + 4; ++k) {
+    if (k < count && (k & 1) == odd) line.row(k, -kLift97Alpha);
+    int r = k - 1;
+    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, -kLift97Beta);
+    r = k - 2;
+    if (r >= 0 && r < count && (r & 1) == odd) line.row(r, kLift97Gamma);
+    r = k - 3;
+    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, kLift97Delta);
+    r = k - 4;
+    if (r >= 0 && r < count) line.scale_row(r, (r & 1) == odd ? kLift97High : kLift97Low);
+  }
+}
+
+VEXAL_INLINE void forward(const Line& line, int start) {
   int even = start & 1;  // local index of the first even global position
   int odd = 1 - even;
   if (line.lanes == 1 && line.stride == 1) {
@@ -141,7 +174,7 @@ void forward(const Line& line, int start) {
   line.scale(odd, kLift97High);
 }
 
-void inverse(const Line& line, int start) {
+VEXAL_INLINE void inverse(const Line& line, int start) {
   int even = start & 1;
   int odd = 1 - even;
   line.unscale(even, kLift97Low);
@@ -171,6 +204,7 @@ void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far
   inverse(Line{line, count, 1, 1, near, far}, start);
 }
 
+VEXAL_LIFTING_CLONES
 void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -185,6 +219,7 @@ void lift97_forward_split(float* low, float* high, int start, int count, LineEnd
   for (int i = 0; i < d.n; ++i) high[i] *= kLift97High;
 }
 
+VEXAL_LIFTING_CLONES
 void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -202,12 +237,14 @@ void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd
   step_split(d, s, kLift97Alpha, count, near, far);
 }
 
+VEXAL_LIFTING_CLONES
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;
-  forward(Line{data, count, stride, lanes, near, far}, start);
+  forward_sweep(Line{data, count, stride, lanes, near, far}, start);
 }
 
+VEXAL_LIFTING_CLONES
 void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;

@@ -68,7 +68,7 @@ class MeasuringSink : public RecordSink {
     thread_local RdBandMeter meter(kRecordSize, kRecordSize);
     Measured m;
     m.subband = record.subband;
-    for (const std::vector<float>& plane : record.bands)
+    for (const platform::FloatBuffer& plane : record.bands)
       m.bands.push_back(meter.measure(plane.data(), record.width(), record.height()));
     return m;
   }
@@ -100,7 +100,7 @@ class IndexChoiceSample : public RecordSink {
       const size_t term = size_t(record.subband) * size_t(bands_) + size_t(b);
       const float step = choice_.steps.at(term);
       if (step == 0.0f) continue;
-      const std::vector<float>& plane = record.bands[size_t(b)];
+      const platform::FloatBuffer& plane = record.bands[size_t(b)];
       // Every subband and band is sampled evenly, whatever the size of its records.
       size_t& seen = pieces_[term];
       const auto take = [&seen](size_t) { return seen++ % kSampleEvery == 0; };

@@ -77,7 +77,7 @@ RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
 std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
                                             SubbandRecordData& record, int band,
                                             float& step) const {
-  std::vector<float>& data = record.bands.at(size_t(band));
+  platform::FloatBuffer& data = record.bands.at(size_t(band));
   step = quantizer_step(data.data(), data.size(), step);
   if (band == 0 && dither_)
     add_dither(data.data(), record.x0, record.x1, record.y0, record.y1, step, &entry.offsets);

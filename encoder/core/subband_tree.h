@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encoder/core/step_allocation.h"
+#include "platform/uninitialized_allocator.h"
 
 // One axis of a node. The own range holds the positions of this level that the block owns;
 // the extended range adds the positions to which the block's samples still contribute through
@@ -41,7 +42,7 @@ struct SubbandNode {
   // Coefficients over the extended range, row-major; positions outside the own range are
   // partial coefficients for the neighbouring blocks. Empty before the transform, and in
   // split nodes after it.
-  std::vector<float> samples;
+  platform::FloatBuffer samples;
   int pitch() const { return x.ext_size(); }
   float* sample(int gx, int gy) {
     return samples.data() + static_cast<std::ptrdiff_t>(gy - y.ext0) * pitch() + (gx - x.ext0);

@@ -24,6 +24,9 @@ class PixelData {
   bool convert2float();
   // RGB to Y/I/Q on planes 0..2 of a colour block (converting to float first); grey: nothing.
   void yiq();
+  // The float planes that yiq() and convert2float() would leave, written to `out` (width x
+  // height x bands floats) in one pass, the buffer unchanged; 8- and 16-bit unsigned samples.
+  void yiq_into(float* out) const;
   // Hands the buffer over to the caller (who frees it with free()).
   void* release();
 

@@ -92,7 +92,7 @@ TEST(DumpSchedule, ProgressAdvancesPerBlockOfTheImage) {
   std::vector<float> seen;
   int checks = 0;
   decompose_blocks(
-      grid, 1, [](const BlockRect&, std::vector<float>& p) { std::fill(p.begin(), p.end(), 9.f); },
+      grid, 1, [](const BlockRect&, platform::FloatBuffer& p) { std::fill(p.begin(), p.end(), 9.f); },
       sink, tiler, [&] { ++checks; }, [&](float f) { seen.push_back(f); }, 0.2f, 0.8f);
   ASSERT_EQ(seen.size(), 6u);
   for (size_t i = 0; i < seen.size(); ++i) EXPECT_NEAR(seen[i], 0.2f + 0.1f * float(i), 1e-6);

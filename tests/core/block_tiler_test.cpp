@@ -78,7 +78,7 @@ void check_against_reference(const Case& c) {
   BlockTiler tiler(grid, c.nlev, c.bands);
   CollectingSink sink(reference[0], c.bands);
   size_t peak = 0;
-  auto source = [&](const BlockRect& r, std::vector<float>& out) {
+  auto source = [&](const BlockRect& r, platform::FloatBuffer& out) {
     peak = std::max(peak, tiler.held_coefficients());
     const size_t size = size_t(r.x1 - r.x0 + 1) * (r.y1 - r.y0 + 1);
     float* dst = out.data();
@@ -138,7 +138,7 @@ TEST(BlockTiler, HeldCoefficientsDoNotGrowWithTheImage) {
       void write_record(SubbandRecordData&) override {}
     } sink;
     size_t peak = 0;
-    auto source = [&](const BlockRect&, std::vector<float>& out) {
+    auto source = [&](const BlockRect&, platform::FloatBuffer& out) {
       peak = std::max(peak, tiler.held_coefficients());
       for (size_t j = 0; j < out.size(); ++j) out[j] = float(j % 251);
     };

@@ -138,7 +138,7 @@ TEST(Decomposition, ForwardThenInverseRestoresImage) {
     // Rebuild from the coarsest level: interleave LL and the three detail bands, invert.
     std::vector<SubbandNode*> path{root.get()};
     while (path.back()->is_split) path.push_back(path.back()->children[0].get());
-    std::vector<float> ll = path.back()->samples;
+    std::vector<float> ll(path.back()->samples.begin(), path.back()->samples.end());
     for (int level = nlev - 1; level >= 0; --level) {
       SubbandNode& node = *path[level];
       int lw = node.x.own_size(), lh = node.y.own_size();

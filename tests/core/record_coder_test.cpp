@@ -57,7 +57,7 @@ TEST(RecordCoder, TemporaryFilesDecodeBackWithinTheStep) {
     RecordCoder coder(map, allocation, true);
     TeeSink tee(coder);
     BlockTiler tiler(grid, nlev, bands);
-    auto source = [](const BlockRect& r, std::vector<float>& planes) {
+    auto source = [](const BlockRect& r, platform::FloatBuffer& planes) {
       float* out = planes.data();
       for (int b = 0; b < 3; ++b)
         for (int y = r.y0; y <= r.y1; ++y)
@@ -101,7 +101,7 @@ TEST(RecordCoder, TemporaryFilesDecodeBackWithinTheStep) {
           sq_inv(payload.indices.data(), n, step, back.data());
           if (b == 0)
             remove_dither(back.data(), e.x0, e.x1, e.y0, e.y1, step, &map[k].offsets);
-          const std::vector<float>& x = original.bands[size_t(b)];
+          const platform::FloatBuffer& x = original.bands[size_t(b)];
           for (size_t i = 0; i < n; ++i)
             ASSERT_LE(std::fabs(back[i] - x[i]), 0.5601f * step + 1e-5f * std::fabs(x[i]))
                 << "band " << b << " at " << i;
