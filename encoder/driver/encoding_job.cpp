@@ -125,6 +125,11 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   std::unique_ptr<Image> image =
       create_image(input, word.c_str(), colours ? o.background.data() : nullptr,
                    colours && o.transparency ? o.transparency->data() : nullptr);
+  // The transparent colour is an 8-bit colour, which readers of other samples do not look for.
+  if (colours && o.transparency && (image->data_type != kImage8Bit || image->separate_bands))
+    std::fprintf(stderr, "Note: -tpc applies to 8-bit grey and RGB pixels only and is ignored for "
+                         "%s; a tile's nodata value leaves what lies below it instead.\n",
+                 input.path());
   if (o.region) {
     // Levels out of range are left to the encoder's own message.
     const int min_edge = o.nlev >= 1 && o.nlev <= 9 ? minimum_block_extent(o.nlev) : 1;
