@@ -27,18 +27,11 @@ sys.dont_write_bytecode = True
 root, build, work, W, H = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
 sys.path.insert(0, os.path.join(root, "tests", "support"))
 import numpy as np
-from imagery_fixtures import collar, edge_and_inner_errors, make_geotiff, psnr, terrain
+from imagery_fixtures import collar, collared_terrain, edge_and_inner_errors, make_geotiff, psnr, terrain
 from osgeo import gdal
 
 U16, I16, F32 = gdal.GDT_UInt16, gdal.GDT_Int16, gdal.GDT_Float32
 outside = collar(W, H)
-
-
-def collared(band, nodata):
-    band = band.copy()
-    band[outside] = nodata
-    return band
-
 
 fixtures = [
     ("UInt16", U16, [np.round(terrain(W, H, 1, 180, 11800))], None),
@@ -46,8 +39,8 @@ fixtures = [
     ("Float32 DEM", F32, [terrain(W, H, 3, 12.5, 2480.75)], None),
     ("RGBN UInt16", U16, [np.round(terrain(W, H, 10 + k, 20 * k, 9000 - 10 * k)) for k in range(4)], None),
     ("8-band UInt16", U16, [np.round(terrain(W, H, 20 + k, 50 * k, 4095 - 30 * k)) for k in range(8)], None),
-    ("UInt16 collar", U16, [collared(np.round(terrain(W, H, 7, 300, 9000)), 0)], 0),
-    ("Float32 collar", F32, [collared(terrain(W, H, 8, 120.0, 2300.0), -9999.0)], -9999.0),
+    ("UInt16 collar", U16, [collared_terrain(W, H, 7, 300, 9000, 0, True)[0]], 0),
+    ("Float32 collar", F32, [collared_terrain(W, H, 8, 120.0, 2300.0, -9999.0, False)[0]], -9999.0),
 ]
 
 

@@ -14,7 +14,7 @@ if os.environ.get("VEXAL_SANITIZE", "").upper() in ("ON", "1", "TRUE", "YES"):
 gdal = pytest.importorskip("osgeo.gdal")
 rasterio = pytest.importorskip("rasterio")
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from imagery_fixtures import GEO, collar, make_geotiff, terrain  # noqa: E402
+from imagery_fixtures import GEO, collared_terrain, make_geotiff, terrain  # noqa: E402
 
 ENCODE = os.environ["VEXAL_ENCODE_BIN"]
 DECODE = os.environ["VEXAL_DECODE_BIN"]
@@ -69,11 +69,7 @@ def test_band_colours_reach_gdalinfo_and_rasterio(tmp_path, gdal_type, colors, o
 ])
 def test_nodata_collar_through_gdal_translate_and_rasterio(tmp_path, gdal_type, nodata, low, high):
     width, height = 320, 240
-    outside = collar(width, height)
-    data = terrain(width, height, 7, low, high)
-    if gdal_type != gdal.GDT_Float32:
-        data = np.round(data)
-    data[outside] = nodata
+    data, outside = collared_terrain(width, height, 7, low, high, nodata, gdal_type != gdal.GDT_Float32)
     source = str(tmp_path / "collar.tif")
     make_geotiff(source, [data], gdal_type, ["TILED=YES", "COMPRESS=DEFLATE"], nodata=nodata)
     vxl = encode(tmp_path, source)

@@ -42,6 +42,16 @@ def collar(width, height):
     return (np.abs(u) > width * 0.36) | (np.abs(v) > height * 0.36)
 
 
+def collared_terrain(width, height, seed, low, high, nodata, integer):
+    """terrain() inside a nodata collar (rounded for integer types): the data and the collar."""
+    outside = collar(width, height)
+    data = terrain(width, height, seed, low, high)
+    if integer:
+        data = np.round(data)
+    data[outside] = nodata
+    return data, outside
+
+
 def psnr(a, b, peak):
     mse = np.mean((a.astype(np.float64) - b.astype(np.float64)) ** 2)
     return float("inf") if mse == 0 else 10 * np.log10(peak * peak / mse)
