@@ -48,6 +48,10 @@ def build_index(out_dir):
         vrt_band = ET.SubElement(root, "VRTRasterBand", dataType=data_type, band=str(b))
         ET.SubElement(vrt_band, "ColorInterp").text = gdal.GetColorInterpretationName(
             band.GetColorInterpretation())
+        # Every cell has the input's nodata value; stated here, it gives the grid its mask.
+        nodata = band.GetNoDataValue()
+        if nodata is not None:
+            ET.SubElement(vrt_band, "NoDataValue").text = repr(nodata)
         for name, (x0, y0, x1, y1) in grid:
             w, h = str(x1 - x0 + 1), str(y1 - y0 + 1)
             source = ET.SubElement(vrt_band, "SimpleSource")

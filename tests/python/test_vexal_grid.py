@@ -180,3 +180,29 @@ def test_plans_and_indexes_refuse_what_cannot_work(tmp_path, programs, mosaic):
     ]:
         r = grid(*args, cwd=cwd)
         assert r.returncode == 1 and message in r.stderr, (args, r.stderr)
+
+
+def test_index_keeps_the_nodata_of_16_bit_cells(tmp_path, programs, monkeypatch):
+    """A UInt16 GeoTIFF with a nodata collar cut into cells (encoded here one by one, as the
+    cluster's workers do): the index has the input's type, nodata value and exact mask."""
+    if os.environ.get("VEXAL_SANITIZE", "OFF").upper() in ("ON", "1", "TRUE"):
+        pytest.skip("a sanitized GDAL driver cannot load into this Python")
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+    from imagery_fixtures import collared_terrain, make_geotiff
+    from vexal_grid.cell import encode_cell
+    from vexal_grid.plan import cells, make_plan
+
+    data, outside = collared_terrain(300, 200, 3, 200, 9000, 0, True)
+    make_geotiff(str(tmp_path / "collar.tif"), [data], gdal.GDT_UInt16, nodata=0)
+    folder = tmp_path / "g"
+    monkeypatch.chdir(tmp_path)
+    plan_ = make_plan(str(folder), ["-tifg", "-i", "collar.tif", "-c", "2"], cell=128,
+                      encoder=programs[0])
+    for name, region in cells(plan_):
+        encode_cell(programs[0], plan_["encoder_args"], plan_["cwd"], str(folder), name, region)
+    r = grid("index", str(folder), cwd=tmp_path)
+    assert r.returncode == 0, r.stderr
+    vrt = gdal.Open(str(folder / "index.vrt"))
+    band = vrt.GetRasterBand(1)
+    assert band.DataType == gdal.GDT_UInt16 and band.GetNoDataValue() == 0
+    assert np.array_equal(band.GetMaskBand().ReadAsArray() == 0, outside)
