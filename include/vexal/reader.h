@@ -102,8 +102,9 @@ class VEXAL_API Reader {
   // tells what their bands are.
   const std::vector<std::string>& band_colors() const;
   // The value that marks pixels without data, as the source had it (GDAL's nodata value; may be
-  // NaN for float files); empty when the source had none. read() returns exactly the source's
-  // nodata pixels with this value in every band, and no other pixel holds it.
+  // NaN for float files); empty when the source had none. Where the file records the nodata
+  // pixels (the record "IMAGE::NODATA_MASK"), read() returns exactly those with this value in
+  // every band, and no sample of another pixel holds it.
   std::optional<double> nodata() const;
 
   // The coarsest level: levels 0 (full size) to levels() can be read; level k is 1/2^k of the
