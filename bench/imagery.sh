@@ -27,7 +27,8 @@ sys.dont_write_bytecode = True
 root, build, work, W, H = sys.argv[1], sys.argv[2], sys.argv[3], int(sys.argv[4]), int(sys.argv[5])
 sys.path.insert(0, os.path.join(root, "tests", "support"))
 import numpy as np
-from imagery_fixtures import collar, collared_terrain, edge_and_inner_errors, make_geotiff, psnr, terrain
+from imagery_fixtures import (collar, collared_terrain, edge_and_inner_errors, make_geotiff, psnr,
+                              terrain)
 from osgeo import gdal
 
 U16, I16, F32 = gdal.GDT_UInt16, gdal.GDT_Int16, gdal.GDT_Float32

@@ -1,6 +1,7 @@
 // A .vxl file as a GDAL dataset: every band with its colour and nodata value, the
-// georeferencing, the metadata records in the "VXL" domain, and levels 1..L as overviews. All decoding goes through the public reading
-// library; the dataset only maps its answers onto GDAL's model.
+// georeferencing, the metadata records in the "VXL" domain, and levels 1..L as overviews. All
+// decoding goes through the public reading library; the dataset only maps its answers onto
+// GDAL's model.
 #pragma once
 
 #include <gdal_pam.h>

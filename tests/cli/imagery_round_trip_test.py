@@ -10,8 +10,8 @@ import pytest
 
 gdal = pytest.importorskip("osgeo.gdal")
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
-from imagery_fixtures import (GEO, collared_terrain, edge_and_inner_errors, make_geotiff,  # noqa: E402
-                              psnr, terrain)
+from imagery_fixtures import (  # noqa: E402
+    GEO, collared_terrain, edge_and_inner_errors, make_geotiff, psnr, terrain)
 
 ENCODE = os.environ["VEXAL_ENCODE_BIN"]
 DECODE = os.environ["VEXAL_DECODE_BIN"]
@@ -88,7 +88,8 @@ def test_many_bands_keep_every_band(tmp_path, count, gdal_type, colors, options)
 ])
 def test_nodata_collars_come_back_as_nodata(tmp_path, gdal_type, nodata, low, high, extra):
     width, height = 256, 192
-    data, outside = collared_terrain(width, height, 7, low, high, nodata, gdal_type != gdal.GDT_Float32)
+    integer = gdal_type != gdal.GDT_Float32
+    data, outside = collared_terrain(width, height, 7, low, high, nodata, integer)
     source = str(tmp_path / "src.tif")
     make_geotiff(source, [data], gdal_type, ["TILED=YES", "COMPRESS=DEFLATE"], nodata=nodata)
     out = round_trip(tmp_path, source, *extra)

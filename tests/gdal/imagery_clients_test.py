@@ -69,7 +69,8 @@ def test_band_colours_reach_gdalinfo_and_rasterio(tmp_path, gdal_type, colors, o
 ])
 def test_nodata_collar_through_gdal_translate_and_rasterio(tmp_path, gdal_type, nodata, low, high):
     width, height = 320, 240
-    data, outside = collared_terrain(width, height, 7, low, high, nodata, gdal_type != gdal.GDT_Float32)
+    integer = gdal_type != gdal.GDT_Float32
+    data, outside = collared_terrain(width, height, 7, low, high, nodata, integer)
     source = str(tmp_path / "collar.tif")
     make_geotiff(source, [data], gdal_type, ["TILED=YES", "COMPRESS=DEFLATE"], nodata=nodata)
     vxl = encode(tmp_path, source)

@@ -30,13 +30,15 @@ class VxlDriver : public testing::Test {
   }
 
   // Encodes a sample with vexal_encode; empty when the sample is not on this machine.
-  std::string encode(const std::string& relative, const std::string& levels = "4") {
+  std::string encode(const std::string& relative, const std::string& levels = "4",
+                     const std::vector<std::string>& extra = {}) {
     const std::filesystem::path source = vexal_test::sample(relative);
     if (source.empty()) return {};
     const std::string out = dir_ / (source.stem().string() + ".vxl");
-    const vexal_test::ProgramResult r =
-        vexal_test::run_program(VEXAL_ENCODE_BIN, {"-tifg", "-i", source.string(), "-o", out, "-n",
-                                                   levels, "-t", dir_.path().string()});
+    std::vector<std::string> args = {"-tifg", "-i", source.string(), "-o", out, "-n", levels,
+                                     "-t", dir_.path().string()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    const vexal_test::ProgramResult r = vexal_test::run_program(VEXAL_ENCODE_BIN, args);
     EXPECT_EQ(r.status, 0) << r.err;
     return out;
   }
@@ -124,15 +126,23 @@ TEST_F(VxlDriver, RealGeoTiffsKeepTheirCoordinateSystem) {
 }
 
 // Pixels: any window and any overview through GDAL's block reading equal the library's read of
-// the same window; types, colours and the metadata domain follow the file.
+// the same window; types, colours, the nodata value (with -nodata: the sample's GDAL_NODATA 0)
+// and the metadata domain follow the file.
 TEST_F(VxlDriver, PixelsColoursAndMetadata) {
-  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  const std::string vxl = encode("geotiff/RGB.byte.tif", "4", {"-nodata"});
   if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
   Dataset ds(vxl);
   ASSERT_TRUE(ds.h);
   EXPECT_EQ(GDALGetRasterDataType(GDALGetRasterBand(ds.h, 1)), GDT_Byte);
   EXPECT_EQ(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds.h, 1)), GCI_RedBand);
   EXPECT_EQ(GDALGetRasterColorInterpretation(GDALGetRasterBand(ds.h, 3)), GCI_BlueBand);
+  GDALRasterBandH green = GDALGetRasterBand(ds.h, 2);
+  for (GDALRasterBandH band : {green, GDALGetOverview(green, 1)}) {
+    int has_nodata = 0;
+    EXPECT_EQ(GDALGetRasterNoDataValue(band, &has_nodata), 0.0);
+    EXPECT_TRUE(has_nodata);
+    EXPECT_EQ(GDALGetMaskFlags(band), GMF_NODATA);
+  }
   EXPECT_TRUE(read_window(ds.h, 0, 0, 0, 791, 718) == library_window(vxl, 0, 0, 0, 791, 718));
   // Across block edges (512) at full size, and inside level 2.
   EXPECT_TRUE(read_window(ds.h, 0, 500, 490, 100, 60) == library_window(vxl, 0, 500, 490, 100, 60));
