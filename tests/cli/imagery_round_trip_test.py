@@ -108,14 +108,14 @@ def test_nodata_collars_come_back_as_nodata(tmp_path, gdal_type, nodata, low, hi
     assert edge <= 1.5 * inner + 1e-3 * (high - low)
 
 
-@pytest.mark.parametrize("gdal_type,count,extra", [
-    (gdal.GDT_UInt16, 1, []),
-    (gdal.GDT_Byte, 3, ["-nodata"]),  # 8-bit RGB: on request
+@pytest.mark.parametrize("gdal_type,count,nodata,extra", [
+    (gdal.GDT_UInt16, 1, 0, []),
+    (gdal.GDT_Byte, 3, 255, ["-nodata"]),  # 8-bit RGB: on request; not the background colour
 ])
-def test_mosaic_of_tiles_with_nodata(tmp_path, gdal_type, count, extra):
+def test_mosaic_of_tiles_with_nodata(tmp_path, gdal_type, count, nodata, extra):
     """A later tile's nodata pixels leave the earlier tile's data, and what no tile covers comes
     back as nodata."""
-    w, h, nodata = 200, 150, 0
+    w, h = 200, 150
     low, high = (500, 7000) if gdal_type == gdal.GDT_UInt16 else (20, 240)
     whole = [np.round(terrain(w + 120, h + 60, 4 + k, low, high)) for k in range(count)]
     names = []
