@@ -81,10 +81,10 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
               " runs into the next");
 }
 
-std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
-                                     const CoefficientWindow& w, bool dithered,
-                                     RecordCache* cache) {
-  std::vector<float> out(size_t(w.width()) * size_t(w.height()), 0.0f);
+platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int band,
+                                        const CoefficientWindow& w, bool dithered,
+                                        RecordCache* cache) {
+  platform::FloatBuffer out(size_t(w.width()) * size_t(w.height()), 0.0f);
   const VxlSubband& s = file.subbands()[size_t(subband)];
   std::vector<int16_t> indices;
   for (size_t bi = 0; bi < s.blocks.size(); ++bi) {

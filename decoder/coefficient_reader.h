@@ -9,6 +9,7 @@
 #include "encoder/format/huffman_table.h"
 
 #include "decoder/vxl_file.h"
+#include "platform/uninitialized_allocator.h"
 
 struct CoefficientWindow {
   int x0, y0, x1, y1;  // inclusive, in the subband's coordinates
@@ -20,7 +21,7 @@ class RecordCache;
 
 // Row-major floats of `window` (which must lie inside the subband); coefficients that no block
 // holds are 0. With a cache, records are taken from it when there and kept in it when decoded.
-std::vector<float> read_coefficients(const VxlFile& file, int subband, int band,
+platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int band,
                                      const CoefficientWindow& window, bool dithered,
                                      RecordCache* cache = nullptr);
 

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "encoder/metadata/nodata_mask.h"
+#include "platform/avx2_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -28,7 +29,8 @@ struct InverseYiq {
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
 template <typename T>
-void store_rounded(const std::vector<float>& plane, double min, double max, T* out) {
+VEXAL_AVX2_CLONES void store_rounded(const platform::FloatBuffer& plane, double min, double max,
+                                     T* out) {
   for (size_t i = 0; i < plane.size(); ++i) {
     const double v = std::nearbyint(double(plane[i]));
     out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, min, max));
@@ -59,14 +61,23 @@ bool coded_as_tiff_cmyk(const VxlFile& file, int data_type) {
 
 }  // namespace
 
-void inverse_yiq(float* y, float* i, float* q, size_t n) {
-  static const InverseYiq inv;
+namespace {
+
+VEXAL_AVX2_CLONES void apply_inverse_yiq(const InverseYiq& inv, float* y, float* i, float* q,
+                                         size_t n) {
   for (size_t k = 0; k < n; ++k) {
     const double v[3] = {y[k], i[k], q[k]};
     y[k] = float(inv.m[0][0] * v[0] + inv.m[0][1] * v[1] + inv.m[0][2] * v[2]);
     i[k] = float(inv.m[1][0] * v[0] + inv.m[1][1] * v[1] + inv.m[1][2] * v[2]);
     q[k] = float(inv.m[2][0] * v[0] + inv.m[2][1] * v[1] + inv.m[2][2] * v[2]);
   }
+}
+
+}  // namespace
+
+void inverse_yiq(float* y, float* i, float* q, size_t n) {
+  static const InverseYiq inv;
+  apply_inverse_yiq(inv, y, i, q, n);
 }
 
 int32_t metadata_long(const MetadataList& list, const char* key, int32_t fallback) {
@@ -116,7 +127,8 @@ namespace {
 // that coding error would turn into the nodata value are moved one step off it, so that a
 // viewer shows exactly the source's nodata areas as nodata. Integer samples lie in lo .. hi.
 void restore_nodata(const VxlFile& file, int level, const Window& window, double value,
-                    bool integer, double lo, double hi, std::vector<std::vector<float>>& planes) {
+                    bool integer, double lo, double hi,
+                    std::vector<platform::FloatBuffer>& planes) {
   const MetadataRecord* r = metadata_record(&file.metadata(), "IMAGE::NODATA_MASK");
   if (!r || r->type != TYPE_BYTE) return;
   const NodataMask mask = NodataMask::decode(r->values.data(), r->values.size());
@@ -148,7 +160,7 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
   const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
   const int bands = file.bands();
-  std::vector<std::vector<float>> planes;
+  std::vector<platform::FloatBuffer> planes;
   for (int b = 0; b < bands; ++b)
     planes.push_back(decode_band_region(file, b, level, window, dithered, cache));
   const size_t n = size_t(window.width()) * size_t(window.height());

@@ -9,6 +9,7 @@
 #include "decoder/subband_geometry.h"
 #include "encoder/core/lifting97.h"
 #include "platform/thread_pool.h"
+#include "platform/uninitialized_allocator.h"
 
 namespace {
 
@@ -44,8 +45,9 @@ struct Range {
 // A plane of samples over rows y.a..y.e and columns x.a..x.e of some level.
 struct Plane {
   Range x, y;
-  std::vector<float> data;
-  float& at(int gx, int gy) { return data[size_t(gy - y.a) * size_t(x.size()) + size_t(gx - x.a)]; }
+  platform::FloatBuffer data;
+  float* row(int gy) { return data.data() + size_t(gy - y.a) * size_t(x.size()); }
+  float& at(int gx, int gy) { return row(gy)[gx - x.a]; }
 };
 
 Range widen(Range r, int length) {
@@ -69,42 +71,53 @@ Plane read_plane(const VxlFile& f, int subband, int band, Range x, Range y, bool
 LineEnd end_at(int position, int edge) { return position == edge ? LineEnd::kSymmetric : LineEnd::kZero; }
 
 // One level of synthesis: from LL and the three detail subbands of level k (covering the low
-// and high halves of the interleaved ranges x, y of level k - 1) to the plane of level k - 1.
-Plane synthesize(const VxlFile& f, int band, int k, const Plane& low, Range x, Range y,
-                 bool dithered, RecordCache* cache) {
+// and high halves of the interleaved ranges x, y of level k - 1) to the samples `keep_x`,
+// `keep_y` of level k - 1. Columns stay apart by band (low ones, then high ones) through the
+// vertical passes, which treat every column alike, and the horizontal pass of each kept row
+// works on its two halves and interleaves them as it stores the kept columns: the same
+// operations as on interleaved rows, without a pass to interleave and one to crop.
+Plane synthesize(const VxlFile& f, int band, int k, const Plane& ll, Range x, Range y,
+                 Range keep_x, Range keep_y, bool dithered, RecordCache* cache) {
   const int first = 1 + 3 * (f.levels() - k);  // detail subbands of level k: HL, LH, HH
   Plane hl = read_plane(f, first, band, high_of(x), low_of(y), dithered, cache);
   Plane lh = read_plane(f, first + 1, band, low_of(x), high_of(y), dithered, cache);
   Plane hh = read_plane(f, first + 2, band, high_of(x), high_of(y), dithered, cache);
-  Plane out{x, y, std::vector<float>(size_t(x.size()) * size_t(y.size()), 0.0f)};
-  Plane ll = low;
+  // x.a is even: the low columns come first in every row.
+  const int lows = low_of(x).size(), highs = high_of(x).size();
+  Plane work{x, y, {}};
+  work.data.resize(size_t(x.size()) * size_t(y.size()));
   in_pieces(y.size(), [&](int r0, int r1) {
     for (int gy = y.a + r0; gy < y.a + r1; ++gy) {
-      for (int gx = x.a; gx <= x.e; ++gx) {
-        const bool ox = gx & 1, oy = gy & 1;
-        Plane& src = ox ? (oy ? hh : hl) : (oy ? lh : ll);
-        out.at(gx, gy) = src.at(ox ? (gx - 1) / 2 : gx / 2, oy ? (gy - 1) / 2 : gy / 2);
-      }
+      const bool odd = gy & 1;
+      const int sy = odd ? (gy - 1) / 2 : gy / 2;
+      Plane& low = const_cast<Plane&>(odd ? lh : ll);
+      Plane& high = odd ? hh : hl;
+      float* to = work.row(gy);
+      std::copy_n(low.row(sy) + (x.a / 2 - low.x.a), lows, to);
+      if (highs > 0) std::copy_n(high.row(sy) + (x.a / 2 - high.x.a), highs, to + lows);
     }
   });
   const int width = reduced_size(f.width(), k - 1), height = reduced_size(f.height(), k - 1);
   // Undo the vertical passes, in strips of columns, then the horizontal ones.
   in_pieces(x.size(), [&](int c0, int c1) {
-    lift97_inverse_lanes(out.data.data() + c0, y.a, y.size(), x.size(), c1 - c0, end_at(y.a, 0),
+    lift97_inverse_lanes(work.data.data() + c0, y.a, y.size(), x.size(), c1 - c0, end_at(y.a, 0),
                          end_at(y.e, height - 1));
   });
-  in_pieces(y.size(), [&](int r0, int r1) {
-    for (int gy = y.a + r0; gy < y.a + r1; ++gy)
-      lift97_inverse(&out.at(x.a, gy), x.a, x.size(), end_at(x.a, 0), end_at(x.e, width - 1));
-  });
-  return out;
-}
-
-Plane crop(const Plane& p, Range x, Range y) {
-  Plane out{x, y, std::vector<float>(size_t(x.size()) * size_t(y.size()))};
-  in_pieces(y.size(), [&](int r0, int r1) {
-    for (int gy = y.a + r0; gy < y.a + r1; ++gy)
-      std::copy_n(&const_cast<Plane&>(p).at(x.a, gy), x.size(), &out.at(x.a, gy));
+  Plane out{keep_x, keep_y, {}};
+  out.data.resize(size_t(keep_x.size()) * size_t(keep_y.size()));
+  in_pieces(keep_y.size(), [&](int r0, int r1) {
+    for (int gy = keep_y.a + r0; gy < keep_y.a + r1; ++gy) {
+      float* low = work.row(gy);
+      float* high = low + lows;
+      lift97_inverse_split(low, high, x.a, x.size(), end_at(x.a, 0), end_at(x.e, width - 1));
+      float* to = out.row(gy);
+      int gx = keep_x.a;
+      if (gx & 1) *to++ = high[(gx++ - 1 - x.a) / 2];
+      const float* l = low + (gx - x.a) / 2;
+      const float* h = high + (gx - x.a) / 2;
+      for (; gx < keep_x.e; gx += 2) *to++ = *l++, *to++ = *h++;
+      if (gx == keep_x.e) *to = *l;
+    }
   });
   return out;
 }
@@ -116,7 +129,7 @@ void set_region_decoder_threads(int threads) {
   if (threads > 1) workers = std::make_unique<platform::ThreadPool>(threads);
 }
 
-std::vector<float> decode_band_region(const VxlFile& f, int band, int level, const Window& w,
+platform::FloatBuffer decode_band_region(const VxlFile& f, int band, int level, const Window& w,
                                       bool dithered, RecordCache* cache) {
   const int levels = f.levels();
   // need[k]: the samples of level k that are required; ext[k]: the widened interleaved ranges
@@ -134,12 +147,12 @@ std::vector<float> decode_band_region(const VxlFile& f, int band, int level, con
   Plane current = read_plane(f, 0, band, need_x[size_t(levels)], need_y[size_t(levels)], dithered,
                              cache);
   for (int k = levels; k > level; --k) {
-    const Plane full = synthesize(f, band, k, current, ext_x[size_t(k - 1)], ext_y[size_t(k - 1)],
-                                  dithered, cache);
-    current = crop(full, need_x[size_t(k - 1)], need_y[size_t(k - 1)]);
+    current = synthesize(f, band, k, current, ext_x[size_t(k - 1)], ext_y[size_t(k - 1)],
+                         need_x[size_t(k - 1)], need_y[size_t(k - 1)], dithered, cache);
   }
   // Each level of analysis scales the low band by 2 (sqrt 2 per direction).
   const float scale = std::ldexp(1.0f, -level);
-  for (float& v : current.data) v *= scale;
-  return current.data;
+  if (scale != 1.0f)
+    for (float& v : current.data) v *= scale;
+  return std::move(current.data);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder/vxl_file.h"
+#include "platform/uninitialized_allocator.h"
 
 struct Window {
   int x0, y0, x1, y1;  // inclusive, in the pixel coordinates of the chosen level
@@ -21,6 +22,6 @@ class RecordCache;
 
 // Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
 // any colour transform is undone). The cache, when given, keeps decoded records for later calls.
-std::vector<float> decode_band_region(const VxlFile& file, int band, int level,
+platform::FloatBuffer decode_band_region(const VxlFile& file, int band, int level,
                                       const Window& window, bool dithered,
                                       RecordCache* cache = nullptr);

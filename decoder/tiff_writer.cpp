@@ -54,6 +54,10 @@ void interleave(const unsigned char* planar, int w, int h, int bands, size_t sam
     unsigned char* row = target + size_t(y) * stride + size_t(x) * size_t(bands) * sample;
     for (int b = 0; b < bands; ++b) {
       const unsigned char* from = planar + size_t(b) * plane + size_t(y) * size_t(w) * sample;
+      if (sample == 1) {  // bytes: no call per sample
+        for (int i = 0; i < w; ++i) row[size_t(i) * size_t(bands) + size_t(b)] = from[i];
+        continue;
+      }
       for (int i = 0; i < w; ++i)
         std::memcpy(row + (size_t(i) * size_t(bands) + size_t(b)) * sample, from + size_t(i) * sample,
                     sample);

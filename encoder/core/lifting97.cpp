@@ -2,14 +2,9 @@
 
 #include <algorithm>
 
-// The public entry points come in a plain and an AVX2 version, chosen once at load time. Both
-// do the same single operations in the same order (no fused multiply-add), so their results
-// are equal bit for bit; the helpers below are inlined into each.
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define VEXAL_LIFTING_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define VEXAL_LIFTING_CLONES
-#endif
+#include "platform/avx2_clones.h"
+
+// The helpers below are inlined into each version of the entry points that have an AVX2 one.
 #define VEXAL_INLINE inline __attribute__((always_inline))
 
 namespace {
@@ -204,7 +199,7 @@ void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far
   inverse(Line{line, count, 1, 1, near, far}, start);
 }
 
-VEXAL_LIFTING_CLONES
+VEXAL_AVX2_CLONES
 void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -219,7 +214,7 @@ void lift97_forward_split(float* low, float* high, int start, int count, LineEnd
   for (int i = 0; i < d.n; ++i) high[i] *= kLift97High;
 }
 
-VEXAL_LIFTING_CLONES
+VEXAL_AVX2_CLONES
 void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -237,14 +232,14 @@ void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd
   step_split(d, s, kLift97Alpha, count, near, far);
 }
 
-VEXAL_LIFTING_CLONES
+VEXAL_AVX2_CLONES
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;
   forward_sweep(Line{data, count, stride, lanes, near, far}, start);
 }
 
-VEXAL_LIFTING_CLONES
+VEXAL_AVX2_CLONES
 void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/avx2_clones.h"
 #include "platform/error.h"
 
 PixelData::PixelData(uint8_t* data, int width, int height, int band_structure, int band_count)
@@ -63,12 +64,7 @@ namespace {
 // here) and a sample below 2^16, and their sums below 2^18, are exact in double, so this gives
 // the extended-precision result bit for bit, converting and transforming in one pass.
 template <typename T>
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-// An AVX2 version beside the plain one, chosen at load time; no fused multiply-add, so the
-// results are the same.
-__attribute__((target_clones("avx2", "default")))
-#endif
-void yiq_from_integers(const T* in, float* out, size_t plane, int bands) {
+VEXAL_AVX2_CLONES void yiq_from_integers(const T* in, float* out, size_t plane, int bands) {
   // Separate buffers: restrict lets the loop run on vectors.
   const T* __restrict r = in;
   const T* __restrict g = in + plane;
