@@ -229,28 +229,21 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
   // The regions are disjoint pieces of the subband, so equal areas mean they tile the box.
   if (area != int64_t(record.width()) * record.height()) fail("assemble", 1);
   try {
-    record.bands.resize(size_t(bands_));
-    for (platform::FloatBuffer& plane : record.bands) plane.resize(size_t(area));
     record.statistics.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
+    record.parts.reserve(parts.size());
   } catch (const std::bad_alloc&) {
     throw Error("Memory allocation error.");
   }
   for (Part& part : parts) {
     Region& r = *part.region;
-    const int rw = r.x1 - r.x0 + 1;
-    for (int b = 0; b < bands_; ++b) {
-      const float* src = r.data[size_t(b)].data();
+    // Strips are counted once final: they were left out when their leaf was transformed.
+    for (int b = 0; part.strip && b < bands_; ++b) {
       CoefficientStatistics& stats = part.block->stats[size_t(k) * bands_ + b];
       CoefficientStatistics& total = totals_[size_t(k) * bands_ + b];
-      for (int y = r.y0; y <= r.y1; ++y, src += rw) {
-        float* dst = record.bands[size_t(b)].data() + size_t(y - record.y0) * record.width() +
-                     (r.x0 - record.x0);
-        std::copy(src, src + rw, dst);
-        // Strips are counted once final: they were left out when their leaf was transformed.
-        for (int i = 0; part.strip && i < rw; ++i) stats.add(src[i]), total.add(src[i]);
-      }
-      platform::FloatBuffer().swap(r.data[size_t(b)]);
+      for (float v : r.data[size_t(b)]) stats.add(v), total.add(v);
     }
+    record.parts.push_back({r.x0, r.x1, r.y0, r.y1, std::move(r.data)});
+    r.data.clear();
     r.written = true;
   }
   std::vector<BlockState*> contributors;
@@ -259,7 +252,34 @@ void BlockTiler::dump_subband(int64_t index, int k, RecordSink& sink) {
   contributors.erase(std::unique(contributors.begin(), contributors.end()), contributors.end());
   for (const BlockState* block : contributors)
     for (size_t i = 0; i < record.statistics.size(); ++i) record.statistics[i].add(block->stats[i]);
+  if (!sink.takes_parts()) record.assemble();
   sink.write_record(record);
+}
+
+void SubbandRecordData::assemble() {
+  if (parts.empty()) return;
+  const size_t w = size_t(width());
+  const Part& first = parts.front();
+  if (parts.size() == 1 && first.x0 == x0 && first.x1 == x1 && first.y0 == y0 && first.y1 == y1) {
+    bands = std::move(parts.front().bands);  // one piece: already in place
+    parts.clear();
+    return;
+  }
+  try {
+    bands.resize(parts.front().bands.size());
+    for (platform::FloatBuffer& plane : bands) plane.resize(w * size_t(height()));
+  } catch (const std::bad_alloc&) {
+    throw Error("Memory allocation error.");
+  }
+  for (const Part& part : parts) {
+    const size_t pw = size_t(part.x1 - part.x0 + 1);
+    for (size_t b = 0; b < bands.size(); ++b) {
+      const float* src = part.bands[b].data();
+      float* dst = bands[b].data() + size_t(part.y0 - y0) * w + size_t(part.x0 - x0);
+      for (int y = part.y0; y <= part.y1; ++y, src += pw, dst += w) std::copy(src, src + pw, dst);
+    }
+  }
+  parts.clear();
 }
 
 void BlockTiler::release_finished() {

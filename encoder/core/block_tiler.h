@@ -30,15 +30,27 @@ struct SubbandRecordData {
   int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
   std::vector<platform::FloatBuffer> bands;
   std::vector<CoefficientStatistics> statistics;
+  // Before assemble(): the rectangles that tile the record, each with its planes per band.
+  struct Part {
+    int x0, x1, y0, y1;
+    std::vector<platform::FloatBuffer> bands;
+  };
+  std::vector<Part> parts;
 
   int width() const { return x1 - x0 + 1; }
   int height() const { return y1 - y0 + 1; }
+  // Puts the parts together into `bands` (nothing to do once they are). Throws Error
+  // "Memory allocation error.".
+  void assemble();
 };
 
 class RecordSink {
  public:
   virtual ~RecordSink() = default;
   virtual void write_record(SubbandRecordData& record) = 0;
+  // True for a sink that assembles the records itself (on its worker threads), so that the
+  // tiler hands them over in parts; other sinks receive them assembled.
+  virtual bool takes_parts() const { return false; }
 };
 
 // The wavelet transform of one block, made apart from the tiler's bookkeeping so that several

@@ -45,6 +45,7 @@ std::vector<float> RecordCoder::chosen_steps_for(int subband, int bands) const {
 }
 
 RecordCoder::CodedRecord RecordCoder::code(SubbandRecordData& record) const {
+  record.assemble();
   CodedRecord coded;
   coded.subband = record.subband;
   std::vector<float> steps =

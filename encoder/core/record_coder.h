@@ -29,6 +29,8 @@ class RecordCoder : public RecordSink {
     error_per_byte_ = error_per_byte;
   }
   void write_record(SubbandRecordData& record) override;
+  // Records are assembled where they are coded, on the workers.
+  bool takes_parts() const override { return true; }
   // Appends every record still being coded. Call before the files are ended.
   void finish();
 

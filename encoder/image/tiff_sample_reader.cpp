@@ -1,6 +1,10 @@
 #include "encoder/image/tiff_sample_reader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "platform/error.h"
@@ -14,6 +18,18 @@ uint64_t g_memory_budget = 64ull << 20;
 uint64_t g_memory_in_use = 0;
 
 uint64_t ceil_div(uint64_t a, uint64_t b) { return (a + b - 1) / b; }
+
+// One positioned read of `length` bytes (a few calls when the system hands over less): no seek
+// and no stream buffer between the file and the caller's row.
+bool read_at(int fd, uint64_t position, uint64_t length, uint8_t* out) {
+  while (length > 0) {
+    const ssize_t got = ::pread(fd, out, size_t(length), off_t(position));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got, position += uint64_t(got), length -= uint64_t(got);
+  }
+  return true;
+}
 
 }  // namespace
 
@@ -41,14 +57,14 @@ void TiffSampleReader::begin() {
   if (unit_width_ == 0) measure(tif);
   byte_swapped_ = TIFFIsByteSwapped(tif) != 0;
   if (!compressed_) {
-    source_ = std::fopen(file_.c_str(), "rb");
-    if (!source_) throw OpenError(file_, "read");
+    source_ = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source_ < 0) throw OpenError(file_, "read");
   }
 }
 
 void TiffSampleReader::end() {
-  if (source_) std::fclose(source_);
-  source_ = nullptr;
+  if (source_ >= 0) ::close(source_);
+  source_ = -1;
   tif_.reset();
 }
 
@@ -137,8 +153,7 @@ void TiffSampleReader::fetch_direct(uint32_t unit, uint64_t offset, uint64_t len
   uint64_t count = failed ? 0 : TIFFGetStrileByteCountWithErr(tif_->get(), unit, &failed);
   // A strip that claims fewer bytes than its rows need is damaged, as is a short file.
   if (failed || offset + length > count ||
-      fseeko(source_, static_cast<off_t>(start + offset), SEEK_SET) != 0 ||
-      std::fread(out, 1, length, source_) != length)
+      !read_at(source_, start + offset, length, out))
     throw ReadError(file_);
   bytes_decoded_ += length;
   if (fields_.fill_order == FILLORDER_LSB2MSB) TIFFReverseBits(out, static_cast<tmsize_t>(length));

@@ -69,7 +69,7 @@ class TiffSampleReader {
   bool byte_swapped_ = false;  // the file's byte order is not the host's
 
   std::unique_ptr<TiffHandle> tif_;
-  FILE* source_ = nullptr;
+  int source_ = -1;  // the file, for uncompressed samples read in place
   std::vector<uint8_t> scratch_;
 
   std::vector<bool> decoded_;
