@@ -82,8 +82,9 @@ class RdMode : public ::testing::Test {
   int width_ = 0, height_ = 0;
 };
 
-// At the size the default mode's file has, the new mode's file is at least a decibel better;
-// and every size asked for is met within 2 %.
+// At the size the default mode's file has, the new mode's file is at least 3 dB better (about
+// 2.8 with steps alone, 3.1 to 3.3 with the indices chosen by rate and distortion too); and
+// every size asked for is met within 2 %.
 TEST_F(RdMode, MeetsTheSizeWithLessErrorThanTheDefault) {
   for (int ratio : {12}) {
     SCOPED_TRACE(ratio);
@@ -92,8 +93,8 @@ TEST_F(RdMode, MeetsTheSizeWithLessErrorThanTheDefault) {
     const double plain_ratio = raw_bytes() / double(plain_size);
     const size_t rd_size = encode("rd", {"-rdo", "-c", std::to_string(plain_ratio)}, &rd);
     EXPECT_NEAR(raw_bytes() / double(rd_size) / plain_ratio, 1.0, 0.02);
-    EXPECT_GT(rd.rgb, plain.rgb + 1.0);
-    EXPECT_GT(rd.luma, plain.luma + 1.0);
+    EXPECT_GT(rd.rgb, plain.rgb + 3.0) << rd.rgb << " " << plain.rgb;
+    EXPECT_GT(rd.luma, plain.luma + 3.0) << rd.luma << " " << plain.luma;
     fs::remove(dir_ / "plain.vxl"), fs::remove(dir_ / "rd.vxl");
     fs::remove(dir_ / "plain.txt"), fs::remove(dir_ / "rd.txt");
   }
