@@ -46,9 +46,12 @@ TransformedBlock BlockTiler::transform(int64_t index, const float* planes) const
   TransformedBlock block;
   block.index = index;
   try {
+    block.regions.resize(size_t(subbands_));
+    block.stats.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
     for (int b = 0; b < bands_; ++b) {
-      block.roots.push_back(tree_gen(1, nlev_));
-      transform_band(index, planes + b * plane_size, *block.roots.back());
+      std::unique_ptr<SubbandNode> root = tree_gen(1, nlev_);
+      transform_band(index, planes + b * plane_size, *root);
+      cut_band(b, *root, block);
     }
   } catch (const std::bad_alloc&) {
     throw Error("Memory allocation error.");
@@ -59,15 +62,14 @@ TransformedBlock BlockTiler::transform(int64_t index, const float* planes) const
 void BlockTiler::add_block(TransformedBlock& block) {
   const int64_t index = block.index;
   BlockState& state = blocks_[index];
-  if (state.transformed || int(block.roots.size()) != bands_) fail("split", 2);
+  if (state.transformed || block.regions.size() != size_t(subbands_)) fail("split", 2);
   try {
     state.transformed = true;
-    state.leaves.resize(size_t(subbands_));
-    state.stats.assign(size_t(subbands_) * bands_, CoefficientStatistics{});
-    for (int b = 0; b < bands_; ++b) {
-      add_band(index, b, *block.roots[size_t(b)], state);
-      block.roots[size_t(b)].reset();
-    }
+    state.leaves = std::move(block.regions);
+    state.stats = std::move(block.stats);
+    for (size_t i = 0; i < totals_.size(); ++i) totals_[i].add(state.stats[i]);
+    for (Piece& piece : block.pieces) send_piece(index, piece);
+    std::vector<Piece>().swap(block.pieces);
     for (const Piece& piece : state.pending) add_piece(state, piece, false);
     std::vector<Piece>().swap(state.pending);
   } catch (const std::bad_alloc&) {
@@ -99,12 +101,12 @@ void BlockTiler::transform_band(int64_t index, const float* plane, SubbandNode& 
   }
 }
 
-void BlockTiler::add_band(int64_t index, int band, SubbandNode& root, BlockState& state) {
+void BlockTiler::cut_band(int band, SubbandNode& root, TransformedBlock& block) const {
   const std::vector<SubbandNode*> leaves = subbands_in_order(root);
   for (int k = 0; k < subbands_; ++k) {
     SubbandNode& leaf = *leaves[size_t(k)];
-    if (band == 0) set_regions(index, k, leaf, state);
-    for (Region& region : state.leaves[size_t(k)]) {
+    if (band == 0) set_regions(block.index, k, leaf, block);
+    for (Region& region : block.regions[size_t(k)]) {
       platform::FloatBuffer& out = region.data[size_t(band)];
       out.resize(size_t(region.area()));
       float* dst = out.data();
@@ -113,14 +115,14 @@ void BlockTiler::add_band(int64_t index, int band, SubbandNode& root, BlockState
         dst = std::copy(src, src + (region.x1 - region.x0 + 1), dst);
       }
     }
-    state.stats[size_t(k) * bands_ + band] = leaf.stats;
-    totals_[size_t(k) * bands_ + band].add(leaf.stats);
-    send_borders(index, k, band, leaf);
+    block.stats[size_t(k) * bands_ + band] = leaf.stats;
+    cut_borders(block.index, k, band, leaf, block);
+    platform::FloatBuffer().swap(leaf.samples);
   }
 }
 
 void BlockTiler::set_regions(int64_t index, int subband, const SubbandNode& leaf,
-                             BlockState& state) {
+                             TransformedBlock& block) const {
   int column, row;
   BlockGrid::morton_cell(index, column, row);
   const int cx = leaf.x.own1 - leaf.right_overlap, cy = leaf.y.own1 - leaf.lower_overlap;
@@ -129,7 +131,7 @@ void BlockTiler::set_regions(int64_t index, int subband, const SubbandNode& leaf
     return grid_.in_image(column + dc, row + dr) ? BlockGrid::morton_index(column + dc, row + dr)
                                                  : index;
   };
-  std::array<Region, 4>& r = state.leaves[size_t(subband)];
+  std::array<Region, 4>& r = block.regions[size_t(subband)];
   r[kMain] = {leaf.x.own0, cx, leaf.y.own0, cy, index, false, {}};
   r[kRight] = {cx + 1, leaf.x.own1, leaf.y.own0, cy, finalizer(1, 0), false, {}};
   r[kLower] = {leaf.x.own0, cx, cy + 1, leaf.y.own1, finalizer(0, 1), false, {}};
@@ -138,7 +140,8 @@ void BlockTiler::set_regions(int64_t index, int subband, const SubbandNode& leaf
 }
 
 // The leaf's coefficients outside its own rectangle belong to the eight neighbours.
-void BlockTiler::send_borders(int64_t index, int subband, int band, const SubbandNode& leaf) {
+void BlockTiler::cut_borders(int64_t index, int subband, int band, SubbandNode& leaf,
+                             TransformedBlock& block) const {
   int column, row;
   BlockGrid::morton_cell(index, column, row);
   const int xs[3][2] = {{leaf.x.ext0, leaf.x.own0 - 1}, {leaf.x.own0, leaf.x.own1},
@@ -151,22 +154,27 @@ void BlockTiler::send_borders(int64_t index, int subband, int band, const Subban
       const int* y = ys[dr + 1];
       if ((dc == 0 && dr == 0) || x[1] < x[0] || y[1] < y[0]) continue;
       if (!grid_.in_image(column + dc, row + dr)) fail("correct", 1);
-      Piece piece{subband, band, x[0], x[1], y[0], y[1], {}};
+      Piece piece{subband, band, x[0], x[1], y[0], y[1],
+                  BlockGrid::morton_index(column + dc, row + dr), {}};
       piece.data.reserve(size_t(x[1] - x[0] + 1) * (y[1] - y[0] + 1));
       for (int gy = y[0]; gy <= y[1]; ++gy) {
-        const float* src = const_cast<SubbandNode&>(leaf).sample(x[0], gy);
+        const float* src = leaf.sample(x[0], gy);
         piece.data.insert(piece.data.end(), src, src + (x[1] - x[0] + 1));
       }
-      const int64_t target = BlockGrid::morton_index(column + dc, row + dr);
-      auto it = blocks_.find(target);
-      if (it != blocks_.end() && it->second.transformed) {
-        add_piece(it->second, piece, true);
-      } else if (target < index) {
-        fail("correct", 2);  // an earlier block already gave up that rectangle
-      } else {
-        blocks_[target].pending.push_back(std::move(piece));
-      }
+      block.pieces.push_back(std::move(piece));
     }
+  }
+}
+
+// Adds a piece at once to a neighbour already transformed, else keeps it for the neighbour.
+void BlockTiler::send_piece(int64_t index, Piece& piece) {
+  auto it = blocks_.find(piece.target);
+  if (it != blocks_.end() && it->second.transformed) {
+    add_piece(it->second, piece, true);
+  } else if (piece.target < index) {
+    fail("correct", 2);  // an earlier block already gave up that rectangle
+  } else {
+    blocks_[piece.target].pending.push_back(std::move(piece));
   }
 }
 

@@ -53,11 +53,34 @@ class RecordSink {
   virtual bool takes_parts() const { return false; }
 };
 
+// A rectangle of one subband's coefficients that a block owns, with its planes per band.
+struct BlockRegion {
+  int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+  int64_t finalizer = -1;  // the block whose transform makes this region final
+  bool written = false;
+  std::vector<platform::FloatBuffer> data;  // per band
+
+  bool empty() const { return x1 < x0 || y1 < y0; }
+  int64_t area() const { return empty() ? 0 : int64_t(x1 - x0 + 1) * (y1 - y0 + 1); }
+};
+
+// A block's partial coefficients over a rectangle that a neighbouring block owns.
+struct BorderPiece {
+  int subband, band, x0, x1, y0, y1;
+  int64_t target;  // the Morton index of the block that owns the rectangle
+  std::vector<float> data;
+};
+
 // The wavelet transform of one block, made apart from the tiler's bookkeeping so that several
-// blocks can be transformed at once: one decomposed tree per band.
+// blocks can be transformed at once, and already cut as the tiler keeps it: per subband the
+// four regions of the block's own rectangle (main part, then the strips to which the right,
+// lower and lower-right neighbours still contribute), the statistics of the main parts, and
+// the pieces for the neighbours in the order they are added.
 struct TransformedBlock {
   int64_t index = -1;
-  std::vector<std::unique_ptr<SubbandNode>> roots;
+  std::vector<std::array<BlockRegion, 4>> regions;
+  std::vector<CoefficientStatistics> stats;  // subband * bands + band
+  std::vector<BorderPiece> pieces;
 };
 
 namespace platform {
@@ -93,20 +116,9 @@ class BlockTiler {
   size_t held_coefficients() const;
 
  private:
-  struct Region {
-    int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
-    int64_t finalizer = -1;  // the block whose transform makes this region final
-    bool written = false;
-    std::vector<platform::FloatBuffer> data;  // per band
-
-    bool empty() const { return x1 < x0 || y1 < y0; }
-    int64_t area() const { return empty() ? 0 : int64_t(x1 - x0 + 1) * (y1 - y0 + 1); }
-  };
+  using Region = BlockRegion;
+  using Piece = BorderPiece;
   enum RegionKind { kMain, kRight, kLower, kCorner };
-  struct Piece {
-    int subband, band, x0, x1, y0, y1;
-    std::vector<float> data;
-  };
   struct BlockState {
     bool transformed = false;
     std::vector<std::array<Region, 4>> leaves;  // per subband
@@ -115,9 +127,12 @@ class BlockTiler {
   };
 
   void transform_band(int64_t index, const float* plane, SubbandNode& root) const;
-  void add_band(int64_t index, int band, SubbandNode& root, BlockState& state);
-  void set_regions(int64_t index, int subband, const SubbandNode& leaf, BlockState& state);
-  void send_borders(int64_t index, int subband, int band, const SubbandNode& leaf);
+  void cut_band(int band, SubbandNode& root, TransformedBlock& block) const;
+  void set_regions(int64_t index, int subband, const SubbandNode& leaf,
+                   TransformedBlock& block) const;
+  void cut_borders(int64_t index, int subband, int band, SubbandNode& leaf,
+                   TransformedBlock& block) const;
+  void send_piece(int64_t index, Piece& piece);
   void add_piece(BlockState& target, const Piece& piece, bool pending_only);
   void dump_subband(int64_t index, int k, RecordSink& sink);
   void release_finished();
