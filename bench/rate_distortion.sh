@@ -4,9 +4,10 @@
 # aerial frames from the sample folder: each largest frame, the first one widened by a flat,
 # slightly noisy area (open water), and a grey version of it. At ratios 10, 20, 40 and 80 (raw
 # 8-bit sample bytes / file bytes) it prints each coder's actual ratio, PSNR over RGB and over
-# luma (0.299 R + 0.587 G + 0.114 B), and encoding time. The peers are run in the same run at
-# the size our file actually has: OpenJPEG once at each of our two files' sizes, GDAL at the
-# -rdo file's; "vs opj" is our PSNR minus OpenJPEG's at the same size (RGB / luma).
+# luma (0.299 R + 0.587 G + 0.114 B), and encoding time (wall / processor seconds, as the
+# machine may be shared). The peers are run in the same run at the size our file actually has:
+# OpenJPEG once at each of our two files' sizes, GDAL at the -rdo file's; "vs opj" is our PSNR
+# minus OpenJPEG's at the same size (RGB / luma).
 # Usage: [ONLY="frame1 widened grey"] bench/rate_distortion.sh [build dir] [sample folder] [ratios...]
 set -euo pipefail
 build=${1:-build}
@@ -62,10 +63,14 @@ else:
     luma = rgb
 print("%.2f %.2f" % (rgb, luma))
 PY
-seconds() { /usr/bin/time -f "%e" -o "$work/time" "$@" > /dev/null 2>&1; cat "$work/time"; }
+# Wall and processor (user + system) seconds, as "wall/cpu".
+seconds() {
+  /usr/bin/time -f "%e %U %S" -o "$work/time" "$@" > /dev/null 2>&1
+  awk '{ printf "%.2f/%.2f", $1, $2 + $3 }' "$work/time"
+}
 size_of() { stat -c %s "$1"; }
 
-printf "%-9s %5s  %-8s %7s %7s %7s %7s %13s\n" image "-c" coder ratio "RGB dB" "luma dB" "time s" "vs opj"
+printf "%-9s %5s  %-11s %7s %7s %7s %11s %13s\n" image "-c" coder ratio "RGB dB" "luma dB" "wall/cpu s" "vs opj"
 for input in "$work"/frame*.tif "$work/widened.tif" "$work/grey.tif"; do
   [ -z "${ONLY:-}" ] || [[ " $ONLY " == *" $(basename "$input" .tif) "* ]] || continue
   name=$(basename "$input" .tif)
@@ -98,7 +103,7 @@ for input in "$work"/frame*.tif "$work/widened.tif" "$work/grey.tif"; do
         default|rdo) versus=$(awk -v a="${rgb[$coder]}" -v b="${rgb[opj_$coder]}" -v c="${luma[$coder]}" \
                          -v d="${luma[opj_$coder]}" 'BEGIN { printf "%+.2f / %+.2f", a - b, c - d }') ;;
       esac
-      printf "%-9s %5s  %-11s %7s %7s %7s %7s %13s\n" "$name" "$r" "$coder" "${ratio[$coder]}" \
+      printf "%-9s %5s  %-11s %7s %7s %7s %11s %13s\n" "$name" "$r" "$coder" "${ratio[$coder]}" \
         "${rgb[$coder]}" "${luma[$coder]}" "${secs[$coder]}" "$versus"
     done
     unset rgb luma ratio secs

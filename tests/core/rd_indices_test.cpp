@@ -4,28 +4,17 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <random>
 #include <vector>
 
 #include "encoder/core/rd_model.h"
 #include "encoder/format/band_payload.h"
+#include "support/subband_plane.h"
 
 namespace {
 
-// A subband-like plane: Laplacian values, sparse where the scale is small (a quarter of open
-// water), partial pieces at the right and bottom edges.
+// Sparse where the scale is small, partial pieces at the right and bottom edges.
 std::vector<float> plane(int w, int h, unsigned seed) {
-  std::mt19937 random(seed);
-  std::exponential_distribution<float> magnitude(1.0f);
-  std::bernoulli_distribution sign(0.5);
-  std::vector<float> v(size_t(w) * size_t(h));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const float scale = (x < w / 2 && y < h / 2) ? 0.25f : 0.6f + 3.0f * float(y) / float(h);
-      const float m = magnitude(random) * scale;
-      v[size_t(y) * w + x] = sign(random) ? m : -m;
-    }
-  return v;
+  return vexal_test::subband_plane(w, h, seed, 0.25f, 0.6f, 3.6f);
 }
 
 // The squared error the decoder's reconstruction leaves: q > 0 comes back at (q + 0.06) step.

@@ -4,30 +4,18 @@
 
 #include <cmath>
 #include <cstdio>
-#include <random>
 #include <span>
 
 #include "encoder/core/sq_inv.h"
 #include "encoder/format/block_coder.h"
 #include "encoder/format/huffman_table.h"
 #include "encoder/format/symbol_alphabet.h"
+#include "support/subband_plane.h"
 
 namespace {
 
-// A subband-like plane: Laplacian values whose scale varies across it, with a flat quarter
-// (open water) where almost everything quantises to zero.
 std::vector<float> plane(int w, int h, unsigned seed) {
-  std::mt19937 random(seed);
-  std::exponential_distribution<float> magnitude(1.0f);
-  std::bernoulli_distribution sign(0.5);
-  std::vector<float> v(size_t(w) * size_t(h));
-  for (int y = 0; y < h; ++y)
-    for (int x = 0; x < w; ++x) {
-      const float scale = (x < w / 2 && y < h / 2) ? 0.3f : 2.0f + 30.0f * float(x) / float(w);
-      const float m = magnitude(random) * scale;
-      v[size_t(y) * w + x] = sign(random) ? m : -m;
-    }
-  return v;
+  return vexal_test::subband_plane(w, h, seed, 0.3f, 2.0f, 32.0f);
 }
 
 // The bytes the file writer spends on this plane as one block at `step`: the table, step,
