@@ -76,10 +76,15 @@ size_t offsets_at(std::span<const uint8_t> part) {
 
 std::vector<uint8_t> code_band_part(std::span<const int16_t> indices, int w, int h, float step) {
   const auto records = cut_records(indices, w, h);
-  std::vector<std::span<const int16_t>> sequences(records.begin(), records.end());
+  // Each record's symbols are found once, for the table and for the coding.
+  std::vector<std::vector<AlphabetSymbol>> symbols(records.size());
+  SymbolCounts counts;
+  for (size_t r = 0; r < records.size(); ++r) {
+    append_symbols(records[r], kValueRange, kRunRange, symbols[r]);
+    for (const AlphabetSymbol& s : symbols[r]) ++counts.count[s.symbol];
+  }
   HuffmanTableDescriptor desc;
-  if (GenHTDesc2(sequences, kValueRange, kRunRange, desc) != 0)
-    throw Error("Error encountered in GenHTDesc2.");
+  if (build_ht_desc(counts, desc) != 0) throw Error("Error encountered in GenHTDesc2.");
   HuffmanCodeTable table;
   if (GenCode2(desc, table) != 0) throw Error("Error encountered in GenCode2.");
   MemoryStream part;
@@ -95,9 +100,9 @@ std::vector<uint8_t> code_band_part(std::span<const int16_t> indices, int w, int
   if (std::fwrite(zeros.data(), 1, zeros.size(), f) != zeros.size()) throw Error(kHeader);
   std::vector<uint32_t> starts;
   starts.reserve(records.size());
-  for (const std::vector<int16_t>& r : records) {
+  for (const std::vector<AlphabetSymbol>& r : symbols) {
     starts.push_back(uint32_t(ftello(f)));
-    if (encode_block2(r, table, kValueRange, kRunRange, f) != 0)
+    if (encode_symbols(r, table, f) != 0)
       throw Error("Error encountered in encode_block2.");
   }
   std::vector<uint8_t> bytes = part.take();

@@ -28,11 +28,17 @@ bool write_bytes(std::vector<uint8_t>& bytes, FILE* out) {
 int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& table,
                   int value_range, int run_range, FILE* out) {
   if (!alphabet_ranges_valid(value_range, run_range)) return 1;
+  std::vector<AlphabetSymbol> symbols;
+  append_symbols(indices, value_range, run_range, symbols);
+  return encode_symbols(symbols, table, out);
+}
+
+int encode_symbols(std::span<const AlphabetSymbol> symbols, const HuffmanCodeTable& table,
+                   FILE* out) {
   std::vector<uint8_t> bytes{kMarkerPrefix, kCodedStreamMarker};
   bytes.reserve(kFlushBytes + 16);
   BitWriter writer(bytes);
-  for (size_t position = 0; position < indices.size();) {
-    const AlphabetSymbol symbol = next_symbol(indices, position, value_range, run_range);
+  for (const AlphabetSymbol& symbol : symbols) {
     const int length = table.length[symbol.symbol];
     if (length == 0) {
       fprintf(stderr, "No code for symbol %d in encode_block2.\n", symbol.symbol);
@@ -41,7 +47,6 @@ int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& tabl
     // Code (16 bits at most) and extra bits (16 at most) go out as one field.
     writer.put_bits(uint32_t(table.code[symbol.symbol]) << symbol.extra_width | symbol.extra_value,
                     length + symbol.extra_width);
-    position += symbol.index_count;
     if (bytes.size() >= kFlushBytes && !write_bytes(bytes, out)) return 1;
   }
   writer.pad_with_ones();

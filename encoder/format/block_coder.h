@@ -10,11 +10,16 @@
 #include <span>
 
 #include "encoder/format/huffman_table.h"
+#include "encoder/format/symbol_alphabet.h"
 
 // Writes 0xFF 0xA3 and the coded symbols of `indices`. Every symbol the sequence needs must
 // have a code in `table` (as made by GenCode2 from a GenHTDesc2 over this sequence).
 int encode_block2(std::span<const int16_t> indices, const HuffmanCodeTable& table,
                   int value_range, int run_range, FILE* out);
+// The same for the symbols of a sequence (append_symbols), found once for its table and its
+// coding.
+int encode_symbols(std::span<const AlphabetSymbol> symbols, const HuffmanCodeTable& table,
+                   FILE* out);
 
 // Reads a coded stream at the current position of `in` into `out`, setting `count` to the
 // number of indices decoded. Stops in front of the next marker (left to be read next), or just

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 // 257 slots, 0..256; 256 is never coded and only reserves the all-ones code.
 constexpr int kAlphabetSize = 257;
@@ -59,4 +60,14 @@ inline AlphabetSymbol next_symbol(std::span<const int16_t> indices, size_t posit
   if (run <= uint32_t(run_range)) return {uint16_t(run), 0, 0, run};
   if (run <= 255) return {kRun8Symbol, 8, uint16_t(run), run};
   return {kRun16Symbol, 16, uint16_t(run), run};
+}
+
+// The symbols of a whole sequence, appended to `out`.
+inline void append_symbols(std::span<const int16_t> indices, int value_range, int run_range,
+                           std::vector<AlphabetSymbol>& out) {
+  for (size_t position = 0; position < indices.size();) {
+    const AlphabetSymbol symbol = next_symbol(indices, position, value_range, run_range);
+    out.push_back(symbol);
+    position += symbol.index_count;
+  }
 }

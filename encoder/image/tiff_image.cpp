@@ -197,12 +197,16 @@ void TIFFImage::extract(int section_support[2][2], unsigned char* pixels) {
   std::vector<uint8_t> row_pixels(uint64_t{o->n} * nband);
   const NodataPixels<uint8_t> is_nodata(nodata);
   std::vector<uint8_t> skip(is_nodata.active() ? o->n : 0);
+  // Samples that need no mapping are placed as they were read.
+  const bool as_read = fields_.color_map.empty() && fields_.bits_per_sample != 1 &&
+                       spp == uint32_t(nband) && fields_.photometric != PHOTOMETRIC_MINISWHITE;
   ReadSession session(*reader_);
   for (int y = o->y0; y <= o->y1; ++y) {
     reader_->read_run(static_cast<uint32_t>(y - o->top), o->col0, o->n, samples.data());
     for (uint32_t i = 0; i < skip.size(); ++i) skip[i] = is_nodata(&samples[uint64_t{i} * spp], spp);
-    normalise(samples.data(), o->n, row_pixels.data());
-    place(row_pixels.data(), o->n, pixels + o->at(y), o->plane, skip.empty() ? nullptr : skip.data());
+    if (!as_read) normalise(samples.data(), o->n, row_pixels.data());
+    place(as_read ? samples.data() : row_pixels.data(), o->n, pixels + o->at(y), o->plane,
+          skip.empty() ? nullptr : skip.data());
   }
 }
 
@@ -303,6 +307,12 @@ void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane
   if (nband == 1) {
     for (uint32_t i = 0; i < n; ++i)
       if ((!t || px[i] != t[0]) && !(skip && skip[i])) out[i] = px[i];
+  } else if (nband == 3 && !t && !skip) {
+    for (uint32_t i = 0; i < n; ++i, px += 3) {
+      out[i] = px[0];
+      out[i + plane] = px[1];
+      out[i + 2 * plane] = px[2];
+    }
   } else if (nband == 3) {
     for (uint32_t i = 0; i < n; ++i, px += 3) {
       if (t && px[0] == t[0] && px[1] == t[1] && px[2] == t[2]) continue;

@@ -117,13 +117,14 @@ void TiffSampleReader::read_run(uint32_t row, uint32_t col0, uint32_t n, uint8_t
     uint64_t bit_count = uint64_t{take} * spp * bits;
     uint64_t first_byte = first_bit / 8;
     uint64_t length = ceil_div(first_bit + bit_count, 8) - first_byte;
-    scratch_.resize(length);
-    fetch(unit_row * units_across_ + unit_col, row_offset + first_byte, length, scratch_.data());
-    // 1-bit samples take a byte each.
+    // 1-bit samples take a byte each; whole bytes go straight to the caller.
     uint8_t* out = samples + uint64_t{col - col0} * spp * std::max(bits / 8, 1u);
+    const uint32_t unit = unit_row * units_across_ + unit_col;
     if (bits % 8 == 0) {
-      std::memcpy(out, scratch_.data(), length);
+      fetch(unit, row_offset + first_byte, length, out);
     } else {
+      scratch_.resize(length);
+      fetch(unit, row_offset + first_byte, length, scratch_.data());
       uint32_t bit = static_cast<uint32_t>(first_bit % 8);
       for (uint64_t k = 0; k < uint64_t{take} * spp; ++k, ++bit)
         out[k] = (scratch_[bit >> 3] >> (7 - (bit & 7))) & 1;
