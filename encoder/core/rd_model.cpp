@@ -187,31 +187,42 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
 void RdBandMeter::count_runs(const int16_t* rungs, int n) {
   if (n <= 0) return;
   // The stack keeps each entry's rung beside its position, so no comparison waits on a
-  // second load.
-  stack_.resize(2 * size_t(n) + 2);
+  // second load. Its bottom is a sentinel above every rung, never taken off, at position -1.
+  stack_.resize(2 * size_t(n) + 4);
   int32_t* position = stack_.data();
-  int32_t* value = position + n + 1;
+  int32_t* value = position + n + 2;
   int32_t* changes = run_changes_.data();
-  int top = 0, highest = 0;
-  for (int i = 0; i <= n; ++i) {
-    const int r = i < n ? rungs[i] : kRdRungs + 1;
-    while (top > 0 && value[top - 1] < r) {
+  position[0] = -1;
+  value[0] = kRdRungs + 2;
+  int top = 1, highest = 0;
+  // A stretch closed by value r (at most kRdRungs) has its largest rung m < r, so its run
+  // exists within the ladder, from m up to the smaller of r and the value to its left.
+  for (int i = 0; i < n; ++i) {
+    const int r = rungs[i];
+    while (value[top - 1] < r) {
       const int m = value[--top];
-      if (m >= kRdRungs) continue;
-      const int left = top > 0 ? position[top - 1] : -1;
-      const int end = std::min(top > 0 ? value[top - 1] : kRdRungs, std::min(r, kRdRungs));
-      const int c = run_class(i - left - 1);
+      const int end = std::min(value[top - 1], r);
+      const int c = run_class(i - position[top - 1] - 1);
       changes[m * kRunClasses + c]++;
       changes[end * kRunClasses + c]--;
     }
-    if (i == n) break;
     highest = std::max(highest, r);
-    if (top > 0 && value[top - 1] == r) {
+    if (value[top - 1] == r) {
       position[top - 1] = i;  // same stretch as the value on top, which now ends here
       continue;
     }
     position[top] = i;
     value[top++] = r;
+  }
+  // The end of the piece closes the stretches left; one whose values never reach zero within
+  // the ladder has no run.
+  while (top > 1) {
+    const int m = value[--top];
+    if (m >= kRdRungs) continue;
+    const int end = std::min(value[top - 1], int(kRdRungs));
+    const int c = run_class(n - position[top - 1] - 1);
+    changes[m * kRunClasses + c]++;
+    changes[end * kRunClasses + c]--;
   }
   highest_rung_ = std::max(highest_rung_, highest);
 }
