@@ -15,12 +15,15 @@ namespace {
 
 std::unique_ptr<platform::ThreadPool> workers;
 
-// Runs body(begin, end) over pieces of 0 .. n - 1, on the workers when there are any. Rows and
-// columns of a plane are independent in every pass here, so the result is the same for any
-// split.
-void in_pieces(int n, const std::function<void(int, int)>& body) {
+// Samples below which a pass runs on the calling thread: handing it over would cost more.
+constexpr int64_t kParallelSamples = int64_t(1) << 17;
+
+// Runs body(begin, end) over pieces of 0 .. n - 1, on the workers when there are any and the
+// pass touches at least kParallelSamples `samples`. Rows and columns of a plane are
+// independent in every pass here, so the result is the same for any split.
+void in_pieces(int n, int64_t samples, const std::function<void(int, int)>& body) {
   const int threads = workers ? workers->workers() : 0;
-  if (threads < 2 || n < 64) {
+  if (threads < 2 || n < 64 || samples < kParallelSamples) {
     body(0, n);
     return;
   }
@@ -86,7 +89,8 @@ Plane synthesize(const VxlFile& f, int band, int k, const Plane& ll, Range x, Ra
   const int lows = low_of(x).size(), highs = high_of(x).size();
   Plane work{x, y, {}};
   work.data.resize(size_t(x.size()) * size_t(y.size()));
-  in_pieces(y.size(), [&](int r0, int r1) {
+  const int64_t samples = int64_t(x.size()) * y.size();
+  in_pieces(y.size(), samples, [&](int r0, int r1) {
     for (int gy = y.a + r0; gy < y.a + r1; ++gy) {
       const bool odd = gy & 1;
       const int sy = odd ? (gy - 1) / 2 : gy / 2;
@@ -99,13 +103,13 @@ Plane synthesize(const VxlFile& f, int band, int k, const Plane& ll, Range x, Ra
   });
   const int width = reduced_size(f.width(), k - 1), height = reduced_size(f.height(), k - 1);
   // Undo the vertical passes, in strips of columns, then the horizontal ones.
-  in_pieces(x.size(), [&](int c0, int c1) {
+  in_pieces(x.size(), samples, [&](int c0, int c1) {
     lift97_inverse_lanes(work.data.data() + c0, y.a, y.size(), x.size(), c1 - c0, end_at(y.a, 0),
                          end_at(y.e, height - 1));
   });
   Plane out{keep_x, keep_y, {}};
   out.data.resize(size_t(keep_x.size()) * size_t(keep_y.size()));
-  in_pieces(keep_y.size(), [&](int r0, int r1) {
+  in_pieces(keep_y.size(), int64_t(keep_y.size()) * x.size(), [&](int r0, int r1) {
     for (int gy = keep_y.a + r0; gy < keep_y.a + r1; ++gy) {
       float* low = work.row(gy);
       float* high = low + lows;

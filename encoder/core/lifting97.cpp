@@ -76,12 +76,12 @@ struct Line {
   }
 
   VEXAL_INLINE void unscale(int first, float factor) const {
-    for (int i = first; i < count; i += 2) {
-      float* t = at(i);
-      for (int j = 0; j < lanes; ++j) {
-        t[j] = static_cast<float>(static_cast<double>(t[j]) / factor);
-      }
-    }
+    for (int i = first; i < count; i += 2) unscale_row(i, factor);
+  }
+
+  VEXAL_INLINE void unscale_row(int i, float factor) const {
+    float* t = at(i);
+    for (int j = 0; j < lanes; ++j) t[j] = static_cast<float>(static_cast<double>(t[j]) / factor);
   }
 };
 
@@ -148,6 +148,23 @@ VEXAL_INLINE void forward_sweep(const Line& line, int start) {
     if (r >= 0 && r < count && (r & 1) != odd) line.row(r, kLift97Delta);
     r = k - 4;
     if (r >= 0 && r < count) line.scale_row(r, (r & 1) == odd ? kLift97High : kLift97Low);
+  }
+}
+
+// The synthesis in one sweep likewise: the scaling is undone row by row ahead of the steps.
+VEXAL_INLINE void inverse_sweep(const Line& line, int start) {
+  const int odd = 1 - (start & 1);
+  const int count = line.count;
+  for (int k = 0; k < count + 4; ++k) {
+    if (k < count) line.unscale_row(k, (k & 1) == odd ? kLift97High : kLift97Low);
+    int r = k - 1;
+    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, -kLift97Delta);
+    r = k - 2;
+    if (r >= 0 && r < count && (r & 1) == odd) line.row(r, -kLift97Gamma);
+    r = k - 3;
+    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, kLift97Beta);
+    r = k - 4;
+    if (r >= 0 && r < count && (r & 1) == odd) line.row(r, kLift97Alpha);
   }
 }
 
@@ -243,5 +260,5 @@ VEXAL_AVX2_CLONES
 void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;
-  inverse(Line{data, count, stride, lanes, near, far}, start);
+  inverse_sweep(Line{data, count, stride, lanes, near, far}, start);
 }
