@@ -38,19 +38,25 @@ const std::array<float, 1024>& mantissa_log() {
   return table;
 }
 
-// The fine bin of a magnitude (64 per octave, 0 = the lowest rung's zero threshold), -1 below
-// the ladder and fine_bins above it. From the float's exponent and mantissa: a magnitude
-// within a thousandth of a bin's edge may land in its neighbour.
-int fine_bin(float magnitude, int fine_bins, const std::array<float, 1024>& table) {
-  static const float origin =
-      float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
-  if (!(magnitude > 0.0f)) return -1;
-  uint32_t bits;
-  std::memcpy(&bits, &magnitude, sizeof bits);
-  const int exponent = int(bits >> 23) - 127;
-  const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - origin;
-  if (u < 0.0f) return -1;
-  return u >= float(fine_bins) ? fine_bins : int(u);
+// The fine bins of `n` values (64 per octave, 0 = the lowest rung's zero threshold; -1 below
+// the ladder and fine_bins above it, or for not-a-number) in `bins`, and their zero rungs.
+// From the float's exponent and mantissa: a magnitude within a thousandth of a bin's edge may
+// land in its neighbour. Without branches, so that it runs on vectors.
+VEXAL_AVX2_CLONES
+void fine_bins_of(const float* values, int n, int fine_bins, const float* table, int32_t* bins,
+                  int16_t* rungs) {
+  const float origin = float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
+  for (int i = 0; i < n; ++i) {
+    const float m = std::fabs(values[i]);
+    uint32_t bits;
+    std::memcpy(&bits, &m, sizeof bits);
+    const int32_t exponent = int32_t(bits >> 23) - 127;
+    const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - origin;
+    const int32_t f = int32_t(std::min(float(fine_bins), std::max(0.0f, u)));
+    const int32_t bin = m > 0.0f && u >= 0.0f ? f : -1;
+    bins[i] = bin;
+    rungs[i] = int16_t(bin < 0 ? 0 : std::min((bin >> 2) + 1, kRdRungs));
+  }
 }
 
 // The magnitude at the lower edge of fine bin f.
@@ -63,12 +69,6 @@ double fine_edge(int f) {
     return e;
   }();
   return edges[size_t(f + 1)];
-}
-
-// The first rung at which a value of fine bin f quantises to zero.
-int16_t zero_rung(int f) {
-  if (f < 0) return 0;
-  return int16_t(std::min(f / kFinePerRung + 1, kRdRungs));
 }
 
 // Fine-bin offsets, from the zero threshold, of the boundary below index q (q >= 2).
@@ -152,6 +152,7 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   std::fill(run_changes_.begin(), run_changes_.end(), 0);
   highest_rung_ = 0;
   rungs_.resize(size_t(record_width_) * size_t(record_height_));
+  bins_.resize(size_t(record_width_));
   int pieces = 0;
   const std::array<float, 1024>& table = mantissa_log();
   uint32_t* histogram[2] = {positive_.data(), negative_.data()};
@@ -161,13 +162,10 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
       const int x1 = std::min(x0 + record_width_, w), y1 = std::min(y0 + record_height_, h);
       int16_t* rung = rungs_.data();
       for (int y = y0; y < y1; ++y) {
-        const float* row = data + size_t(y) * size_t(w);
-        for (int x = x0; x < x1; ++x) {
-          const float v = row[x];
-          const int f = fine_bin(std::fabs(v), kFineBins, table);
-          histogram[v < 0.0f][f + 1]++;
-          *rung++ = zero_rung(f);
-        }
+        const float* row = data + size_t(y) * size_t(w) + x0;
+        fine_bins_of(row, x1 - x0, kFineBins, table.data(), bins_.data(), rung);
+        for (int x = 0; x < x1 - x0; ++x) histogram[row[x] < 0.0f][bins_[size_t(x)] + 1]++;
+        rung += x1 - x0;
       }
       count_runs(rungs_.data(), int(rung - rungs_.data()));
       ++pieces;

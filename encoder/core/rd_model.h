@@ -56,6 +56,7 @@ class RdBandMeter {
   std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
   int highest_rung_ = 0;
   std::vector<int16_t> rungs_;
+  std::vector<int32_t> bins_;  // fine bins of one row
   std::vector<int32_t> stack_;
 };
 
