@@ -96,7 +96,7 @@ void BlockTiler::transform_band(int64_t index, const float* plane, SubbandNode& 
     leaf.right_overlap = right ? leaf.x.own1 - leaf_axis(right_root, nlev_, k, true).ext0 + 1 : 0;
     leaf.lower_overlap = lower ? leaf.y.own1 - leaf_axis(lower_root, nlev_, k, false).ext0 + 1 : 0;
   }
-  if (split(root, plane, rect.x1 - rect.x0 + 1) != 0) {
+  if (split(root, plane, rect.x1 - rect.x0 + 1, true) != 0) {
     throw Error("Error encountered in subroutine split.");
   }
 }

@@ -54,7 +54,7 @@ float* work_grid(int depth, size_t count) {
 
 // After the passes a row of the work grid holds the horizontal low band, then the high band;
 // rows of either parity alternate. Child (h, v) starts here, one of its rows every two rows.
-const float* child_origin(const float* work, Span sx, Span sy, const SubbandNode& child, int h,
+float* child_origin(float* work, Span sx, Span sy, const SubbandNode& child, int h,
                           int v) {
   const int low_count = (sx.size() + 1) / 2;
   const int column = (h == 0 ? 0 : low_count) + (child.x.ext0 - sx.start / 2);
@@ -70,8 +70,10 @@ void take_child(const float* from, std::ptrdiff_t pitch, SubbandNode& child) {
 }
 
 // Splits `node`, whose samples over its extended range are given at `src` with `pitch`; with
-// `below`, its split children are split in turn straight from the work grid.
-int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool below) {
+// `below`, its split children are split in turn straight from the work grid, and with
+// `in_place` its leaves stay there as views.
+int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool below,
+               bool in_place) {
   Span sx = work_span(node.children[0]->x, node.children[2]->x);
   Span sy = work_span(node.children[0]->y, node.children[1]->y);
   bool empty_child = false;
@@ -116,9 +118,12 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool b
   platform::FloatBuffer().swap(node.samples);
   for (int c = 0; c < 4; ++c) {
     SubbandNode& child = *node.children[c];
-    const float* from = child_origin(work, sx, sy, child, c / 2, c % 2);
+    float* from = child_origin(work, sx, sy, child, c / 2, c % 2);
     if (below && child.is_split) {
-      if (split_from(child, from, 2 * std::ptrdiff_t(width), true)) return 1;
+      if (split_from(child, from, 2 * std::ptrdiff_t(width), true, in_place)) return 1;
+    } else if (in_place) {
+      child.view = from;
+      child.view_pitch = 2 * std::ptrdiff_t(width);
     } else {
       take_child(from, 2 * std::ptrdiff_t(width), child);
     }
@@ -189,13 +194,13 @@ int split_node(SubbandNode& node) {
     std::fputs("Error 2 in subroutine split_node.\n", stderr);
     return 1;
   }
-  return split_from(node, node.samples.data(), node.pitch(), false);
+  return split_from(node, node.samples.data(), node.pitch(), false, false);
 }
 
-int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch) {
+int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch, bool in_place) {
   try {
     if (root.is_split) {
-      if (split_from(root, plane, pitch, true)) return 1;
+      if (split_from(root, plane, pitch, true, in_place)) return 1;
     } else {
       root.samples.resize(static_cast<size_t>(root.x.ext_size()) * root.y.ext_size());
       for (int r = 0; r < root.y.ext_size(); ++r) {

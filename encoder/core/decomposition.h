@@ -24,7 +24,9 @@ int split_node(SubbandNode& node);
 // with `pitch` floats per row. Every split node is transformed, root first, then each leaf
 // counts its coefficients into its statistics. Returns 0, or 1 after printing the line of the
 // subroutine that failed (the block driver then throws "Error encountered in subroutine split.").
-int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch);
+// With `in_place`, the leaves are left in the thread's work grids as views (see SubbandNode)
+// instead of being copied out, for a caller that takes them before its next transform.
+int split(SubbandNode& root, const float* plane, std::ptrdiff_t pitch, bool in_place = false);
 
 // Adds each leaf's own coefficients, less its last right_overlap columns and lower_overlap
 // rows (still pending on later blocks), to the leaf's statistics.

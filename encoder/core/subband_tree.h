@@ -44,7 +44,12 @@ struct SubbandNode {
   // split nodes after it.
   platform::FloatBuffer samples;
   int pitch() const { return x.ext_size(); }
+  // A leaf left in place by split() has no samples of its own but this view of the same
+  // range in the transform's work grid, valid until the thread's next transform.
+  float* view = nullptr;
+  std::ptrdiff_t view_pitch = 0;
   float* sample(int gx, int gy) {
+    if (view) return view + static_cast<std::ptrdiff_t>(gy - y.ext0) * view_pitch + (gx - x.ext0);
     return samples.data() + static_cast<std::ptrdiff_t>(gy - y.ext0) * pitch() + (gx - x.ext0);
   }
 
