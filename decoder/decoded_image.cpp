@@ -160,9 +160,10 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
   const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
   const int bands = file.bands();
-  std::vector<platform::FloatBuffer> planes;
-  for (int b = 0; b < bands; ++b)
-    planes.push_back(decode_band_region(file, b, level, window, dithered, cache));
+  std::vector<platform::FloatBuffer> planes(static_cast<size_t>(bands));
+  for_each_band(bands, [&](int b) {
+    planes[size_t(b)] = decode_band_region(file, b, level, window, dithered, cache);
+  });
   const size_t n = size_t(window.width()) * size_t(window.height());
   // Separately coded bands never went through the colour transform.
   const bool separate = metadata_find(&file.metadata(), "IMAGE::BAND_COLORS") >= 0;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "decoder/coefficient_reader.h"
 #include "decoder/subband_geometry.h"
@@ -14,6 +15,10 @@
 namespace {
 
 std::unique_ptr<platform::ThreadPool> workers;
+// The file's stream and the record cache serve one band at a time.
+std::mutex reading;
+// Set on a worker while it decodes a band: its passes then stay on it.
+thread_local bool inside_band = false;
 
 // Samples below which a pass runs on the calling thread: handing it over would cost more.
 constexpr int64_t kParallelSamples = int64_t(1) << 17;
@@ -23,7 +28,7 @@ constexpr int64_t kParallelSamples = int64_t(1) << 17;
 // independent in every pass here, so the result is the same for any split.
 void in_pieces(int n, int64_t samples, const std::function<void(int, int)>& body) {
   const int threads = workers ? workers->workers() : 0;
-  if (threads < 2 || n < 64 || samples < kParallelSamples) {
+  if (threads < 2 || inside_band || n < 64 || samples < kParallelSamples) {
     body(0, n);
     return;
   }
@@ -66,6 +71,7 @@ Plane read_plane(const VxlFile& f, int subband, int band, Range x, Range y, bool
                  RecordCache* cache) {
   Plane p{x, y, {}};
   if (x.size() <= 0 || y.size() <= 0) return p;
+  std::lock_guard<std::mutex> lock(reading);
   p.data = read_coefficients(f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e}, dithered,
                              cache);
   return p;
@@ -127,6 +133,24 @@ Plane synthesize(const VxlFile& f, int band, int k, const Plane& ll, Range x, Ra
 }
 
 }  // namespace
+
+void for_each_band(int bands, const std::function<void(int)>& body) {
+  const int threads = workers ? workers->workers() : 0;
+  if (threads < 2 || bands < 2 || inside_band) {
+    for (int b = 0; b < bands; ++b) body(b);
+    return;
+  }
+  platform::OrderedResults<void> done{size_t(bands)};
+  for (int b = 0; b < bands; ++b)
+    done.add(workers->submit([&body, b] {
+      struct Mark {
+        Mark() { inside_band = true; }
+        ~Mark() { inside_band = false; }
+      } mark;
+      body(b);
+    }));
+  while (!done.empty()) done.take();
+}
 
 void set_region_decoder_threads(int threads) {
   workers.reset();

@@ -3,6 +3,7 @@
 // reach at each level.
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "decoder/vxl_file.h"
@@ -17,6 +18,10 @@ struct Window {
 // Threads that the synthesis of later decodes may use (1, the default: the calling thread only).
 // The samples are the same for every count.
 void set_region_decoder_threads(int threads);
+
+// Runs body(band) for bands 0 .. bands - 1: on the decoder's threads, one band each, when
+// there are several (the bands share the file, which reads for one of them at a time).
+void for_each_band(int bands, const std::function<void(int)>& body);
 
 class RecordCache;
 

@@ -94,23 +94,30 @@ TEST(Lifting97, ForwardThenInverseRestoresLine) {
   }
 }
 
+// The lanes are lifted in one sweep down the rows, the single lines step by step: short and
+// long lines, both parities of start and every kind of end must agree bit for bit.
 TEST(Lifting97, LanesEqualSingleLinesBitForBit) {
-  const int n = 19, lanes = 5, stride = 7;
-  for (int start : {0, 3}) {
-    for (LineEnd near : {kZero, kSym}) {
-      for (LineEnd far : {kZero, kSym}) {
-        std::vector<float> grid = random_line(n * stride, start * 4 + int(near) * 2 + int(far));
-        std::vector<float> forward = grid;
-        lift97_forward_lanes(forward.data(), start, n, stride, lanes, near, far);
-        std::vector<float> back = forward;
-        lift97_inverse_lanes(back.data(), start, n, stride, lanes, near, far);
-        for (int j = 0; j < stride; ++j) {
-          std::vector<float> line(n);
-          for (int i = 0; i < n; ++i) line[i] = grid[i * stride + j];
-          if (j < lanes) lift97_forward(line.data(), start, n, near, far);
-          for (int i = 0; i < n; ++i) ASSERT_EQ(forward[i * stride + j], line[i]) << j << " " << i;
-          if (j < lanes) lift97_inverse(line.data(), start, n, near, far);
-          for (int i = 0; i < n; ++i) ASSERT_EQ(back[i * stride + j], line[i]) << j << " " << i;
+  const int lanes = 5, stride = 7;
+  for (int n : {2, 3, 5, 6, 7, 19, 40}) {
+    for (int start : {0, 1, 3, 4}) {
+      for (LineEnd near : {kZero, kSym}) {
+        for (LineEnd far : {kZero, kSym}) {
+          std::vector<float> grid =
+              random_line(n * stride, n * 16 + start * 4 + int(near) * 2 + int(far));
+          std::vector<float> forward = grid;
+          lift97_forward_lanes(forward.data(), start, n, stride, lanes, near, far);
+          std::vector<float> back = forward;
+          lift97_inverse_lanes(back.data(), start, n, stride, lanes, near, far);
+          for (int j = 0; j < stride; ++j) {
+            std::vector<float> line(n);
+            for (int i = 0; i < n; ++i) line[i] = grid[i * stride + j];
+            if (j < lanes) lift97_forward(line.data(), start, n, near, far);
+            for (int i = 0; i < n; ++i)
+              ASSERT_EQ(forward[i * stride + j], line[i]) << n << " " << j << " " << i;
+            if (j < lanes) lift97_inverse(line.data(), start, n, near, far);
+            for (int i = 0; i < n; ++i)
+              ASSERT_EQ(back[i * stride + j], line[i]) << n << " " << j << " " << i;
+          }
         }
       }
     }

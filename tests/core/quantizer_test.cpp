@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -58,6 +59,29 @@ TEST(Quantizer, DeadZoneEdgesAndStepEnlargement) {
   const int16_t idx[2] = {3, -3};
   sq_inv(idx, 2, 0.0f, out.data());
   EXPECT_EQ(out, (std::vector<float>{0.0f, 0.0f}));
+}
+
+// The quantiser runs without branches; every index must be the one of the plain rule, also
+// for values far beyond the index range, infinities and not-a-number.
+TEST(Quantizer, IndicesFollowThePlainRuleEverywhere) {
+  auto plain = [](float x, float step) {
+    const float d = step / 2.0f;
+    float q = 0.0f;
+    if (x >= d) q = std::trunc((x - d) / step) + 1.0f;
+    if (x <= -d) q = std::trunc((x + d) / step) - 1.0f;
+    return int16_t(std::clamp(q, -32767.0f, 32767.0f));
+  };
+  std::mt19937 random(7);
+  std::uniform_real_distribution<float> spread(-2e5f, 2e5f);
+  for (float step : {0.37f, 1.0f, 3.5f, 1e-3f}) {
+    std::vector<float> x{0.0f, -0.0f, step / 2, -step / 2, std::nextafter(step / 2, 0.0f),
+                         32766.5f * step, 32767.5f * step, -32768.5f * step, 1e30f, -1e30f,
+                         INFINITY, -INFINITY, NAN};
+    for (int i = 0; i < 4000; ++i) x.push_back(spread(random) * step / 8);
+    std::vector<int16_t> q(x.size());
+    quantize_indices(x.data(), x.size(), step, q.data());
+    for (size_t i = 0; i < x.size(); ++i) ASSERT_EQ(q[i], plain(x[i], step)) << x[i] << " " << step;
+  }
 }
 
 }  // namespace
