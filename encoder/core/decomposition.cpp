@@ -103,10 +103,16 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool b
     float* low = work + static_cast<std::ptrdiff_t>(gy - sy.start) * width;
     float* high = low + low_count;
     const float* in = src + (gy - node.y.ext0) * pitch;
-    for (int p = 0; p < p0; ++p) ((p & 1) ? high : low)[p >> 1] = 0.0f;
-    for (int p = p0 + n; p < width; ++p) ((p & 1) ? high : low)[p >> 1] = 0.0f;
-    float* first = ((p0 & 1) ? high : low) + (p0 >> 1);
-    float* second = ((p0 & 1) ? low + 1 : high) + (p0 >> 1);
+    // Even positions are the low half's, odd ones the high half's. Written as ranges, not as
+    // a conditional pointer indexed in place: GCC 12's -fsanitize=undefined miscompiles that
+    // form (the index is evaluated in one arm only).
+    const int q = p0 + n, h0 = p0 >> 1;
+    std::fill(low, low + (p0 + 1) / 2, 0.0f);
+    std::fill(high, high + p0 / 2, 0.0f);
+    std::fill(low + (q + 1) / 2, low + low_count, 0.0f);
+    std::fill(high + q / 2, high + width / 2, 0.0f);
+    float* first = (p0 & 1) ? high + h0 : low + h0;
+    float* second = (p0 & 1) ? low + h0 + 1 : high + h0;
     for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
     for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
     lift97_forward_split(low, high, sx.start, width, near_end(node.x), far_end(node.x));

@@ -34,8 +34,10 @@ void quantize_indices(const float* x, size_t count, float step, int16_t* indices
   // indices beyond 32767 come out as 32767 either way. Not-a-number gives 0, as before.
   for (size_t i = 0; i < count; ++i) {
     const float v = x[i];
-    const int32_t up = int32_t(std::min(std::max((v - d) / step, 0.0f), 40000.0f)) + 1;
-    const int32_t down = int32_t(std::max(std::min((v + d) / step, 0.0f), -40000.0f)) - 1;
+    // The bound first: std::max and std::min return their first argument when the other is
+    // not a number, so a NaN quotient becomes 0 here instead of an undefined conversion.
+    const int32_t up = int32_t(std::min(std::max(0.0f, (v - d) / step), 40000.0f)) + 1;
+    const int32_t down = int32_t(std::max(std::min(0.0f, (v + d) / step), -40000.0f)) - 1;
     const int32_t q = v >= d ? up : (v <= -d ? down : 0);
     indices[i] = int16_t(std::clamp(q, int32_t(-32767), int32_t(32767)));
   }
