@@ -344,11 +344,14 @@ void decompose_blocks(const BlockGrid& grid, int bands, const BlockSource& sourc
       if (check) check();
       TransformedBlock block;
       if (parallel) {
-        while (started < order.size() && !ahead.full()) {
+        auto start_next = [&] {
           const int64_t next = order[started++];
           ahead.add(pool->submit([&read_and_transform, next] { return read_and_transform(next); }));
-        }
+        };
+        while (started < order.size() && !ahead.full()) start_next();
         block = ahead.take();
+        // The freed place is taken at once, so that no worker waits while this block is filed.
+        if (started < order.size()) start_next();
       } else {
         block = read_and_transform(i);
       }
