@@ -1,5 +1,7 @@
 #include "encoder/core/dither.h"
 
+#include <algorithm>
+
 #include "encoder/core/dither_table.h"
 
 namespace {
@@ -12,9 +14,17 @@ void apply(float* samples, int x0, int x1, int y0, int y1, float step,
   constexpr int kMask = kDitherTableSize - 1;
   for (int y = y0; y <= y1; ++y) {
     const float* row = ditherTable + ((y + offsets->oy) & kMask) * kDitherTableSize;
-    for (int x = x0; x <= x1; ++x, ++samples) {
-      double d = static_cast<double>(step) * row[(x + offsets->ox) & kMask];
-      *samples = static_cast<float>(kSign > 0 ? *samples + d : *samples - d);
+    // In runs that do not wrap, so that the loop runs on vectors.
+    for (int x = x0; x <= x1;) {
+      const int t = (x + offsets->ox) & kMask;
+      const int n = std::min(kDitherTableSize - t, x1 - x + 1);
+      const float* table = row + t;
+      for (int i = 0; i < n; ++i) {
+        const double d = static_cast<double>(step) * table[i];
+        samples[i] = static_cast<float>(kSign > 0 ? samples[i] + d : samples[i] - d);
+      }
+      samples += n;
+      x += n;
     }
   }
 }
