@@ -22,6 +22,8 @@ constexpr int kRun8Class = kRunRange + 1, kRun16Class = kRunRange + 2;
 // coefficient and octave; such fine steps are extrapolated instead of modelled.
 constexpr int kModelledRungs = 10 * kRungsPerOctave;
 constexpr double kHuffmanExcess = 1.006;
+// Pieces of at least this many rows have their runs counted on half of them.
+constexpr int kHalvedRows = 32;
 
 inline int run_class(int length) {
   if (length <= kRunRange) return length;
@@ -150,6 +152,7 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   std::fill(positive_.begin(), positive_.end(), 0u);
   std::fill(negative_.begin(), negative_.end(), 0u);
   std::fill(run_changes_.begin(), run_changes_.end(), 0);
+  counted_.assign(kRdRungs + 1, 0);
   highest_rung_ = 0;
   rungs_.resize(size_t(record_width_) * size_t(record_height_));
   bins_.resize(size_t(record_width_));
@@ -161,13 +164,24 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
     for (int x0 = 0; x0 < w; x0 += record_width_) {
       const int x1 = std::min(x0 + record_width_, w), y1 = std::min(y0 + record_height_, h);
       int16_t* rung = rungs_.data();
+      int16_t highest = 0;
       for (int y = y0; y < y1; ++y) {
         const float* row = data + size_t(y) * size_t(w) + x0;
         fine_bins_of(row, x1 - x0, kFineBins, table.data(), bins_.data(), rung);
-        for (int x = 0; x < x1 - x0; ++x) histogram[row[x] < 0.0f][bins_[size_t(x)] + 1]++;
+        for (int x = 0; x < x1 - x0; ++x) {
+          histogram[row[x] < 0.0f][bins_[size_t(x)] + 1]++;
+          highest = std::max(highest, rung[x]);
+        }
         rung += x1 - x0;
       }
-      count_runs(rungs_.data(), int(rung - rungs_.data()));
+      highest_rung_ = std::max(highest_rung_, int(highest));
+      // Counting the runs is the costly part of the measure: a piece of many rows is counted
+      // on its first half, which stands for the whole (both halves are alike on average).
+      const int rows = y1 - y0;
+      if (rows % 2 == 0 && rows >= kHalvedRows)
+        count_runs(rungs_.data(), rows / 2 * (x1 - x0), true);
+      else
+        count_runs(rungs_.data(), int(rung - rungs_.data()), false);
       ++pieces;
     }
   }
@@ -182,7 +196,11 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
 // run is a stretch whose largest zero rung m is below those of the values on either side (or
 // the piece's ends); it exists from rung m up to the smaller of theirs. One monotonic stack
 // finds each stretch once, when a larger value (or the end) closes it.
-void RdBandMeter::count_runs(const int16_t* rungs, int n) {
+//
+// `doubled`: the values are the first half of the piece, and the runs counted are those of
+// the half scanned twice over, which stands for the whole piece: the runs inside the half
+// count twice, its first and last run once each, and one more run joins the last to the first.
+void RdBandMeter::count_runs(const int16_t* rungs, int n, bool doubled) {
   if (n <= 0) return;
   // The stack keeps each entry's rung beside its position, so no comparison waits on a
   // second load. Its bottom is a sentinel above every rung, never taken off, at position -1.
@@ -190,21 +208,29 @@ void RdBandMeter::count_runs(const int16_t* rungs, int n) {
   int32_t* position = stack_.data();
   int32_t* value = position + n + 2;
   int32_t* changes = run_changes_.data();
+  const int inner = doubled ? 2 : 1;
+  leading_.assign(1, {0, 0});
+  trailing_.assign(1, {0, 0});
   position[0] = -1;
   value[0] = kRdRungs + 2;
-  int top = 1, highest = 0;
+  int top = 1;
   // A stretch closed by value r (at most kRdRungs) has its largest rung m < r, so its run
   // exists within the ladder, from m up to the smaller of r and the value to its left.
   for (int i = 0; i < n; ++i) {
     const int r = rungs[i];
+    counted_[size_t(r)] += inner;
     while (value[top - 1] < r) {
       const int m = value[--top];
       const int end = std::min(value[top - 1], r);
       const int c = run_class(i - position[top - 1] - 1);
-      changes[m * kRunClasses + c]++;
-      changes[end * kRunClasses + c]--;
+      int weight = inner;
+      if (top == 1) {  // from the start: the first run, and the leading zeros from rung m on
+        weight = 1;
+        if (doubled) leading_.emplace_back(m, i);
+      }
+      changes[m * kRunClasses + c] += weight;
+      changes[end * kRunClasses + c] -= weight;
     }
-    highest = std::max(highest, r);
     if (value[top - 1] == r) {
       position[top - 1] = i;  // same stretch as the value on top, which now ends here
       continue;
@@ -212,17 +238,48 @@ void RdBandMeter::count_runs(const int16_t* rungs, int n) {
     position[top] = i;
     value[top++] = r;
   }
-  // The end of the piece closes the stretches left; one whose values never reach zero within
-  // the ladder has no run.
+  // The end of the piece closes the stretches left, the trailing zeros from rung m on; one
+  // whose values never reach zero within the ladder has no run. Doubled, the one from the
+  // start (all zeros) is the joined run.
   while (top > 1) {
     const int m = value[--top];
-    if (m >= kRdRungs) continue;
+    const int length = top == 1 ? n : n - position[top - 1] - 1;
+    if (doubled) {
+      trailing_.emplace_back(m, length);
+      if (top == 1) leading_.emplace_back(m, n);
+    }
+    if (m >= kRdRungs || (doubled && top == 1)) continue;
     const int end = std::min(value[top - 1], int(kRdRungs));
-    const int c = run_class(n - position[top - 1] - 1);
+    const int c = run_class(length);
     changes[m * kRunClasses + c]++;
     changes[end * kRunClasses + c]--;
   }
-  highest_rung_ = std::max(highest_rung_, highest);
+  if (doubled) count_joined_runs();
+}
+
+// The run that joins the half's last zeros to its first when it is scanned twice: at rung t,
+// the zeros before the first value above t and those after the last one, each known from
+// where the largest value seen from that end grows (`leading_` and `trailing_`: from that
+// rung on, that many zeros), so few stretches of rungs have one length each.
+void RdBandMeter::count_joined_runs() {
+  int32_t* changes = run_changes_.data();
+  size_t a = 0, b = 0;
+  int from = 0;
+  while (from < kRdRungs) {
+    // The lengths at `from`, and the next rung where either changes.
+    while (a + 1 < leading_.size() && leading_[a + 1].first <= from) ++a;
+    while (b + 1 < trailing_.size() && trailing_[b + 1].first <= from) ++b;
+    int to = kRdRungs;
+    if (a + 1 < leading_.size()) to = std::min(to, leading_[a + 1].first);
+    if (b + 1 < trailing_.size()) to = std::min(to, trailing_[b + 1].first);
+    const int length = leading_[a].second + trailing_[b].second;
+    if (length > 0) {
+      const int c = run_class(length);
+      changes[from * kRunClasses + c]++;
+      changes[to * kRunClasses + c]--;
+    }
+    from = to;
+  }
 }
 
 void RdBandMeter::add_rates(BandRates& term, int pieces) {
@@ -240,13 +297,28 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
     const int i = int(p);
     return cum[size_t(s)][size_t(i) + 1] + (p - i) * double((*hist[s])[size_t(i) + 1]);
   };
-  // Run counts per rung from their changes.
+  // Run counts per rung from their changes. Where halves stood for whole pieces, they are
+  // scaled by the values not zero at that rung, all of them against those the halves stood
+  // for: runs end at such values, and their number is known exactly.
+  std::vector<double> nonzero(kRdRungs + 1, 0.0);  // values of each zero rung
+  for (int i = 0; i < kFineBins + 2; ++i) {
+    const int f = i - 1;
+    nonzero[size_t(f < 0 ? 0 : std::min((f >> 2) + 1, kRdRungs))] +=
+        double(positive_[size_t(i)]) + double(negative_[size_t(i)]);
+  }
   std::array<int64_t, kRunClasses> running{};
   std::vector<double> runs_at(size_t(kRdRungs) * kRunClasses);
+  std::vector<double> scale(kRdRungs, 1.0);
+  double all_above = 0.0, counted_above = 0.0;  // values whose zero rung is above r
+  for (int r = kRdRungs - 1; r >= 0; --r) {
+    all_above += nonzero[size_t(r) + 1];
+    counted_above += double(counted_[size_t(r) + 1]);
+    if (counted_above > 0.0) scale[size_t(r)] = all_above / counted_above;
+  }
   for (int r = 0; r < kRdRungs; ++r)
     for (int c = 0; c < kRunClasses; ++c) {
       running[size_t(c)] += run_changes_[size_t(r) * kRunClasses + size_t(c)];
-      runs_at[size_t(r) * kRunClasses + size_t(c)] = double(running[size_t(c)]);
+      runs_at[size_t(r) * kRunClasses + size_t(c)] = double(running[size_t(c)]) * scale[size_t(r)];
     }
   const std::array<double, 257>& offsets = boundary_offsets();
   const double coefficients = cum[0][kFineBins + 2] + cum[1][kFineBins + 2];

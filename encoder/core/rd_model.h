@@ -5,13 +5,16 @@
 // Steps come from a fixed logarithmic ladder (16 rungs per octave). For each record and band,
 // the model keeps a histogram of the magnitudes (64 bins per octave) and the lengths of the
 // zero runs that each rung would produce in the coder's scan order (128 x 128 pieces, row by
-// row); from those it estimates the bytes the block's Huffman table, header and records would
-// take at every rung, and adds them to the subband's total. The squared error is computed from
+// row; counted on the first half of each piece, scanned twice, and scaled by the values not
+// zero at each rung, which the histogram counts exactly); from those it estimates the bytes
+// the block's Huffman table, header and records would take at every rung, and adds them to
+// the subband's total. The squared error is computed from
 // one magnitude histogram per subband and band at the end.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 // The rungs of the step ladder: step(j) = 2^(j / 16 - 4) for j = 0 .. kRdRungs - 1.
@@ -47,7 +50,8 @@ class RdBandMeter {
 
  private:
   static constexpr int kFineBins = kRdFineBins;
-  void count_runs(const int16_t* rungs, int n);
+  void count_runs(const int16_t* rungs, int n, bool doubled);
+  void count_joined_runs();
   void add_rates(BandRates& rates, int pieces);
 
   int record_width_, record_height_;
@@ -58,6 +62,8 @@ class RdBandMeter {
   std::vector<int16_t> rungs_;
   std::vector<int32_t> bins_;  // fine bins of one row
   std::vector<int32_t> stack_;
+  std::vector<int64_t> counted_;  // values per zero rung that the counted runs stand for
+  std::vector<std::pair<int, int>> leading_, trailing_;  // (rung, zeros) from the start / end
 };
 
 class RdModel {
