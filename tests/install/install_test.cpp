@@ -84,9 +84,10 @@ TEST(Install, AnOutsideProjectReadsAWindowThroughTheInstalledPackage) {
   EXPECT_EQ(sh("./window_pc '" + vxl + "'", dir / "outside").out, expected);
 
   if (std::filesystem::exists(std::filesystem::path(prefix) / "lib/gdalplugins/gdal_VXL.so") &&
-      std::filesystem::exists("/usr/bin/gdalinfo"))
+      std::filesystem::exists("/usr/bin/gdalinfo")) {
     EXPECT_NE(sh("GDAL_DRIVER_PATH='" + prefix + "/lib/gdalplugins' /usr/bin/gdalinfo '" + vxl + "'",
                  dir.path().string())
                   .out.find("Driver: VXL/"),
               std::string::npos);
+  }
 }
