@@ -22,8 +22,9 @@ constexpr int kRun8Class = kRunRange + 1, kRun16Class = kRunRange + 2;
 // coefficient and octave; such fine steps are extrapolated instead of modelled.
 constexpr int kModelledRungs = 10 * kRungsPerOctave;
 constexpr double kHuffmanExcess = 1.006;
-// Pieces of at least this many rows have their runs counted on half of them.
-constexpr int kHalvedRows = 32;
+// A piece whose rows split into parts of at least this many has its runs counted on the
+// first part (up to a quarter).
+constexpr int kPartRows = 16;
 
 inline int run_class(int length) {
   if (length <= kRunRange) return length;
@@ -176,12 +177,13 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
       }
       highest_rung_ = std::max(highest_rung_, int(highest));
       // Counting the runs is the costly part of the measure: a piece of many rows is counted
-      // on its first half, which stands for the whole (both halves are alike on average).
+      // on its first quarter or half, which stands for the whole (the parts are alike on
+      // average).
       const int rows = y1 - y0;
-      if (rows % 2 == 0 && rows >= kHalvedRows)
-        count_runs(rungs_.data(), rows / 2 * (x1 - x0), true);
-      else
-        count_runs(rungs_.data(), int(rung - rungs_.data()), false);
+      int parts = 1;
+      for (int k : {4, 2})
+        if (parts == 1 && rows % k == 0 && rows / k >= kPartRows) parts = k;
+      count_runs(rungs_.data(), rows / parts * (x1 - x0), parts);
       ++pieces;
     }
   }
@@ -197,10 +199,11 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
 // the piece's ends); it exists from rung m up to the smaller of theirs. One monotonic stack
 // finds each stretch once, when a larger value (or the end) closes it.
 //
-// `doubled`: the values are the first half of the piece, and the runs counted are those of
-// the half scanned twice over, which stands for the whole piece: the runs inside the half
-// count twice, its first and last run once each, and one more run joins the last to the first.
-void RdBandMeter::count_runs(const int16_t* rungs, int n, bool doubled) {
+// `copies` > 1: the values are the first part of the piece, and the runs counted are those of
+// the part scanned that many times over, which stands for the whole piece: the runs inside
+// the part count `copies` times, its first and last run once each, and the run that joins its
+// last zeros to its first `copies` - 1 times.
+void RdBandMeter::count_runs(const int16_t* rungs, int n, int copies) {
   if (n <= 0) return;
   // The stack keeps each entry's rung beside its position, so no comparison waits on a
   // second load. Its bottom is a sentinel above every rung, never taken off, at position -1.
@@ -208,7 +211,8 @@ void RdBandMeter::count_runs(const int16_t* rungs, int n, bool doubled) {
   int32_t* position = stack_.data();
   int32_t* value = position + n + 2;
   int32_t* changes = run_changes_.data();
-  const int inner = doubled ? 2 : 1;
+  const int inner = copies;
+  const bool repeated = copies > 1;
   leading_.assign(1, {0, 0});
   trailing_.assign(1, {0, 0});
   position[0] = -1;
@@ -226,7 +230,7 @@ void RdBandMeter::count_runs(const int16_t* rungs, int n, bool doubled) {
       int weight = inner;
       if (top == 1) {  // from the start: the first run, and the leading zeros from rung m on
         weight = 1;
-        if (doubled) leading_.emplace_back(m, i);
+        if (repeated) leading_.emplace_back(m, i);
       }
       changes[m * kRunClasses + c] += weight;
       changes[end * kRunClasses + c] -= weight;
@@ -244,24 +248,24 @@ void RdBandMeter::count_runs(const int16_t* rungs, int n, bool doubled) {
   while (top > 1) {
     const int m = value[--top];
     const int length = top == 1 ? n : n - position[top - 1] - 1;
-    if (doubled) {
+    if (repeated) {
       trailing_.emplace_back(m, length);
       if (top == 1) leading_.emplace_back(m, n);
     }
-    if (m >= kRdRungs || (doubled && top == 1)) continue;
+    if (m >= kRdRungs || (repeated && top == 1)) continue;
     const int end = std::min(value[top - 1], int(kRdRungs));
     const int c = run_class(length);
     changes[m * kRunClasses + c]++;
     changes[end * kRunClasses + c]--;
   }
-  if (doubled) count_joined_runs();
+  if (repeated) count_joined_runs(copies - 1);
 }
 
-// The run that joins the half's last zeros to its first when it is scanned twice: at rung t,
+// The run that joins the part's last zeros to its first when it is scanned again: at rung t,
 // the zeros before the first value above t and those after the last one, each known from
 // where the largest value seen from that end grows (`leading_` and `trailing_`: from that
 // rung on, that many zeros), so few stretches of rungs have one length each.
-void RdBandMeter::count_joined_runs() {
+void RdBandMeter::count_joined_runs(int weight) {
   int32_t* changes = run_changes_.data();
   size_t a = 0, b = 0;
   int from = 0;
@@ -275,8 +279,8 @@ void RdBandMeter::count_joined_runs() {
     const int length = leading_[a].second + trailing_[b].second;
     if (length > 0) {
       const int c = run_class(length);
-      changes[from * kRunClasses + c]++;
-      changes[to * kRunClasses + c]--;
+      changes[from * kRunClasses + c] += weight;
+      changes[to * kRunClasses + c] -= weight;
     }
     from = to;
   }
@@ -297,8 +301,8 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
     const int i = int(p);
     return cum[size_t(s)][size_t(i) + 1] + (p - i) * double((*hist[s])[size_t(i) + 1]);
   };
-  // Run counts per rung from their changes. Where halves stood for whole pieces, they are
-  // scaled by the values not zero at that rung, all of them against those the halves stood
+  // Run counts per rung from their changes. Where parts stood for whole pieces, they are
+  // scaled by the values not zero at that rung, all of them against those the parts stood
   // for: runs end at such values, and their number is known exactly.
   std::vector<double> nonzero(kRdRungs + 1, 0.0);  // values of each zero rung
   for (int i = 0; i < kFineBins + 2; ++i) {

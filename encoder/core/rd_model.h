@@ -5,7 +5,7 @@
 // Steps come from a fixed logarithmic ladder (16 rungs per octave). For each record and band,
 // the model keeps a histogram of the magnitudes (64 bins per octave) and the lengths of the
 // zero runs that each rung would produce in the coder's scan order (128 x 128 pieces, row by
-// row; counted on the first half of each piece, scanned twice, and scaled by the values not
+// row; counted on the first quarter of each piece, scanned four times, and scaled by the values not
 // zero at each rung, which the histogram counts exactly); from those it estimates the bytes
 // the block's Huffman table, header and records would take at every rung, and adds them to
 // the subband's total. The squared error is computed from
@@ -50,8 +50,8 @@ class RdBandMeter {
 
  private:
   static constexpr int kFineBins = kRdFineBins;
-  void count_runs(const int16_t* rungs, int n, bool doubled);
-  void count_joined_runs();
+  void count_runs(const int16_t* rungs, int n, int copies);
+  void count_joined_runs(int weight);
   void add_rates(BandRates& rates, int pieces);
 
   int record_width_, record_height_;

@@ -73,21 +73,22 @@ TEST(RdModel, BytesAndErrorsMatchTheCoderAtEveryRate) {
 
 }  // namespace
 
-// A piece of many rows has its runs counted on its first half, as if scanned twice. When the
-// second half repeats the first, that is exact: the rates equal those of the same values
-// counted in full as one long row (one piece in the same scan order), at every rung.
-TEST(RdModel, AHalvedPieceCountsTheRunsOfItsHalfScannedTwice) {
+// A piece of many rows has its runs counted on its first quarter or half, as if scanned four
+// or two times. When the piece repeats that part, this is exact: the rates equal those of the
+// same values counted in full as one long row (one piece in the same scan order), at every rung.
+TEST(RdModel, APieceOfRepeatedPartsIsCountedExactlyOnItsFirstPart) {
   for (unsigned seed = 1; seed < 40; ++seed) {
-    const int w = 3 + int(seed) % 40, half = 32 + 2 * (int(seed) % 3);
-    std::vector<float> v = vexal_test::subband_plane(w, half, seed, 0.3f, 0.5f + float(seed % 7),
+    const int w = 3 + int(seed) % 40, copies = seed % 2 ? 2 : 4;
+    const int part = copies == 2 ? 17 : 16 + 2 * (int(seed) % 3), rows = copies * part;
+    std::vector<float> v = vexal_test::subband_plane(w, part, seed, 0.3f, 0.5f + float(seed % 7),
                                                      4.0f + float(seed % 50));
     if (seed % 5 == 0) std::fill(v.begin(), v.end(), 0.0f);  // zeros at every rung
     if (seed % 7 == 0) v[size_t(seed) % v.size()] = 1e6f;    // one value above the ladder
-    std::vector<float> twice(v);
-    twice.insert(twice.end(), v.begin(), v.end());
-    RdBandMeter halved(w, 2 * half), whole(2 * half * w, 1);
-    const BandRates a = halved.measure(twice.data(), w, 2 * half);
-    const BandRates b = whole.measure(twice.data(), 2 * half * w, 1);
+    std::vector<float> piece;
+    for (int k = 0; k < copies; ++k) piece.insert(piece.end(), v.begin(), v.end());
+    RdBandMeter parted(w, rows), whole(rows * w, 1);
+    const BandRates a = parted.measure(piece.data(), w, rows);
+    const BandRates b = whole.measure(piece.data(), rows * w, 1);
     SCOPED_TRACE(seed);
     EXPECT_EQ(a.fine, b.fine);
     for (int r = 0; r < kRdRungs; ++r) ASSERT_EQ(a.bytes[size_t(r)], b.bytes[size_t(r)]) << r;
