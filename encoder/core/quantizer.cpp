@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+
+#include "platform/avx2_clones.h"
 
 namespace {
 
@@ -9,14 +13,28 @@ constexpr float kInverseMaxIndex = 0.000030525032f;  // 1 / 32760 in single prec
 
 }  // namespace
 
+VEXAL_AVX2_CLONES
 float quantizer_step(const float* x, size_t count, float step) {
   if (step == 0.0f || count == 0) return step;
-  float largest = 0.0f, smallest = 0.0f;
-  for (size_t i = 0; i < count; ++i) {
-    largest = std::max(largest, x[i]);
-    smallest = std::min(smallest, x[i]);
+  // The largest magnitude, from the bits: for finite and infinite values their order as
+  // unsigned integers is that of the magnitudes, and an integer maximum runs on vectors where
+  // a floating-point one would not (it is kept in order). Not-a-number, whose bits are above
+  // infinity's, is left out, on the rare plane that has one, by a second pass.
+  constexpr uint32_t kInfinity = 0x7f800000u;
+  const auto magnitude_bits = [x](size_t i) {
+    uint32_t bits;
+    std::memcpy(&bits, &x[i], sizeof bits);
+    return bits & 0x7fffffffu;
+  };
+  uint32_t largest = 0;
+  for (size_t i = 0; i < count; ++i) largest = std::max(largest, magnitude_bits(i));
+  if (largest > kInfinity) {
+    largest = 0;
+    for (size_t i = 0; i < count; ++i)
+      if (magnitude_bits(i) <= kInfinity) largest = std::max(largest, magnitude_bits(i));
   }
-  const float magnitude = std::max(largest, -smallest);
+  float magnitude;
+  std::memcpy(&magnitude, &largest, sizeof magnitude);
   const float top = (magnitude - step / 2.0f) / step + 1.0f;
   if (!(top > 1e9f) && std::trunc(top) <= 32760.0f) return step;
   const float enlarged = magnitude * kInverseMaxIndex;

@@ -52,6 +52,14 @@ TEST(Quantizer, DeadZoneEdgesAndStepEnlargement) {
   EXPECT_EQ(q[0], 32760);
   EXPECT_NEAR(q[1], -16380, 1);
   EXPECT_EQ(q[2], 0);
+  // Not-a-number takes no part in the largest magnitude, wherever it stands.
+  for (const float nan : {std::nanf(""), -std::nanf("")}) {
+    std::vector<float> v(37, 0.5f);
+    v[3] = -1e6f, v[20] = nan;
+    EXPECT_FLOAT_EQ(quantizer_step(v.data(), v.size(), 1.0f), 1e6f * 0.000030525032f);
+    v[3] = 0.5f;
+    EXPECT_EQ(quantizer_step(v.data(), v.size(), 1.0f), 1.0f);
+  }
 
   step = 0.0f;  // an uncoded band
   EXPECT_EQ(quantize({5.0f, -7.0f}, step), (std::vector<int16_t>{0, 0}));
