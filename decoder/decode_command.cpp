@@ -176,7 +176,8 @@ void run(const DecodeOptions& o) {
     return;
   }
   const Window win = checked_window(o, file);
-  set_region_decoder_threads(platform::thread_count(o.threads));
+  const int threads = platform::thread_count(o.threads);
+  set_region_decoder_threads(threads);
   // The synthesis allocates a plane per level and frees the last one: keep freed memory for
   // the next instead of returning it to the system and faulting fresh zeroed pages back in.
   mallopt(M_MMAP_THRESHOLD, 64 << 20);
@@ -204,7 +205,9 @@ void run(const DecodeOptions& o) {
                [&](int x0, int y0, int x1, int y1, void* planar) {
                  platform::throw_if_interrupted();
                  reader.read(o.level, win.x0 + x0, win.y0 + y0, win.x0 + x1, win.y0 + y1, planar);
-               });
+               },
+               // One thread writes while the others decode the next band of rows.
+               threads > 1);
   } catch (const WriteError&) {
     throw WriteError(o.output);
   } catch (const OpenError&) {

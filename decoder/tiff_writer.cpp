@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <future>
 
 #include "platform/error.h"
 
@@ -65,15 +66,46 @@ void interleave(const unsigned char* planar, int w, int h, int bands, size_t sam
   }
 }
 
+// Runs the writing of one filled buffer after another, in order: on a thread of its own when
+// enabled, so that the caller decodes the next while this one is written (and compressed). At
+// most one write is in flight; its failure reaches the caller at the next run() or finish().
+class WriteBehind {
+ public:
+  explicit WriteBehind(bool enabled) : enabled_(enabled) {}
+  WriteBehind(const WriteBehind&) = delete;
+  WriteBehind& operator=(const WriteBehind&) = delete;
+  // An error elsewhere: the write in flight still ends before the file is closed.
+  ~WriteBehind() {
+    if (pending_.valid()) pending_.wait();
+  }
+  // The buffer behind `write` must stay untouched until the next run() or finish() returns.
+  void run(std::function<void()> write) {
+    finish();
+    if (enabled_) pending_ = std::async(std::launch::async, std::move(write));
+    else write();
+  }
+  void finish() {
+    if (pending_.valid()) pending_.get();
+  }
+
+ private:
+  bool enabled_;
+  std::future<void> pending_;
+};
+
 void write_strips(TIFF* tif, const std::string& name, const TiffLayout& l,
-                  const RegionSource& source) {
+                  const RegionSource& source, bool write_behind) {
   const size_t sample = sample_bytes(l);
   const size_t row_bytes = size_t(l.width) * size_t(l.bands) * sample;
   const int rows = int(std::clamp<uint64_t>(kRowBuffer / row_bytes, 1, 256));
-  std::vector<unsigned char> band_of_rows(row_bytes * size_t(rows));
+  // Two bands of rows with writing behind: one being written while the next is filled.
+  std::vector<unsigned char> bands_of_rows[2];
   std::vector<unsigned char> planar;
-  for (int y0 = 0; y0 < l.height; y0 += rows) {
+  WriteBehind writer(write_behind);
+  for (int y0 = 0, k = 0; y0 < l.height; y0 += rows, k ^= write_behind ? 1 : 0) {
     const int y1 = std::min(l.height, y0 + rows) - 1;
+    std::vector<unsigned char>& band_of_rows = bands_of_rows[k];
+    band_of_rows.resize(row_bytes * size_t(rows));
     for (int x0 = 0; x0 < l.width; x0 += kColumns) {
       const int x1 = std::min(l.width, x0 + kColumns) - 1;
       planar.resize(size_t(x1 - x0 + 1) * size_t(y1 - y0 + 1) * size_t(l.bands) * sample);
@@ -81,28 +113,37 @@ void write_strips(TIFF* tif, const std::string& name, const TiffLayout& l,
       interleave(planar.data(), x1 - x0 + 1, y1 - y0 + 1, l.bands, sample, band_of_rows.data(),
                  row_bytes, x0);
     }
-    for (int y = y0; y <= y1; ++y)
-      if (TIFFWriteScanline(tif, band_of_rows.data() + size_t(y - y0) * row_bytes, uint32_t(y), 0) < 0)
-        throw WriteError(name);
+    writer.run([tif, &name, rows = band_of_rows.data(), row_bytes, y0, y1] {
+      for (int y = y0; y <= y1; ++y)
+        if (TIFFWriteScanline(tif, rows + size_t(y - y0) * row_bytes, uint32_t(y), 0) < 0)
+          throw WriteError(name);
+    });
   }
+  writer.finish();
 }
 
 void write_tiles(TIFF* tif, const std::string& name, const TiffLayout& l,
-                 const RegionSource& source) {
+                 const RegionSource& source, bool write_behind) {
   const size_t sample = sample_bytes(l);
   const size_t stride = size_t(kTile) * size_t(l.bands) * sample;
-  std::vector<unsigned char> tile(stride * kTile), planar;
+  std::vector<unsigned char> tiles[2], planar;
+  WriteBehind writer(write_behind);
+  int k = 0;
   for (int y0 = 0; y0 < l.height; y0 += kTile)
-    for (int x0 = 0; x0 < l.width; x0 += kTile) {
+    for (int x0 = 0; x0 < l.width; x0 += kTile, k ^= write_behind ? 1 : 0) {
       const int x1 = std::min(l.width, x0 + kTile) - 1, y1 = std::min(l.height, y0 + kTile) - 1;
       planar.resize(size_t(x1 - x0 + 1) * size_t(y1 - y0 + 1) * size_t(l.bands) * sample);
       source(x0, y0, x1, y1, planar.data());
-      std::fill(tile.begin(), tile.end(), 0);
+      std::vector<unsigned char>& tile = tiles[k];
+      tile.assign(stride * kTile, 0);
       interleave(planar.data(), x1 - x0 + 1, y1 - y0 + 1, l.bands, sample, tile.data(), stride, 0);
-      if (TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, uint32_t(x0), uint32_t(y0), 0, 0),
-                               tile.data(), tmsize_t(tile.size())) < 0)
-        throw WriteError(name);
+      writer.run([tif, &name, &tile, x0, y0] {
+        if (TIFFWriteEncodedTile(tif, TIFFComputeTile(tif, uint32_t(x0), uint32_t(y0), 0, 0),
+                                 tile.data(), tmsize_t(tile.size())) < 0)
+          throw WriteError(name);
+      });
     }
+  writer.finish();
 }
 
 }  // namespace
@@ -147,7 +188,7 @@ bool tiff_is_tiled(const TiffLayout& l, const TiffOptions& o) {
 }
 
 void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions& o,
-                const TiffGeoreference* georef, const RegionSource& source) {
+                const TiffGeoreference* georef, const RegionSource& source, bool write_behind) {
   const char* mode = tiff_is_big(l, o) ? "w8" : "w";
   TIFF* tif = georef ? open_tiff_with_geotiff_tags(name.c_str(), mode) : TIFFOpen(name.c_str(), mode);
   if (!tif) throw OpenError(name, "write");
@@ -189,8 +230,8 @@ void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions&
                        georef->keys);
   auto close = [&] { georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif); };
   try {
-    if (tiled) write_tiles(tif, name, l, source);
-    else write_strips(tif, name, l, source);
+    if (tiled) write_tiles(tif, name, l, source, write_behind);
+    else write_strips(tif, name, l, source, write_behind);
     // Directories are written at close; a full disk shows here.
     if (!TIFFFlush(tif)) throw WriteError(name);
   } catch (...) {

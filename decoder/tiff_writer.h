@@ -43,9 +43,12 @@ struct TiffGeoreference {
 // after band, row after row.
 using RegionSource = std::function<void(int x0, int y0, int x1, int y1, void* planar)>;
 
-// Writes the whole output; WriteError naming `name` when the file cannot be written.
+// Writes the whole output; WriteError naming `name` when the file cannot be written. With
+// `write_behind`, each band of rows (or tile) is written on a thread of its own while `source`
+// fills the next: one more band of rows in memory, the same bytes.
 void write_tiff(const std::string& name, const TiffLayout& layout, const TiffOptions& options,
-                const TiffGeoreference* georef, const RegionSource& source);
+                const TiffGeoreference* georef, const RegionSource& source,
+                bool write_behind = false);
 
 // Whether a layout and options make a BigTIFF and a tiled file (for tests and messages).
 bool tiff_is_big(const TiffLayout& layout, const TiffOptions& options);

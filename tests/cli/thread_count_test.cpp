@@ -73,9 +73,11 @@ TEST_P(ThreadCount, SameBytesForOneTwoAndFiveThreads) {
       EXPECT_TRUE(coded == first) << "output differs from one thread's";
     }
   }
-  // Decoding too: the whole image, and a window of the half-size level.
+  // Decoding too: the whole image into strips and into tiles (written while the next band of
+  // rows or tile decodes), and a window of the half-size level.
   for (const std::vector<std::string>& region :
-       {std::vector<std::string>{}, std::vector<std::string>{"-l", "1", "-win", "3", "7", "300", "211"}}) {
+       {std::vector<std::string>{}, std::vector<std::string>{"-co", "TILED=YES", "-co", "COMPRESS=DEFLATE"},
+        std::vector<std::string>{"-l", "1", "-win", "3", "7", "300", "211"}}) {
     std::vector<uint8_t> one;
     for (const char* threads : {"1", "2", "5"}) {
       SCOPED_TRACE(testing::Message() << threads << " threads, " << region.size() << " args");
