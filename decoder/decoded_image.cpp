@@ -29,9 +29,9 @@ struct InverseYiq {
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
 template <typename T>
-VEXAL_AVX2_CLONES void store_rounded(const platform::FloatBuffer& plane, double min, double max,
+VEXAL_AVX2_CLONES void store_rounded(const float* plane, size_t n, double min, double max,
                                      T* out) {
-  for (size_t i = 0; i < plane.size(); ++i) {
+  for (size_t i = 0; i < n; ++i) {
     const double v = std::nearbyint(double(plane[i]));
     out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, min, max));
   }
@@ -167,8 +167,15 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   const size_t n = size_t(window.width()) * size_t(window.height());
   // Separately coded bands never went through the colour transform.
   const bool separate = metadata_find(&file.metadata(), "IMAGE::BAND_COLORS") >= 0;
+  // The colour transform and the rounding work pixel by pixel: rows at a time on the threads.
+  const size_t width = size_t(window.width());
+  const int64_t samples = int64_t(n) * bands;
   if (data_type != 1 && bands >= 3 && !separate)
-    inverse_yiq(planes[0].data(), planes[1].data(), planes[2].data(), n);
+    in_pieces(window.height(), samples, [&](int r0, int r1) {
+      const size_t at = size_t(r0) * width;
+      inverse_yiq(planes[0].data() + at, planes[1].data() + at, planes[2].data() + at,
+                  size_t(r1 - r0) * width);
+    });
   if (coded_as_tiff_cmyk(file, data_type))
     inks_from_tiff_cmyk_planes(planes[0].data(), planes[1].data(), planes[2].data(),
                                planes[3].data(), n);
@@ -178,17 +185,21 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
     const double hi = data_type == 2 ? (is_signed ? 32767.0 : 65535.0) : 255.0;
     restore_nodata(file, level, window, *nodata, data_type != 1, lo, hi, planes);
   }
-  for (int b = 0; b < bands; ++b) {
-    const size_t at = size_t(b) * n;
-    if (data_type == 2 && is_signed)
-      store_rounded(planes[size_t(b)], -32768.0, 32767.0, static_cast<int16_t*>(out) + at);
-    else if (data_type == 1)
-      std::copy(planes[size_t(b)].begin(), planes[size_t(b)].end(), static_cast<float*>(out) + at);
-    else if (data_type == 2)
-      store_rounded(planes[size_t(b)], 0.0, 65535.0, static_cast<uint16_t*>(out) + at);
-    else
-      store_rounded(planes[size_t(b)], 0.0, 255.0, static_cast<uint8_t*>(out) + at);
-  }
+  in_pieces(window.height(), samples, [&](int r0, int r1) {
+    const size_t from = size_t(r0) * width, count = size_t(r1 - r0) * width;
+    for (int b = 0; b < bands; ++b) {
+      const float* plane = planes[size_t(b)].data() + from;
+      const size_t at = size_t(b) * n + from;
+      if (data_type == 2 && is_signed)
+        store_rounded(plane, count, -32768.0, 32767.0, static_cast<int16_t*>(out) + at);
+      else if (data_type == 1)
+        std::copy(plane, plane + count, static_cast<float*>(out) + at);
+      else if (data_type == 2)
+        store_rounded(plane, count, 0.0, 65535.0, static_cast<uint16_t*>(out) + at);
+      else
+        store_rounded(plane, count, 0.0, 255.0, static_cast<uint8_t*>(out) + at);
+    }
+  });
 }
 
 DecodedImage decode_image(const VxlFile& file, int level, const Window& window) {

@@ -23,9 +23,8 @@ thread_local bool inside_band = false;
 // Samples below which a pass runs on the calling thread: handing it over would cost more.
 constexpr int64_t kParallelSamples = int64_t(1) << 17;
 
-// Runs body(begin, end) over pieces of 0 .. n - 1, on the workers when there are any and the
-// pass touches at least kParallelSamples `samples`. Rows and columns of a plane are
-// independent in every pass here, so the result is the same for any split.
+}  // namespace
+
 void in_pieces(int n, int64_t samples, const std::function<void(int, int)>& body) {
   const int threads = workers ? workers->workers() : 0;
   if (threads < 2 || inside_band || n < 64 || samples < kParallelSamples) {
@@ -40,6 +39,8 @@ void in_pieces(int n, int64_t samples, const std::function<void(int, int)>& body
   }
   while (!done.empty()) done.take();
 }
+
+namespace {
 
 // The synthesis filters reach 4 interleaved positions; each lifting step on a cut line spoils
 // one more position inward, so 8 extra positions per side keep the kept part exact.

@@ -23,6 +23,11 @@ void set_region_decoder_threads(int threads);
 // there are several (the bands share the file, which reads for one of them at a time).
 void for_each_band(int bands, const std::function<void(int)>& body);
 
+// Runs body(begin, end) over pieces of 0 .. n - 1 (end exclusive): on the decoder's threads
+// when there are several and the pass touches enough `samples` to pay for handing it over.
+// Callers' pieces must be independent, so that the result is the same for any split.
+void in_pieces(int n, int64_t samples, const std::function<void(int, int)>& body);
+
 class RecordCache;
 
 // Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
