@@ -58,7 +58,7 @@ void print_usage(FILE* out) {
       "           BIGTIFF=YES|NO (default: uncompressed strips; tiled BigTIFF past 4 GiB)\n"
       "  -info    List size, levels, subbands and metadata of a Vexal file\n"
       "  -stats   Print the bytes read and the time taken on standard error\n"
-      "  -threads Threads for the synthesis         (default: every core available)\n"
+      "  -threads Threads for decoding              (default: every core available)\n"
       "  -h       Display this help and exit\n",
       out);
 }
