@@ -60,6 +60,12 @@ uint16_t planar_configuration(const std::string& path) {
   return planar;
 }
 
+size_t count_of(const std::string& text, const std::string& part) {
+  size_t n = 0;
+  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
 }  // namespace
 
 TEST(TiffInputs, SamplesRoundTripThroughEncoderAndDecoder) {
@@ -185,4 +191,32 @@ TEST(TiffInputs, PlanarSampleEncodesAsItsStrippedTwin) {
     ASSERT_FALSE(outputs[i].bytes.empty()) << outputs[i].err;
   }
   EXPECT_TRUE(outputs[0].bytes == outputs[1].bytes);
+}
+
+// A declared nodata value that the encoding does not keep (8-bit pixels without -nodata) gets
+// one note saying how to keep it, and changes nothing in the output; kept values get none.
+TEST(TiffInputs, UnkeptNodataGetsOneNote) {
+  VEXAL_REQUIRE_GDAL();
+  VEXAL_REQUIRE_SAMPLE(rgb, "geotiff/RGB.byte.tif");
+  vexal_test::ScratchDir dir;
+  for (const char* name : {"declared", "none", "deep"})
+    std::filesystem::create_directories(dir / name);
+  gdal_translate({rgb.string(), dir / "declared/in.tif"});
+  gdal_translate({"-a_nodata", "none", rgb.string(), dir / "none/in.tif"});
+  gdal_translate({"-ot", "UInt16", rgb.string(), dir / "deep/in.tif"});
+  const std::string note =
+      "Note: in.tif declares nodata value 0, which is not kept; give -nodata to keep it "
+      "transparent.\n";
+  const Encoded declared = encode_in(dir / "declared", {"-tifg"});
+  const Encoded none = encode_in(dir / "none", {"-tifg"});
+  ASSERT_FALSE(declared.bytes.empty()) << declared.err;
+  EXPECT_EQ(count_of(declared.err, note), 1u) << declared.err;
+  EXPECT_EQ(count_of(declared.err, "Note:"), 1u) << declared.err;
+  EXPECT_TRUE(declared.bytes == none.bytes);
+  EXPECT_EQ(count_of(none.err, "nodata"), 0u) << none.err;
+  for (const Encoded& kept : {encode_in(dir / "declared", {"-tifg", "-nodata"}),
+                              encode_in(dir / "deep", {"-tifg"})}) {
+    EXPECT_FALSE(kept.bytes.empty()) << kept.err;
+    EXPECT_EQ(count_of(kept.err, "nodata"), 0u) << kept.err;
+  }
 }
