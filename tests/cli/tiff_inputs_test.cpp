@@ -178,21 +178,6 @@ TEST(TiffInputs, BandInterleavedFilesEncodeAsTheirTwins) {
   }
 }
 
-TEST(TiffInputs, PlanarSampleEncodesAsItsStrippedTwin) {
-  VEXAL_REQUIRE_SAMPLE(planar, "tiff/tiff_tiled_planar_raw.tif");
-  VEXAL_REQUIRE_SAMPLE(strip, "tiff/tiff_strip_raw.tif");
-  vexal_test::ScratchDir dir;
-  Encoded outputs[2];
-  for (int i = 0; i < 2; ++i) {
-    const std::string folder = dir / std::to_string(i);
-    std::filesystem::create_directories(folder);
-    std::filesystem::create_symlink(i ? planar : strip, folder + "/in.tif");
-    outputs[i] = encode_in(folder, {"-tif", "-c", "5"});
-    ASSERT_FALSE(outputs[i].bytes.empty()) << outputs[i].err;
-  }
-  EXPECT_TRUE(outputs[0].bytes == outputs[1].bytes);
-}
-
 // A declared nodata value that the encoding does not keep (8-bit pixels without -nodata) gets
 // one note saying how to keep it, and changes nothing in the output; kept values get none.
 TEST(TiffInputs, UnkeptNodataGetsOneNote) {
