@@ -167,9 +167,9 @@ void TiffSampleReader::fetch(uint32_t unit, uint64_t offset, uint64_t length, ui
     std::memcpy(out, memory_.data() + position, length);
     return;
   }
-  FILE* stream = temp_->stream();
-  if (fseeko(stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
-      std::fread(out, 1, length, stream) != length)
+  // One positioned read: a seek on the stream would drop its buffer and refill it for every
+  // run, and for every plane of it when the samples lie in separate planes.
+  if (!read_at(fileno(temp_->stream()), position, length, out))
     throw ReadError(temp_->name().str());
 }
 
@@ -198,6 +198,8 @@ void TiffSampleReader::ensure_decoded(uint32_t unit) {
     decode_all_by_scanline();
   else
     decode_unit(unit);
+  // Stored data is read back past the stream's buffer.
+  if (temp_ && std::fflush(temp_->stream()) != 0) throw WriteError(temp_->name().str());
 }
 
 void TiffSampleReader::open_store() {
