@@ -86,6 +86,10 @@ std::string default_output_name(const std::string& input_name) {
   return name + ".vxl";
 }
 
+bool is_tiff_family(int image_type) {
+  return image_type == kTypeTIFF || image_type == kTypeTIFW || image_type == kTypeTIFG;
+}
+
 std::string type_word(int image_type, bool mosaic) {
   static const char* const kWords[] = {"TIFF", "TIFW", "TIFG", "DOQ",   "BBB",  "RAST",
                                        "LAN",  "IDB",  "RFI",  "DICOM", "JPEG"};

@@ -72,3 +72,6 @@ std::string default_output_name(const std::string& input_name);
 // The reader factory's word for a type code ("TIFF", "TIFF_MOSAIC", ...), or empty when the type
 // has no such reader.
 std::string type_word(int image_type, bool mosaic);
+
+// -tif, -tifw or -tifg.
+bool is_tiff_family(int image_type);

@@ -1,8 +1,10 @@
 #include "encoder/driver/encoding_job.h"
 
+#include <charconv>
 #include <cstdio>
 #include <exception>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "encoder/core/block_grid.h"
@@ -112,6 +114,18 @@ class RunOutputs {
   bool kept_ = false;
 };
 
+// 8-bit pixels keep their nodata value only on request: one note when the source declares one,
+// since viewers would otherwise draw those pixels as a black collar.
+void note_unkept_nodata(Image& image, const FileSpecification& input) {
+  const std::optional<double> value = image.source_nodata();
+  if (image.nodata || !value) return;
+  char text[32];
+  const std::to_chars_result end = std::to_chars(text, text + sizeof text - 1, *value);
+  *end.ptr = '\0';
+  std::fprintf(stderr, "Note: %s declares nodata value %s, which is not kept; give -nodata to "
+                       "keep it transparent.\n", input.path(), text);
+}
+
 }  // namespace
 
 void run_encoding_job(const EncodeOptions& o, time_t start_time) {
@@ -139,6 +153,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   // Readers that cache decoded data keep it beside the encoder's own temporary files.
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   if (o.nodata && !image->nodata) image->use_nodata();
+  if (!o.nodata && !o.mosaic && is_tiff_family(o.image_type)) note_unkept_nodata(*image, input);
   if (o.info_only) {
     describe(*image, o);
     return;

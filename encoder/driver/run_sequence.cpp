@@ -21,8 +21,6 @@ namespace {
 
 void on_allocation_failure() { throw Error("Memory allocation error."); }
 
-bool is_tiff_family(int type) { return type == kTypeTIFF || type == kTypeTIFW || type == kTypeTIFG; }
-
 // Steps after parsing; every failure leaves as an exception.
 void run(int argc, const char* const* argv, time_t start_time) {
   EncodeOptions options;

@@ -50,8 +50,12 @@ void read_size(TIFF* tif, TiffFields& f, const std::string& file) {
 }
 
 void check_layout(TIFF* tif, TiffFields& f, const std::string& file) {
-  uint16_t planar = 1;
-  if (TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar) && planar != 1)
+  uint16_t planar = PLANARCONFIG_CONTIG;
+  TIFFGetField(tif, TIFFTAG_PLANARCONFIG, &planar);
+  f.planar = planar == PLANARCONFIG_SEPARATE;
+  // Separate YCbCr planes are subsampled apart, and libtiff converts to RGB only
+  // interleaved pixels.
+  if (planar != PLANARCONFIG_CONTIG && (!f.planar || f.photometric == PHOTOMETRIC_YCBCR))
     throw Error(format_message(
         "Error: the file %s is a non-supported planar configuration type of %d.\n"
         "Please convert image to Baseline TIFF and recompress.",

@@ -27,6 +27,8 @@ struct TiffFields {
   uint16_t ink_set = 1;
   uint16_t fill_order = FILLORDER_MSB2LSB;
   bool tiled = false;
+  // PlanarConfiguration 2: each sample of a pixel lies in its own plane of strips or tiles.
+  bool planar = false;
   // Red, green and blue tables of 256 bytes each (high bytes of the TIFF values); empty
   // without a colour map. Entries past the file's 2^bits entries are 0.
   std::vector<uint8_t> color_map;

@@ -12,7 +12,7 @@
 namespace {
 
 // Largest strip or tile decoded in one piece; larger strips are decoded row by row.
-constexpr uint64_t kMaxUnitBytes = 64ull << 20;
+uint64_t g_max_unit_bytes = 64ull << 20;
 // Decoded images up to this size in all (over every open reader) are kept in memory.
 uint64_t g_memory_budget = 64ull << 20;
 uint64_t g_memory_in_use = 0;
@@ -31,6 +31,12 @@ bool read_at(int fd, uint64_t position, uint64_t length, uint8_t* out) {
   return true;
 }
 
+// n samples of `size` bytes, one every `stride` bytes of `out`.
+template <size_t size>
+void spread(const uint8_t* in, uint32_t n, uint64_t stride, uint8_t* out) {
+  for (uint32_t i = 0; i < n; ++i, in += size, out += stride) std::memcpy(out, in, size);
+}
+
 }  // namespace
 
 TiffSampleReader::TiffSampleReader(std::string file, const TiffFields& fields)
@@ -42,6 +48,8 @@ TiffSampleReader::~TiffSampleReader() {
 }
 
 void TiffSampleReader::set_memory_budget(uint64_t bytes) { g_memory_budget = bytes; }
+
+void TiffSampleReader::set_unit_limit(uint64_t bytes) { g_max_unit_bytes = bytes; }
 
 void TiffSampleReader::set_temp_directory(const Quorvale::FileSpecification* temp_dir) {
   temp_dir_ = temp_dir;
@@ -72,6 +80,8 @@ void TiffSampleReader::end() {
 // offset computed below stays inside the unit.
 void TiffSampleReader::measure(TIFF* tif) {
   const TiffFields& f = fields_;
+  planes_ = f.planar ? f.samples_per_pixel : 1;
+  unit_samples_ = f.samples_per_pixel / planes_;
   if (f.tiled) {
     unit_width_ = static_cast<uint32_t>(f.tile_width);
     unit_height_ = static_cast<uint32_t>(f.tile_length);
@@ -82,7 +92,7 @@ void TiffSampleReader::measure(TIFF* tif) {
     unit_row_bytes_ = TIFFScanlineSize64(tif);
   }
   uint64_t packed_row =
-      ceil_div(uint64_t{unit_width_} * f.samples_per_pixel * f.bits_per_sample, 8);
+      ceil_div(uint64_t{unit_width_} * unit_samples_ * f.bits_per_sample, 8);
   if (f.tiled && (f.tile_width <= 0 || f.tile_length <= 0)) unit_width_ = 0;
   if (unit_width_ == 0 || unit_height_ == 0 || unit_row_bytes_ != packed_row)
     throw Error(format_message("Error: the file %s has a strip or tile layout this program "
@@ -91,12 +101,12 @@ void TiffSampleReader::measure(TIFF* tif) {
   unit_bytes_ = unit_row_bytes_ * unit_height_;
   units_across_ = static_cast<uint32_t>(ceil_div(f.width, unit_width_));
   units_down_ = static_cast<uint32_t>(ceil_div(f.length, unit_height_));
-  uint64_t units = uint64_t{units_across_} * units_down_;
+  uint64_t units = uint64_t{units_across_} * units_down_ * planes_;
   uint64_t stored = f.tiled ? TIFFNumberOfTiles(tif) : TIFFNumberOfStrips(tif);
   if (stored < units) throw ReadError(file_);
   compressed_ = f.compression != COMPRESSION_NONE;
   if (!compressed_) return;
-  if (unit_bytes_ > kMaxUnitBytes) {
+  if (unit_bytes_ > g_max_unit_bytes) {
     if (f.tiled)
       throw Error(format_message("Error: the tiles of %s are too large to read.", file_.c_str()));
     by_scanline_ = true;
@@ -105,7 +115,23 @@ void TiffSampleReader::measure(TIFF* tif) {
 }
 
 void TiffSampleReader::read_run(uint32_t row, uint32_t col0, uint32_t n, uint8_t* samples) {
-  const uint32_t spp = fields_.samples_per_pixel;
+  if (planes_ == 1) return read_plane_run(0, row, col0, n, samples);
+  // Each plane's run is read on its own and its samples put in their place in every pixel.
+  const uint32_t size = std::max(fields_.bits_per_sample / 8u, 1u);
+  const uint64_t stride = uint64_t{planes_} * size;
+  plane_run_.resize(uint64_t{n} * size);
+  for (uint32_t plane = 0; plane < planes_; ++plane) {
+    read_plane_run(plane, row, col0, n, plane_run_.data());
+    uint8_t* out = samples + uint64_t{plane} * size;
+    if (size == 1) spread<1>(plane_run_.data(), n, stride, out);
+    else if (size == 2) spread<2>(plane_run_.data(), n, stride, out);
+    else spread<4>(plane_run_.data(), n, stride, out);
+  }
+}
+
+void TiffSampleReader::read_plane_run(uint32_t plane, uint32_t row, uint32_t col0, uint32_t n,
+                                      uint8_t* samples) {
+  const uint32_t spp = unit_samples_;
   const uint32_t bits = fields_.bits_per_sample;
   const uint32_t unit_row = row / unit_height_;
   const uint64_t row_offset = uint64_t{row - unit_row * unit_height_} * unit_row_bytes_;
@@ -119,7 +145,7 @@ void TiffSampleReader::read_run(uint32_t row, uint32_t col0, uint32_t n, uint8_t
     uint64_t length = ceil_div(first_bit + bit_count, 8) - first_byte;
     // 1-bit samples take a byte each; whole bytes go straight to the caller.
     uint8_t* out = samples + uint64_t{col - col0} * spp * std::max(bits / 8, 1u);
-    const uint32_t unit = unit_row * units_across_ + unit_col;
+    const uint32_t unit = (plane * units_down_ + unit_row) * units_across_ + unit_col;
     if (bits % 8 == 0) {
       fetch(unit, row_offset + first_byte, length, out);
     } else {
@@ -141,9 +167,9 @@ void TiffSampleReader::fetch(uint32_t unit, uint64_t offset, uint64_t length, ui
     std::memcpy(out, memory_.data() + position, length);
     return;
   }
-  FILE* stream = temp_->stream();
-  if (fseeko(stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
-      std::fread(out, 1, length, stream) != length)
+  // One positioned read: a seek on the stream would drop its buffer and refill it for every
+  // run, and for every plane of it when the samples lie in separate planes.
+  if (!read_at(fileno(temp_->stream()), position, length, out))
     throw ReadError(temp_->name().str());
 }
 
@@ -172,6 +198,8 @@ void TiffSampleReader::ensure_decoded(uint32_t unit) {
     decode_all_by_scanline();
   else
     decode_unit(unit);
+  // Stored data is read back past the stream's buffer.
+  if (temp_ && std::fflush(temp_->stream()) != 0) throw WriteError(temp_->name().str());
 }
 
 void TiffSampleReader::open_store() {
@@ -206,16 +234,18 @@ void TiffSampleReader::decode_unit(uint32_t unit) {
 // only in order, so every row is stored on the way.
 void TiffSampleReader::decode_all_by_scanline() {
   std::vector<uint8_t> line(unit_row_bytes_, 0);
-  for (uint32_t row = 0; row < fields_.length; ++row) {
-    if (TIFFReadScanline(tif_->get(), line.data(), row, 0) < 0) {
-      if (tif_->error().empty()) throw ReadError(file_);
-      throw Error(ReadError(file_).message() + std::string(" (") + tif_->error() + ")");
+  const uint64_t plane_bytes = uint64_t{units_down_} * units_across_ * unit_bytes_;
+  for (uint32_t plane = 0; plane < planes_; ++plane)
+    for (uint32_t row = 0; row < fields_.length; ++row) {
+      if (TIFFReadScanline(tif_->get(), line.data(), row, static_cast<uint16_t>(plane)) < 0) {
+        if (tif_->error().empty()) throw ReadError(file_);
+        throw Error(ReadError(file_).message() + std::string(" (") + tif_->error() + ")");
+      }
+      store(plane * plane_bytes + uint64_t{row} * unit_row_bytes_, line.data(), unit_row_bytes_);
     }
-    store(uint64_t{row} * unit_row_bytes_, line.data(), unit_row_bytes_);
-  }
   std::fill(decoded_.begin(), decoded_.end(), true);
   units_decoded_ += decoded_.size();
-  bytes_decoded_ += uint64_t{unit_row_bytes_} * fields_.length;
+  bytes_decoded_ += uint64_t{unit_row_bytes_} * fields_.length * planes_;
 }
 
 void TiffSampleReader::store(uint64_t position, const uint8_t* data, uint64_t length) {

@@ -1,9 +1,10 @@
 // Random access to the samples of a TIFF image, one row run at a time, for strip and tile
-// layouts alike. Uncompressed data is read straight from the file at its offsets. Compressed
-// strips and tiles are decoded once each, the first time a run needs them, into a store that
-// lives as long as the reader: memory for small images, a temporary file for large ones. Block
-// requests in any order therefore cost one decode of the image in all, with memory bounded by
-// one strip or tile.
+// layouts alike, the samples of a pixel interleaved or in separate planes. Uncompressed data
+// is read straight from the file at its offsets. Compressed strips and tiles (of each plane)
+// are decoded once each, the first time a run needs them, into a store that lives as long as
+// the reader: memory for small images, a temporary file for large ones. Block requests in any
+// order therefore cost one decode of the image in all, with memory bounded by one strip or
+// tile.
 #pragma once
 
 #include <cstdint>
@@ -46,9 +47,14 @@ class TiffSampleReader {
   // Bytes of decoded images held in memory over all readers before temporary files are used
   // (tests only; the default suits the encoder's memory target).
   static void set_memory_budget(uint64_t bytes);
+  // Bytes of the largest strip decoded in one piece; larger strips are decoded row by row and
+  // larger tiles refused (tests only; default 64 MiB).
+  static void set_unit_limit(uint64_t bytes);
 
  private:
   void measure(TIFF* tif);
+  // read_run within one plane: unit_samples_ samples per pixel, from that plane's units.
+  void read_plane_run(uint32_t plane, uint32_t row, uint32_t col0, uint32_t n, uint8_t* out);
   void fetch(uint32_t unit, uint64_t offset, uint64_t length, uint8_t* out);
   void fetch_direct(uint32_t unit, uint64_t offset, uint64_t length, uint8_t* out);
   void ensure_decoded(uint32_t unit);
@@ -61,8 +67,11 @@ class TiffSampleReader {
   TiffFields fields_;
   const Quorvale::FileSpecification* temp_dir_ = nullptr;
 
-  // Layout: units (strips or tiles) of unit_width x unit_height pixels, row-major.
+  // Layout: units (strips or tiles) of unit_width x unit_height pixels, row-major, plane
+  // after plane; a plane holds unit_samples_ samples of each pixel (all of them when the
+  // samples are interleaved, one when each has its own plane).
   uint32_t unit_width_ = 0, unit_height_ = 0, units_across_ = 0, units_down_ = 0;
+  uint32_t planes_ = 1, unit_samples_ = 0;
   uint64_t unit_row_bytes_ = 0, unit_bytes_ = 0;
   bool compressed_ = false;
   bool by_scanline_ = false;  // strips too large to decode one at a time
@@ -71,6 +80,7 @@ class TiffSampleReader {
   std::unique_ptr<TiffHandle> tif_;
   int source_ = -1;  // the file, for uncompressed samples read in place
   std::vector<uint8_t> scratch_;
+  std::vector<uint8_t> plane_run_;  // one plane's run, before it is interleaved
 
   std::vector<bool> decoded_;
   std::vector<uint8_t> memory_;  // the store when it is held in memory

@@ -106,7 +106,7 @@ TEST(TIFGeoImageSamples, PixelsAndGeoreferencingMatchLibtiffAndGdal) {
   for (const char* name :
        {"geotiff/utm.tif", "geotiff/SP27GTIF.TIF", "geotiff/cea.tif", "geotiff/erdas_spnad83.tif",
         "geotiff/intergraph_lamb_conf.tif", "geotiff/pci_latlong.tif", "geotiff/byte_point.tif",
-        "geotiff/RGB.byte.tif"}) {
+        "geotiff/RGB.byte.tif", "geotiff/small_world.tif"}) {
     SCOPED_TRACE(name);
     VEXAL_REQUIRE_SAMPLE(path, name);
     TIFGeoImage image(path.string());
@@ -151,11 +151,6 @@ TEST(TIFGeoImageSamples, RefusedFilesGiveTheirMessages) {
     EXPECT_EQ(message_of([&] { TIFGeoImage image(path.string()); }),
               "Error: can't find GeoTIFF Pixel Scale in " + path.string() + ".");
   }
-  VEXAL_REQUIRE_SAMPLE(planar, "geotiff/small_world.tif");
-  EXPECT_EQ(message_of([&] { TIFGeoImage image(planar.string()); }),
-            "Error: the file " + planar.string() +
-                " is a non-supported planar configuration type of 2.\nPlease convert image to "
-                "Baseline TIFF and recompress.");
 }
 
 TEST(TIFGeoImageFixtures, PixelIsAreaMovesTheOriginToThePixelCentre) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -69,9 +70,13 @@ inline void set_common_fields(TIFF* tif, const TiffSpec& s) {
   if (s.y_resolution > 0) TIFFSetField(tif, TIFFTAG_YRESOLUTION, s.y_resolution);
 }
 
-inline void write_tiles(TIFF* tif, const TiffSpec& s, const std::vector<uint8_t>& data) {
-  TIFFSetField(tif, TIFFTAG_TILEWIDTH, s.tile);
-  TIFFSetField(tif, TIFFTAG_TILELENGTH, s.tile);
+// `plane`: which plane of a separate-planes file the data is (s.samples is then 1).
+inline void write_tiles(TIFF* tif, const TiffSpec& s, const std::vector<uint8_t>& data,
+                        uint16_t plane = 0) {
+  if (plane == 0) {
+    TIFFSetField(tif, TIFFTAG_TILEWIDTH, s.tile);
+    TIFFSetField(tif, TIFFTAG_TILELENGTH, s.tile);
+  }
   std::vector<uint8_t> tile(TIFFTileSize64(tif), 0);
   uint64_t tile_row = TIFFTileRowSize64(tif), row_bytes = packed_row_bytes(s);
   for (uint32_t y = 0; y < s.height; y += s.tile)
@@ -82,20 +87,31 @@ inline void write_tiles(TIFF* tif, const TiffSpec& s, const std::vector<uint8_t>
         uint64_t n = std::min<uint64_t>(tile_row, row_bytes - first);
         std::copy_n(data.begin() + (y + r) * row_bytes + first, n, tile.begin() + r * tile_row);
       }
-      if (TIFFWriteTile(tif, tile.data(), x, y, 0, 0) < 0) throw std::runtime_error("tile");
+      if (TIFFWriteTile(tif, tile.data(), x, y, 0, plane) < 0) throw std::runtime_error("tile");
     }
 }
 
-inline void write_strips(TIFF* tif, const TiffSpec& s, const std::vector<uint8_t>& data) {
+inline void write_strips(TIFF* tif, const TiffSpec& s, const std::vector<uint8_t>& data,
+                         uint16_t plane = 0) {
   uint32_t rps = s.rows_per_strip ? s.rows_per_strip : s.height;
-  TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
+  if (plane == 0) TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, rps);
   uint64_t row_bytes = packed_row_bytes(s);
-  for (uint32_t y = 0, strip = 0; y < s.height; y += rps, ++strip) {
+  for (uint32_t y = 0; y < s.height; y += rps) {
     uint32_t rows = std::min(rps, s.height - y);
-    if (TIFFWriteEncodedStrip(tif, strip, const_cast<uint8_t*>(data.data()) + y * row_bytes,
+    if (TIFFWriteEncodedStrip(tif, TIFFComputeStrip(tif, y, plane), const_cast<uint8_t*>(data.data()) + y * row_bytes,
                               static_cast<tmsize_t>(rows * row_bytes)) < 0)
       throw std::runtime_error("strip");
   }
+}
+
+// Sample `plane` of every pixel of `data` (whole-byte samples).
+inline std::vector<uint8_t> plane_of(const TiffSpec& s, const std::vector<uint8_t>& data,
+                                     uint16_t plane) {
+  const size_t size = s.bits / 8;
+  std::vector<uint8_t> out(data.size() / s.samples);
+  for (size_t i = 0; i < out.size(); i += size)
+    std::memcpy(&out[i], &data[i * s.samples + plane * size], size);
+  return out;
 }
 
 // Writes `data` (packed rows) as a TIFF file. `extra` may set further fields before writing.
@@ -106,10 +122,17 @@ void write_tiff(const std::string& path, const TiffSpec& s, const std::vector<ui
   if (!tif) throw std::runtime_error("cannot create " + path);
   set_common_fields(tif, s);
   extra(tif);
-  if (s.tile)
-    write_tiles(tif, s, data);
-  else
-    write_strips(tif, s, data);
+  // Separate planes: each sample's plane is written as a one-sample image of its own.
+  const bool planes = s.planar == PLANARCONFIG_SEPARATE;
+  TiffSpec one = s;
+  if (planes) one.samples = 1;
+  for (uint16_t p = 0; p < (planes ? s.samples : 1); ++p) {
+    const std::vector<uint8_t> part = planes ? plane_of(s, data, p) : data;
+    if (s.tile)
+      write_tiles(tif, one, part, p);
+    else
+      write_strips(tif, one, part, p);
+  }
   TIFFClose(tif);
 }
 

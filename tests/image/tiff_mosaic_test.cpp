@@ -50,4 +50,9 @@ TEST(TiffMosaic, TfgQuartersPlacedByGeoTiffTags) {
   expect_tiff_quarters("TFG", {"-of", "GTiff"}, false);
 }
 
+TEST(TiffMosaic, BandInterleavedTiledQuarters) {
+  expect_tiff_quarters("TFG", {"-of", "GTiff", "-co", "INTERLEAVE=BAND", "-co", "TILED=YES",
+                               "-co", "BLOCKXSIZE=16", "-co", "BLOCKYSIZE=16"}, false);
+}
+
 }  // namespace
