@@ -4,7 +4,7 @@ import argparse
 import sys
 
 from .cell import CellError
-from .check import ProgramMissing
+from .check import ProgramError
 from .index import build_index
 from .plan import PlanError, make_plan
 from .runner import run
@@ -59,7 +59,7 @@ def main(argv=None):
             return 1 if run(args.dir, args.scheduler, args.local, args.encoder) else 0
         print(build_index(args.dir))
         return 0
-    except (PlanError, CellError, ProgramMissing, OSError) as e:
+    except (PlanError, CellError, ProgramError, OSError) as e:
         print(f"vexal_grid: error: {e}", file=sys.stderr)
         return 1
     except KeyboardInterrupt:

@@ -14,7 +14,7 @@ import signal
 import subprocess
 import tempfile
 
-from .check import ProgramMissing, check_file, last_error_line, run_program
+from .check import ProgramError, check_file, last_error_line, run_program
 
 WORK_DIR = ".work"
 # The side files the encoder may write beside its image.
@@ -59,7 +59,7 @@ def encode_cell(encoder, checker, args, cwd, out_dir, name, region):
             if proc.returncode != 0:
                 raise CellError(f"{name}: {last_error_line(proc.stderr, proc.returncode)}")
             damage = check_file(checker, written)
-        except ProgramMissing as e:
+        except ProgramError as e:
             raise CellError(f"{name}: {e}") from e
         if damage is not None:
             raise CellError(f"{name}: the encoder wrote an unreadable file: {damage}")

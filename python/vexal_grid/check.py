@@ -5,11 +5,12 @@ import concurrent.futures
 import os
 import shutil
 import subprocess
+import threading
 
 CHECKER = "vxl_check"
 
 
-class ProgramMissing(Exception):
+class ProgramError(Exception):
     pass
 
 
@@ -24,13 +25,44 @@ def find_checker(encoder):
     return CHECKER
 
 
-def run_program(command, **kwargs):
-    """subprocess.run that names the program when it cannot be started."""
+def checker_for(plan, encoder):
+    """The checker beside `encoder` (this run's), else the one the plan found."""
+    beside = find_checker(encoder)
+    return beside if beside != CHECKER else plan.get("checker", CHECKER)
+
+
+_running = set()
+_running_lock = threading.Lock()
+
+
+def run_program(command, timeout=None, **kwargs):
+    """subprocess.run that names the program when it cannot be started or does not finish,
+    and whose program stop_programs can end."""
     try:
-        return subprocess.run(command, stdin=subprocess.DEVNULL, text=True, errors="replace",
-                              **kwargs)
+        proc = subprocess.Popen(command, stdin=subprocess.DEVNULL, text=True, errors="replace",
+                                **kwargs)
     except OSError as e:
-        raise ProgramMissing(f"cannot run {command[0]}: {e.strerror or e}") from e
+        raise ProgramError(f"cannot run {command[0]}: {e.strerror or e}") from e
+    with proc:
+        with _running_lock:
+            _running.add(proc)
+        try:
+            out, err = proc.communicate(timeout=timeout)
+        except subprocess.TimeoutExpired as e:
+            proc.kill()
+            raise ProgramError(f"{command[0]} did not finish within {timeout} s") from e
+        finally:
+            with _running_lock:
+                _running.discard(proc)
+    return subprocess.CompletedProcess(command, proc.returncode, out, err)
+
+
+def stop_programs():
+    """Ends the programs that this process's workers still run: a local run interrupted (its
+    workers are threads) must not wait for them."""
+    with _running_lock:
+        for proc in _running:
+            proc.terminate()
 
 
 def last_error_line(stderr, returncode):

@@ -4,7 +4,7 @@ so GDAL clients (gdalinfo, gdal_translate, QGIS, rasterio) read the grid as one 
 import os
 import xml.etree.ElementTree as ET
 
-from .check import describe_unsound, find_checker, unsound_cells
+from .check import checker_for, describe_unsound, unsound_cells
 from .plan import PlanError, cells, load_plan
 
 INDEX_FILE = "index.vrt"
@@ -28,7 +28,7 @@ def build_index(out_dir):
     out_dir = os.path.abspath(out_dir)
     plan = load_plan(out_dir)
     grid = cells(plan)
-    checker = plan.get("checker") or find_checker(plan.get("encoder", "vexal_encode"))
+    checker = checker_for(plan, plan.get("encoder", "vexal_encode"))
     problems = unsound_cells(checker, out_dir, [n for n, _ in grid])
     if problems:
         raise PlanError(f"{describe_unsound(problems, len(grid))}; run the plan again")

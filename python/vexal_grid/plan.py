@@ -3,8 +3,9 @@
 import json
 import os
 import re
+import subprocess
 
-from .check import ProgramMissing, find_checker, last_error_line, run_program
+from .check import ProgramError, find_checker, last_error_line, run_program
 
 PLAN_FILE = "plan.json"
 # A cell's file should stay well under the 4 GiB one .vxl file can hold.
@@ -41,9 +42,10 @@ def absolute_paths(args, cwd):
 def describe_input(encoder, args, cwd):
     """Width, height, coded bands and estimated output bytes per pixel, from vexal_encode -info."""
     try:
-        proc = run_program([encoder, *args, "-info"], cwd=cwd, capture_output=True, timeout=600)
-    except ProgramMissing as e:
-        raise PlanError(f"the encoder is missing: {e}") from e
+        proc = run_program([encoder, *args, "-info"], cwd=cwd, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=600)
+    except ProgramError as e:
+        raise PlanError(f"the encoder could not describe the input: {e}") from e
     size = re.search(r"^Input: (\d+) x (\d+) pixels, (\d+) coded band", proc.stdout, re.M)
     estimate = re.search(r"^Estimated bytes per pixel: ([0-9.]+)", proc.stdout, re.M)
     if proc.returncode != 0 or not size or not estimate:

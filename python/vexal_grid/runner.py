@@ -9,7 +9,7 @@ import time
 import uuid
 
 from .cell import CellError, encode_cell, remove_leftovers
-from .check import CHECKER, NOT_ENCODED, find_checker, unsound_cells
+from .check import NOT_ENCODED, checker_for, stop_programs, unsound_cells
 from .plan import PlanError, cells, load_plan
 
 
@@ -32,7 +32,15 @@ def dask_client(scheduler, local):
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=False,
                       dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
             Client(cluster) as client:
-        yield client
+        try:
+            yield client
+        except BaseException:
+            # Interrupted: the encoders of the workers (threads here) end now, and the
+            # complaints of the cluster closing under a cancelled progress bar stay unsaid.
+            stop_programs()
+            for name in ("distributed", "asyncio"):
+                logging.getLogger(name).setLevel(logging.CRITICAL)
+            raise
 
 
 def resolve_program(program, role):
@@ -46,12 +54,6 @@ def resolve_program(program, role):
         print(f"vexal_grid: note: the {role} {program} is not on this machine's PATH; the workers "
               "must have it on theirs", file=sys.stderr)
     return program
-
-
-def choose_checker(plan, encoder):
-    # The checker beside the encoder of this run, else the one the plan found.
-    beside = find_checker(encoder)
-    return beside if beside != CHECKER else plan.get("checker", CHECKER)
 
 
 def unfinished(all_cells, out_dir, checker, out):
@@ -70,7 +72,7 @@ def run(out_dir, scheduler=None, local=None, encoder=None, out=sys.stdout):
     out_dir = os.path.abspath(out_dir)
     plan = load_plan(out_dir)
     encoder = resolve_program(encoder or plan.get("encoder", "vexal_encode"), "encoder")
-    checker = resolve_program(choose_checker(plan, encoder), "checker")
+    checker = resolve_program(checker_for(plan, encoder), "checker")
     all_cells = cells(plan)
     todo = unfinished(all_cells, out_dir, checker, out)
     started = time.monotonic()

@@ -298,3 +298,25 @@ def test_a_script_without_main_guard_or_from_standard_input_runs(tmp_path, progr
                            capture_output=True, text=True, timeout=180)
         assert r.returncode == 0 and "status 0" in r.stdout, (way, r.stdout, r.stderr)
         assert "Cells: 4 (4 encoded now, 0 before, 0 failed)" in r.stdout
+
+
+def test_interrupted_local_run_ends_its_encoders_at_once(tmp_path, programs, mosaic):
+    """The local workers are threads of the run: Ctrl-C must not wait for their encoders."""
+    folder = tmp_path / "g"
+    plan(folder, mosaic, programs[0], "--cell", "256")
+    encoder = tmp_path / "waiting_encoder.sh"
+    encoder.write_text(f'#!/bin/sh\necho $$ >> "{tmp_path}/pids"\nexec sleep 60\n')
+    encoder.chmod(0o755)
+    run = subprocess.Popen([sys.executable, "-m", "vexal_grid", "run", str(folder), "--local", "2",
+                            "--encoder", str(encoder)], cwd=mosaic.parent, text=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    pids = tmp_path / "pids"
+    deadline = time.monotonic() + 60
+    while (not pids.exists() or len(pids.read_text().split()) < 2) and time.monotonic() < deadline:
+        time.sleep(0.05)
+    run.send_signal(signal.SIGINT)
+    _, err = run.communicate(timeout=30)
+    assert (run.returncode, err) == (130, "vexal_grid: interrupted\n")
+    for pid in pids.read_text().split():
+        assert not os.path.exists(f"/proc/{pid}") or "Z" in open(f"/proc/{pid}/stat").read().split()[2]
