@@ -62,7 +62,9 @@ def encode_cell(encoder, checker, args, cwd, out_dir, name, region):
         except ProgramError as e:
             raise CellError(f"{name}: {e}") from e
         if damage is not None:
-            raise CellError(f"{name}: the encoder wrote an unreadable file: {damage}")
+            # The file in the work folder is gone after this: the cell's name says which.
+            damage = damage.removeprefix(written + ": ")
+            raise CellError(f"{name}: the encoder's file fails the check: {damage}")
         for ext in SIDE_EXTENSIONS:
             side = os.path.join(work, f"{name}.{ext}")
             if os.path.exists(side):

@@ -28,9 +28,11 @@ def dask_client(scheduler, local):
     # Workers in this process, talking in memory: the encoding runs in the encoder's own
     # processes anyway, and worker processes would import __main__ again, which a script
     # without a main guard or a program read from standard input cannot survive (the run would
-    # wait for ever).
+    # wait for ever). The HTTP servers that Dask starts all the same stay on the loopback.
+    loopback = "127.0.0.1:0"
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=False,
-                      dashboard_address=None, silence_logs=logging.ERROR) as cluster, \
+                      dashboard_address=None, scheduler_kwargs={"dashboard_address": loopback},
+                      worker_dashboard_address=loopback, silence_logs=logging.ERROR) as cluster, \
             Client(cluster) as client:
         try:
             yield client

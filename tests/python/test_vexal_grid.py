@@ -254,7 +254,7 @@ def test_unreadable_cells_are_failures_and_block_the_index(tmp_path, programs, m
     encoder = damaging_encoder(tmp_path, programs[0], "r1_c0")
     r = grid("run", str(folder), "--local", "2", "--encoder", str(encoder), cwd=mosaic.parent)
     assert r.returncode == 1
-    assert "failed: r1_c0: the encoder wrote an unreadable file: " in r.stdout
+    assert "failed: r1_c0: the encoder's file fails the check: damaged file: " in r.stdout
     assert "Cells: 4 (3 encoded now, 0 before, 1 failed)" in r.stdout
     assert not (folder / "r1_c0.vxl").exists()
     r = grid("index", str(folder), cwd=mosaic.parent)
