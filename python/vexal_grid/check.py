@@ -33,6 +33,7 @@ def checker_for(plan, encoder):
 
 _running = set()
 _running_lock = threading.Lock()
+_stopping = False
 
 
 def run_program(command, timeout=None, **kwargs):
@@ -46,6 +47,8 @@ def run_program(command, timeout=None, **kwargs):
     with proc:
         with _running_lock:
             _running.add(proc)
+            if _stopping:
+                proc.terminate()
         try:
             out, err = proc.communicate(timeout=timeout)
         except subprocess.TimeoutExpired as e:
@@ -59,8 +62,10 @@ def run_program(command, timeout=None, **kwargs):
 
 def stop_programs():
     """Ends the programs that this process's workers still run: a local run interrupted (its
-    workers are threads) must not wait for them."""
+    workers are threads) must not wait for them, nor for those its tasks start after this."""
+    global _stopping
     with _running_lock:
+        _stopping = True
         for proc in _running:
             proc.terminate()
 
