@@ -21,7 +21,6 @@
 #include "decoder/tiff_writer.h"
 #include "decoder/vxl_file.h"
 #include "decoder/vxl_info.h"
-#include "encoder/format/failure_lines.h"
 #include "platform/error.h"
 #include "platform/file_specification.h"
 #include "platform/interrupt.h"
@@ -164,11 +163,9 @@ void run(const DecodeOptions& o) {
   // Under a file-size limit (ulimit -f) a write then fails with EFBIG and the partial output is
   // removed, instead of the run being killed.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Failures reach the user as one message naming the file; libtiff's lines and those of the
-  // coding routines would repeat them.
+  // Failures reach the user as one message naming the file; libtiff's lines would repeat them.
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
-  set_failure_lines(false);
   vexal::Reader reader(o.input);
   const VxlFile& file = vexal::ReaderAccess::file(reader);
   if (o.info) {
