@@ -14,6 +14,7 @@
 #include "encoder/image/image_region.h"
 #include "encoder/image/tiff_directory.h"
 #include "platform/error.h"
+#include "platform/output_target.h"
 #include "platform/temp_file.h"
 #include "platform/thread_pool.h"
 
@@ -59,10 +60,17 @@ void describe(Image& image, const EncodeOptions& o) {
 }
 
 // The output may not be a folder, and its folder must take new files: found before the input
-// is read rather than after the whole encoding.
+// is read rather than after the whole encoding. A device or FIFO is refused: the .vxl is made
+// by seeking and renaming, and its report and world file would land beside the device.
 void check_output_place(const FileSpecification& requested) {
-  if (Quorvale::is_directory(requested))
+  const platform::OutputKind kind = platform::output_kind(requested.str());
+  if (kind == platform::OutputKind::kDirectory)
     throw Error(format_message("Error: the output %s is a folder; name a file.", requested.path()));
+  if (kind != platform::OutputKind::kAbsent && kind != platform::OutputKind::kRegular)
+    throw Error(format_message(
+        "Error: the output %s is %s; vexal_encode writes a regular file, with its report beside "
+        "it.",
+        requested.path(), platform::output_kind_words(kind)));
   const FileSpecification folder = Quorvale::directory_of(requested);
   if (!Quorvale::is_directory(folder))
     throw Error(format_message("Error: the output folder %s does not exist.", folder.path()));

@@ -105,7 +105,7 @@ TEST(VexalDecodeCli, OutputIsWrittenWholeOrNotAtAll) {
   full_disk.file_size_limit = 2000;  // the 64 x 48 TIFF needs more
   auto full = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "out/o.tif"}, full_disk);
   EXPECT_EQ(full.status, 1);
-  EXPECT_EQ(full.err, "Error writing file " + dir / "out/o.tif" + ". Perhaps you are out of disk space.\n");
+  EXPECT_EQ(full.err, "Error writing file " + dir / "out/o.tif" + ": file too large.\n");
   EXPECT_EQ(names_in(dir / "out"), (std::set<std::string>{"o.tif"}));
   EXPECT_EQ(contents(dir / "out/o.tif"), "earlier output");
 
@@ -164,6 +164,9 @@ TEST(VexalDecodeCli, DamageIsOneLineNamingTheFile) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
   }
+  // The coding routine's reason ends the one line instead of standing before it.
+  auto reason = run_program(VEXAL_DECODE_BIN, {"-i", bad_table, "-o", dir / "o.tif"});
+  EXPECT_TRUE(reason.err.ends_with(": Invalid Huffman table in ReadHtDesc.\n")) << reason.err;
   auto too_wide_check = run_program(VXL_CHECK_BIN, {too_wide});
   EXPECT_NE(too_wide_check.err.find("image size 1000000 x 48 disagrees"), std::string::npos);
 
