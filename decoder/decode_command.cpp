@@ -66,8 +66,10 @@ void print_usage(FILE* out) {
       out);
 }
 
-// Options left out of the usage text above (none yet); the options of new modes go here.
-const std::vector<OptionHelp> kMoreOptions = {};
+// Options left out of the usage text above; the options of new modes go here.
+const std::vector<OptionHelp> kMoreOptions = {
+    {"-q", "Quiet, as for vexal_encode: nothing but errors (decoding prints no banner or progress)"},
+};
 
 // Whole decimal numbers only: a window or level that is not a number is an error, not 0.
 int parse_int(const char* text, const char* what) {
@@ -88,6 +90,7 @@ bool parse(int argc, const char* const* argv, DecodeOptions& o) {
     if (a == "-h") return false;
     if (a == "-wf") { o.world_file = true; continue; }
     if (a == "-stats") { o.stats = true; continue; }
+    if (a == "-q") continue;  // scripts may pass it to both programs
     if (a == "-i" || a == "-o" || a == "-info" || a == "-l" || a == "-threads" || a == "-co") {
       value(1);
       const char* v = argv[++i];

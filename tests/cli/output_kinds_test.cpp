@@ -68,7 +68,8 @@ TEST(OutputKinds, DevicesFifosAndLinksAreNeverReplaced) {
 
   // The decoder writes the TIFF into a device (directly or through a link) and leaves it one.
   for (const std::string& device : {null, dir / "nodes/null_link"}) {
-    auto r = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", device});
+    auto r = run_program(VEXAL_DECODE_BIN, {"-q", "-i", vxl, "-o", device});
+    EXPECT_EQ(r.err + r.out, "");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(fs::is_character_file(null));
   }
