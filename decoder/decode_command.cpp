@@ -271,6 +271,8 @@ void run(const DecodeOptions& o) {
                // One thread writes while the others decode the next band of rows.
                threads > 1);
   } catch (const WriteError& e) {
+    // A device's bytes are made in the temporary folder: a full one is named as such.
+    if (plan.direct) throw TempWriteError(tiff.name().str(), e.error_number());
     throw WriteError(o.output, e.error_number());
   } catch (const OpenError&) {
     throw WriteError(o.output);

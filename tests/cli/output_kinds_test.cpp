@@ -17,15 +17,10 @@
 #include "support/scratch_dir.h"
 
 namespace fs = std::filesystem;
+using vexal_test::names_in;
 using vexal_test::run_program;
 
 namespace {
-
-std::set<std::string> names_in(const fs::path& dir) {
-  std::set<std::string> names;
-  for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
-  return names;
-}
 
 std::string contents(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
