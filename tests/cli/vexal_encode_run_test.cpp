@@ -64,9 +64,14 @@ TEST(VexalEncodeRun, WritesOutputAndReportWithoutOverwriting) {
   EXPECT_EQ(first.out.back(), '\n');
   auto second = run_program(VEXAL_ENCODE_BIN, args, dir.path().string());
   ASSERT_EQ(second.status, 0) << second.err;
+  // A name without an extension is numbered without one: never "plain1.".
+  std::ofstream(dir / "plain") << "taken";
+  std::vector<std::string> plain = args;
+  plain.insert(plain.end(), {"-q", "-o", "plain"});
+  EXPECT_EQ(run_program(VEXAL_ENCODE_BIN, plain, dir.path().string()).status, 0);
   EXPECT_EQ(names_in(dir.path()),
             (std::set<std::string>{"scene.rfi", "scene.vxl", "scene.txt", "scene1.vxl",
-                                   "scene1.txt", "tmp"}));
+                                   "scene1.txt", "tmp", "plain", "plain1", "plain1.txt"}));
   EXPECT_TRUE(names_in(dir / "tmp").empty());
   std::ifstream report(dir / "scene1.txt");
   std::string line;

@@ -17,11 +17,4 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::set<std::string> names_in(const std::filesystem::path& dir) {
-  std::set<std::string> names;
-  for (const auto& e : std::filesystem::directory_iterator(dir))
-    names.insert(e.path().filename().string());
-  return names;
-}
-
 }  // namespace vexal_test

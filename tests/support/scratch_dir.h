@@ -2,7 +2,6 @@
 #pragma once
 
 #include <filesystem>
-#include <set>
 #include <string>
 
 namespace vexal_test {
@@ -20,8 +19,5 @@ class ScratchDir {
  private:
   std::filesystem::path path_;
 };
-
-// The names of the entries of `dir`, to see that a run left nothing behind.
-std::set<std::string> names_in(const std::filesystem::path& dir);
 
 }  // namespace vexal_test
