@@ -16,6 +16,7 @@
 #include "encoder/image/image_region.h"
 #include "encoder/image/tiff_directory.h"
 #include "platform/error.h"
+#include "platform/output_target.h"
 #include "platform/temp_file.h"
 #include "platform/thread_pool.h"
 
@@ -61,10 +62,17 @@ void describe(Image& image, const EncodeOptions& o) {
 }
 
 // The output may not be a folder, and its folder must take new files: found before the input
-// is read rather than after the whole encoding.
+// is read rather than after the whole encoding. A device or FIFO is refused: the .vxl is made
+// by seeking and renaming, and its report and world file would land beside the device.
 void check_output_place(const FileSpecification& requested) {
-  if (Quorvale::is_directory(requested))
+  const platform::OutputKind kind = platform::output_kind(requested.str());
+  if (kind == platform::OutputKind::kDirectory)
     throw Error(format_message("Error: the output %s is a folder; name a file.", requested.path()));
+  if (kind != platform::OutputKind::kAbsent && kind != platform::OutputKind::kRegular)
+    throw Error(format_message(
+        "Error: the output %s is %s; vexal_encode writes a regular file, with its report beside "
+        "it.",
+        requested.path(), platform::output_kind_words(kind)));
   const FileSpecification folder = Quorvale::directory_of(requested);
   if (!Quorvale::is_directory(folder))
     throw Error(format_message("Error: the output folder %s does not exist.", folder.path()));
@@ -128,12 +136,16 @@ void note_unkept_nodata(Image& image, const FileSpecification& input) {
 
 }  // namespace
 
-void run_encoding_job(const EncodeOptions& o, time_t start_time) {
+void run_encoding_job(const EncodeOptions& o, time_t start_time,
+                      const std::function<void()>& announce) {
   const FileSpecification input(*o.input_name);
   const FileSpecification requested(*o.output_name);
   std::unique_ptr<FileSpecification> temp_dir;
   if (o.temp_dir) temp_dir = std::make_unique<FileSpecification>(*o.temp_dir);
   if (!o.info_only) check_output_place(requested);
+  // The readers' own message for an input that is not there, before any banner.
+  if (!Quorvale::accessible(input)) throw OpenError(input.str(), "read");
+  announce();
   const std::string word = type_word(o.image_type, o.mosaic != 0);
   const bool colours = takes_colours(o.image_type);
   std::unique_ptr<Image> image =
