@@ -187,8 +187,8 @@ TEST_F(VxlDriver, OtherAndDamagedFiles) {
 }
 
 // The largest size a header can state (support/largest_size_file.h) opens with that size, and
-// the last block of the image and of an overview fail with the library's message naming the
-// file, through CPLError alone.
+// its last block (whose end lies past the largest int) fails with the library's message naming
+// the file, through CPLError alone.
 TEST_F(VxlDriver, LargestHeaderSize) {
   const std::string name = dir_ / "huge.vxl";
   std::filesystem::copy_file(std::filesystem::path(VEXAL_SOURCE_DIR) /
@@ -198,20 +198,14 @@ TEST_F(VxlDriver, LargestHeaderSize) {
   Dataset ds(name);
   ASSERT_TRUE(ds.h);
   EXPECT_EQ(GDALGetRasterXSize(ds.h), 2147483647);
-  GDALRasterBandH band = GDALGetRasterBand(ds.h, 1);
-  ASSERT_EQ(GDALGetOverviewCount(band), 2);
   std::vector<unsigned char> block(512 * 512);
-  for (GDALRasterBandH level : {band, GDALGetOverview(band, 1)}) {
-    const int last = (GDALGetRasterBandXSize(level) - 1) / 512;
-    CPLPushErrorHandler(CPLQuietErrorHandler);
-    CPLErrorReset();
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(GDALReadBlock(level, last, last, block.data()), CE_Failure);
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    const std::string message = CPLGetLastErrorMsg();
-    CPLPopErrorHandler();
-    EXPECT_NE(message.find("huge.vxl: damaged file"), std::string::npos) << message;
-  }
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GDALReadBlock(GDALGetRasterBand(ds.h, 1), 4194303, 4194303, block.data()), CE_Failure);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  const std::string message = CPLGetLastErrorMsg();
+  CPLPopErrorHandler();
+  EXPECT_NE(message.find("huge.vxl: damaged file"), std::string::npos) << message;
 }
 
 // The saved inputs of gdal_driver_fuzzer (fuzz/corpus/) through the fuzzer's own body: each
