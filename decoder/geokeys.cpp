@@ -1,5 +1,6 @@
 #include "decoder/geokeys.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -10,6 +11,8 @@ constexpr int kRasterPixelIsArea = 1;
 constexpr int kGeographicTypeKey = 2048;
 constexpr int kProjectedCsTypeKey = 3072;
 constexpr int kUserDefined = 32767;
+// GeoTIFF's key numbers: those below are reserved, and libgeotiff indexes keys by number.
+constexpr int kFirstKey = 1024, kLastKey = 65535;
 
 }  // namespace
 
@@ -19,7 +22,11 @@ std::vector<GeoKeyValue> geokeys_of(const MetadataList& list) {
   for (const MetadataRecord& r : list.slots) {
     int id = 0;
     if (r.empty() || std::sscanf(r.key.c_str(), "GEOTIFF_NUM::%d::", &id) != 1) continue;
-    if (id == kRasterTypeKey) continue;
+    if (id == kRasterTypeKey || id < kFirstKey || id > kLastKey) continue;
+    // A key named twice keeps its first value: libgeotiff cannot take a key again with another
+    // type (it frees the first value wrongly).
+    if (std::any_of(keys.begin(), keys.end(), [id](const GeoKeyValue& k) { return k.id == id; }))
+      continue;
     GeoKeyValue k{id, GeoKeyValue::kShort, {}, {}};
     if (r.type == TYPE_SHORT && r.count == 1) {
       uint16_t v;

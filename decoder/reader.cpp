@@ -154,11 +154,28 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
   if (level < 0 || level > levels())
     throw Error(format_message("%s: level %d is outside 0..%d.", path().c_str(), level, levels()));
   const int w = level_width(level), h = level_height(level);
-  if (x0 < 0 || y0 < 0 || x1 < x0 || y1 < y0 || x1 >= w || y1 >= h)
+  if (x1 < x0 || y1 < y0)
+    throw Error(format_message("%s: window %d %d %d %d is empty (it ends before it begins).",
+                               path().c_str(), x0, y0, x1, y1));
+  if (x0 < 0 || y0 < 0 || x1 >= w || y1 >= h)
     throw Error(format_message("%s: window %d %d %d %d is not inside the %d x %d image of level %d.",
                                path().c_str(), x0, y0, x1, y1, w, h, level));
+  if (buffer == nullptr)
+    throw Error(format_message("%s: no buffer to decode window %d %d %d %d into.", path().c_str(),
+                               x0, y0, x1, y1));
+  // The decoder holds every band of the window as floats: beyond a terabyte no machine can.
+  const double gib = double(x1 - x0 + 1) * double(y1 - y0 + 1) * bands() * 4 / (1 << 30);
+  if (gib > 1024)
+    throw Error(format_message("%s: window %d %d %d %d of level %d is too large to decode at once "
+                               "(%.0f GiB): read it in pieces.",
+                               path().c_str(), x0, y0, x1, y1, level, gib));
   translated([&] {
-    decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer);
+    try {
+      decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer);
+    } catch (const std::bad_alloc&) {
+      throw Error(format_message("%s: not enough memory to decode window %d %d %d %d of level %d "
+                                 "(%.1f GiB).", path().c_str(), x0, y0, x1, y1, level, gib));
+    }
   });
 }
 

@@ -62,7 +62,8 @@ struct Plane {
 Range widen(Range r, int length) {
   int a = std::max(0, r.a - kMargin);
   a -= a & 1;  // start on a low-pass position
-  return {a, std::min(length - 1, r.e + kMargin)};
+  // r.e + kMargin would overflow at the far edge of the widest level.
+  return {a, r.e >= length - 1 - kMargin ? length - 1 : r.e + kMargin};
 }
 
 Range low_of(Range r) { return {r.a / 2, r.e / 2}; }

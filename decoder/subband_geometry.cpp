@@ -2,7 +2,7 @@
 
 int band_length(int full_length, int level, bool high) {
   const int parent = reduced_size(full_length, level - 1);
-  return high ? parent / 2 : (parent + 1) / 2;
+  return high ? parent / 2 : parent - parent / 2;  // rounds up without overflowing
 }
 
 SubbandRect subband_rect(int index, int levels, int width, int height) {

@@ -1,5 +1,7 @@
 #include "decoder/vxl_file.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstring>
 
@@ -18,6 +20,10 @@ constexpr size_t kReadBuffer = 512;
 }  // namespace
 
 VxlFile::VxlFile(const std::string& name) : name_(name) {
+  // Opening a FIFO would wait for a writer for ever, and a device or folder is no image.
+  struct stat st;
+  if (stat(name.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+    throw Error(name + " is not a Vexal file (not a regular file).");
   stream_ = std::fopen(name.c_str(), "rb");
   if (!stream_) throw OpenError(name, "read");
   buffer_ = std::make_unique<char[]>(kReadBuffer);  // glibc ignores the size without a buffer
@@ -114,6 +120,9 @@ void VxlFile::read_subband(int index) {
   if (uint64_t(n) * 4 * uint64_t(bands_ + 4) > size_) damaged(what + " block count");
   const SubbandRect rect = subband_rect(index, levels_, width_, height_);
   s.blocks.resize(n);
+  // Writers tile a subband with blocks that never overlap: blocks that together cover more than
+  // the subband are damage, and would let a small file decode the same area without end.
+  int64_t covered = 0;
   for (VxlBlock& b : s.blocks) {
     b.band_offsets.resize(size_t(bands_));
     for (uint32_t& o : b.band_offsets) o = read_u32();
@@ -127,6 +136,8 @@ void VxlFile::read_subband(int index) {
     if (b.x0 < 0 || b.y0 < 0 || b.x1 < b.x0 || b.y1 < b.y0 || b.x1 >= rect.width ||
         b.y1 >= rect.height)
       damaged(what + " block rectangle outside the subband");
+    covered += int64_t(b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1);
+    if (covered > int64_t(rect.width) * rect.height) damaged(what + " blocks overlap");
     for (uint32_t o : b.band_offsets)
       if (o != 0 && o >= size_) damaged(what + " block offset outside the file");
   }

@@ -5,13 +5,16 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <memory>
 #include <vector>
 
 #include "decoder/decoded_image.h"
+#include "decoder/reader_access.h"
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/format/block_coder.h"
@@ -19,6 +22,7 @@
 #include "encoder/image/image_factory.h"
 #include "encoder/metadata/metadata.h"
 #include "platform/temp_file.h"
+#include "vexal/reader.h"
 
 namespace fuzz_entries {
 
@@ -67,6 +71,21 @@ class BytesFile {
   Quorvale::ScopedTempFile file_;
 };
 
+// Samples of coded blocks above which an input is left undecoded: the structural walk decodes
+// every record, and a few hundred thousand samples already take a millisecond.
+constexpr int64_t kFuzzCodedSamples = int64_t(1) << 17;
+
+// Samples of every coded block of every band, from the tables alone (the file refuses blocks
+// that overlap, so this bounds what any decode of it costs).
+inline int64_t coded_samples(const VxlFile& file) {
+  int64_t samples = 0;
+  for (const VxlSubband& s : file.subbands())
+    for (const VxlBlock& b : s.blocks)
+      for (uint32_t offset : b.band_offsets)
+        if (offset != 0) samples += int64_t(b.x1 - b.x0 + 1) * (b.y1 - b.y0 + 1);
+  return samples;
+}
+
 // A .vxl file opens, passes the structural walk and decodes a small window at full size and
 // the smallest scale, or fails with an exception. Windows stay small because a hostile header
 // may announce an enormous image.
@@ -74,6 +93,7 @@ inline bool vxl_reader_entry(const uint8_t* data, size_t size) {
   try {
     const BytesFile bytes(data, size);
     const VxlFile file(bytes.name().str());
+    if (coded_samples(file) > kFuzzCodedSamples) return false;
     check_vxl_structure(file);
     const int w = std::min(file.width(), 64), h = std::min(file.height(), 64);
     const DecodedImage full = decode_image(file, 0, Window{0, 0, w - 1, h - 1});
@@ -81,6 +101,62 @@ inline bool vxl_reader_entry(const uint8_t* data, size_t size) {
     decode_image(file, file.levels(), Window{0, 0, 0, 0});
     return true;
   } catch (const std::exception&) {
+    return false;
+  }
+}
+
+// The public vexal::Reader as a viewer uses it: the description, then small windows at the
+// corners of the full size, a middle level and the coarsest level, which must equal the same
+// region read in four pieces. Misuse and damage may only ever end in vexal::Error; any other
+// exception escapes and counts as a finding.
+inline bool public_reader_entry(const uint8_t* data, size_t size) {
+  const BytesFile bytes(data, size);
+  try {
+    vexal::Reader reader(bytes.name().str());
+    if (coded_samples(vexal::ReaderAccess::file(reader)) > kFuzzCodedSamples) return false;
+    (void)reader.metadata();
+    (void)reader.georeferencing_as_geotiff();
+    reader.set_cache_limit(data[size - 1] & 1 ? 0 : size_t(1) << 20);
+    const size_t sample = vexal::sample_size(reader.sample_type()) * size_t(reader.bands());
+    std::vector<uint8_t> whole, piece;
+    auto read = [&](std::vector<uint8_t>& into, int level, int x0, int y0, int x1, int y1) {
+      into.resize(size_t(x1 - x0 + 1) * size_t(y1 - y0 + 1) * sample);
+      reader.read(level, x0, y0, x1, y1, into.data());
+    };
+    for (const int level : {0, reader.levels() / 2, reader.levels()}) {
+      const int w = reader.level_width(level), h = reader.level_height(level);
+      if (w < 1 || h < 1) __builtin_trap();
+      const int x0 = std::max(0, w - 12), y0 = std::max(0, h - 12);
+      read(whole, level, x0, y0, w - 1, h - 1);
+      // The same corner in four pieces, band after band and row after row.
+      const int xm = (x0 + w) / 2, ym = (y0 + h) / 2, cw = w - x0, ch = h - y0;
+      for (const auto& [px0, py0, px1, py1] : {std::array<int, 4>{x0, y0, xm - 1, ym - 1},
+                                              {xm, y0, w - 1, ym - 1}, {x0, ym, xm - 1, h - 1},
+                                              {xm, ym, w - 1, h - 1}}) {
+        if (px1 < px0 || py1 < py0) continue;
+        read(piece, level, px0, py0, px1, py1);
+        const size_t one = sample / size_t(reader.bands()), pw = size_t(px1 - px0 + 1);
+        for (int b = 0; b < reader.bands(); ++b)
+          for (int y = py0; y <= py1; ++y) {
+            const uint8_t* got = piece.data() + ((size_t(b) * size_t(py1 - py0 + 1) +
+                                                  size_t(y - py0)) * pw) * one;
+            const uint8_t* want = whole.data() + ((size_t(b) * size_t(ch) + size_t(y - y0)) *
+                                                  size_t(cw) + size_t(px0 - x0)) * one;
+            if (std::memcmp(got, want, pw * one) != 0) __builtin_trap();
+          }
+      }
+      read(piece, level, 0, 0, std::min(w, 8) - 1, std::min(h, 8) - 1);
+    }
+    // Requests outside the file are refused, never read.
+    bool refused = false;
+    try {
+      reader.read(reader.levels() + 1, 0, 0, 0, 0, piece.data());
+    } catch (const vexal::Error&) {
+      refused = true;
+    }
+    if (!refused) __builtin_trap();
+    return true;
+  } catch (const vexal::Error&) {
     return false;
   }
 }

@@ -3,7 +3,9 @@
 #include <cpl_vsi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -40,6 +42,23 @@ GDALColorInterp color_of(const vexal::Reader& reader, int band) {
   return GCI_Undefined;
 }
 
+// GDAL splits "NAME=VALUE" and "NAME:VALUE" at the first '=' or ':' and trims blanks, so a
+// record's name ("IMAGE::EOM") becomes a key of the "VXL" domain with "." in place of "::"
+// ("IMAGE.EOM") and "_" in place of any character but letters, digits, '_', '-' and '.'.
+std::string metadata_key(const char* record) {
+  std::string key;
+  for (const char* c = record; *c; ++c) {
+    if (c[0] == ':' && c[1] == ':') {
+      key += '.';
+      ++c;
+    } else {
+      const bool plain = std::isalnum(static_cast<unsigned char>(*c)) || std::strchr("_-.", *c);
+      key += plain ? *c : '_';
+    }
+  }
+  return key;
+}
+
 }  // namespace
 
 VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
@@ -54,7 +73,7 @@ VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
     for (int k = 1; k <= reader_->levels(); ++k)
       overviews_.push_back(std::unique_ptr<VXLDataset>(new VXLDataset(reader_, k)));
     for (const vexal::MetadataRecord& r : reader_->metadata())
-      vxl_metadata_.SetNameValue(r.key.c_str(), r.value.c_str());
+      vxl_metadata_.SetNameValue(metadata_key(r.key.c_str()).c_str(), r.value.c_str());
     LoadSpatialRef();
   }
 }
@@ -133,15 +152,17 @@ char** VXLDataset::GetMetadata(const char* domain) {
 }
 
 const char* VXLDataset::GetMetadataItem(const char* name, const char* domain) {
-  if (domain && EQUAL(domain, "VXL")) return vxl_metadata_.FetchNameValue(name);
+  // The record's own name finds it too.
+  if (domain && EQUAL(domain, "VXL"))
+    return name ? vxl_metadata_.FetchNameValue(metadata_key(name).c_str()) : nullptr;
   return GDALPamDataset::GetMetadataItem(name, domain);
 }
 
 CPLErr VXLDataset::ReadBlocks(int bx, int by, int wanted, void* out) {
   const int x0 = bx * kBlockSize, y0 = by * kBlockSize;
-  const int x1 = std::min(x0 + kBlockSize, nRasterXSize) - 1;
-  const int y1 = std::min(y0 + kBlockSize, nRasterYSize) - 1;
-  const int w = x1 - x0 + 1, h = y1 - y0 + 1;
+  // Sizes before ends: x0 + kBlockSize overflows in the last block of the widest image.
+  const int w = std::min(kBlockSize, nRasterXSize - x0), h = std::min(kBlockSize, nRasterYSize - y0);
+  const int x1 = x0 + w - 1, y1 = y0 + h - 1;
   const size_t sample = vexal::sample_size(reader_->sample_type());
   const size_t plane = size_t(w) * size_t(h) * sample;
   try {

@@ -9,7 +9,8 @@
 #include "platform/error.h"
 
 int reduced_size(int size, int levels) {
-  for (int k = 0; k < levels; ++k) size = (size + 1) / 2;
+  // Rounds up like (size + 1) / 2, which overflows for a header's largest width.
+  for (int k = 0; k < levels; ++k) size -= size / 2;
   return size;
 }
 

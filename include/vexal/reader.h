@@ -111,6 +111,7 @@ class VEXAL_API Reader {
   // full size, rounded up, and its sample (x, y) is centred on full-resolution pixel
   // (2^k x, 2^k y).
   int levels() const;
+  // 0 for a level outside 0..levels().
   int level_width(int level) const;
   int level_height(int level) const;
 
@@ -129,9 +130,11 @@ class VEXAL_API Reader {
   // Decodes the rectangle x0..x1, y0..y1 (inclusive, in the pixels of `level`) into `buffer`:
   // band after band, each band row after row, each sample sample_size(sample_type()) bytes in
   // the host's byte order. The buffer must hold (x1 - x0 + 1) * (y1 - y0 + 1) * bands()
-  // samples. Throws Error when the rectangle is not inside the level or the file is damaged
-  // where the rectangle needs it. The result does not depend on how a region is cut into
-  // rectangles.
+  // samples. Throws Error, leaving the buffer as it was, when `buffer` is null, the level does
+  // not exist, the rectangle is empty (x1 < x0 or y1 < y0) or not inside the level, or the
+  // decoder's working memory for it (4 bytes a sample of every band) exceeds a terabyte or what
+  // the machine can give; throws Error also when the file is damaged where the rectangle needs
+  // it. The result does not depend on how a region is cut into rectangles.
   void read(int level, int x0, int y0, int x1, int y1, void* buffer);
 
   // At most this many bytes of decoded records are kept for later reads nearby (default 32 MiB);

@@ -2,7 +2,9 @@
 // with the one-piece decode however a region is cut, the record cache, georeferencing from a
 // real GeoTIFF, and one clear error for every bad request.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -14,6 +16,7 @@
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/core/encoder.h"
+#include "support/largest_size_file.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -163,6 +166,12 @@ TEST(Reader, BadRequestsGetOneErrorNamingTheFile) {
   std::ofstream(dir / "text.vxl") << "not an image at all";
   EXPECT_NE(message_of([&] { vexal::Reader(dir / "text.vxl"); }).find("is not a Vexal file"),
             std::string::npos);
+  // A FIFO (which would wait for a writer), a folder: refused at once.
+  ASSERT_EQ(mkfifo((dir / "fifo.vxl").c_str(), 0600), 0);
+  EXPECT_NE(message_of([&] { vexal::Reader(dir / "fifo.vxl"); }).find("not a regular file"),
+            std::string::npos);
+  EXPECT_NE(message_of([&] { vexal::Reader(dir.path().string()); }).find("not a regular file"),
+            std::string::npos);
   SyntheticImage image(200, 150, 1, kImage8Bit, kSchemeGray);
   const std::string name = encode(image, dir / "ok.vxl", 2, 128);
   vexal::Reader reader(name);
@@ -188,8 +197,57 @@ TEST(Reader, BadRequestsGetOneErrorNamingTheFile) {
   });
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
   EXPECT_TRUE(table.ends_with(": Invalid Huffman table in ReadHtDesc.")) << table;
+  // Requests a caller can get wrong: each refused with its own reason, the buffer untouched.
+  std::fill(buffer.begin(), buffer.end(), 7);
+  EXPECT_NE(message_of([&] { reader.read(0, 0, 0, 9, 9, nullptr); }).find("ok.vxl: no buffer"),
+            std::string::npos);
+  EXPECT_NE(message_of([&] { reader.read(0, 5, 0, 4, 9, buffer.data()); }).find("is empty"),
+            std::string::npos);
+  EXPECT_NE(message_of([&] { reader.read(-1, 0, 0, 1, 1, buffer.data()); }).find("level -1"),
+            std::string::npos);
+  EXPECT_NE(message_of([&] { reader.read(0, -3, 0, 1, 1, buffer.data()); }).find("not inside"),
+            std::string::npos);
+  EXPECT_EQ(std::count(buffer.begin(), buffer.end(), 7), std::ptrdiff_t(buffer.size()));
+  EXPECT_EQ(reader.level_width(-1), 0);
+  EXPECT_EQ(reader.level_height(3), 0);
   // A file cut short fails when opened, naming the file.
   const auto size = std::filesystem::file_size(name);
   std::filesystem::resize_file(name, size / 2);
   EXPECT_NE(message_of([&] { vexal::Reader{name}; }).find("ok.vxl"), std::string::npos);
+}
+
+// The largest size a header can state (support/largest_size_file.h): every level's size is
+// exact, windows at either corner and the whole image fail with one error naming the file, and
+// no arithmetic overflows on the way (the sanitizer build checks that).
+TEST(Reader, LargestHeaderSizeIsDescribedAndRefusedCleanly) {
+  vexal_test::ScratchDir dir;
+  SyntheticImage image(64, 64, 1, kImage8Bit, kSchemeGray);
+  const std::string name = encode(image, dir / "huge.vxl", 2, 128);
+  ASSERT_TRUE(vexal_test::stretch_to_largest_size(name));
+
+  vexal::Reader reader(name);
+  EXPECT_EQ(reader.level_width(0), 2147483647);
+  EXPECT_EQ(reader.level_height(1), 1 << 30);
+  EXPECT_EQ(reader.level_width(2), 1 << 29);
+  std::vector<unsigned char> buffer(16 * 16);
+  for (int level : {0, 1, 2}) {
+    const int last = reader.level_width(level) - 1;
+    for (int x0 : {0, last - 15}) {
+      SCOPED_TRACE(testing::Message() << "level " << level << " x0 " << x0);
+      try {
+        reader.read(level, x0, x0, x0 + 15, x0 + 15, buffer.data());
+        ADD_FAILURE() << "a low-pass block larger than the file decoded";
+      } catch (const vexal::Error& e) {
+        EXPECT_NE(std::string(e.what()).find("huge.vxl: damaged file"), std::string::npos)
+            << e.what();
+      }
+    }
+  }
+  try {
+    reader.read(0, 0, 0, 2147483646, 2147483646, buffer.data());
+    ADD_FAILURE() << "the whole image was decoded";
+  } catch (const vexal::Error& e) {
+    EXPECT_NE(std::string(e.what()).find("too large to decode at once"), std::string::npos)
+        << e.what();
+  }
 }

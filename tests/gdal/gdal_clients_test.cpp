@@ -3,8 +3,10 @@
 #include <gdal.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/run_program.h"
@@ -73,6 +75,8 @@ TEST_F(GdalClients, GdalinfoShowsTheSourcesGeoreferencingAndTheLevels) {
     EXPECT_EQ(line_of(mine, same), line_of(theirs, same)) << same;
   EXPECT_NE(mine.find("ID[\"EPSG\",26711]]"), std::string::npos) << mine;
   EXPECT_NE(mine.find("Overviews: 256x256, 128x128"), std::string::npos) << mine;
+  const std::string records = run("/usr/bin/gdalinfo", {"-mdd", "VXL", vxl_}).out;
+  EXPECT_NE(records.find("\n  IMAGE.DATA_TYPE=0\n"), std::string::npos) << records;
 }
 
 // gdal_translate -srcwin gives exactly the pixels of vexal_decode -win, -outsize at 1/4 exactly
@@ -105,4 +109,26 @@ TEST_F(GdalClients, RasterioReadsAWindow) {
   long sum = 0;
   for (unsigned char v : window) sum += v;
   EXPECT_EQ(out, "VXL 1 26711 100 60 " + std::to_string(sum) + "\n");
+}
+
+// rasterio keeps every record of the metadata domain under its own key, value intact.
+TEST_F(GdalClients, RasterioTagsHoldEveryRecord) {
+  if (!std::filesystem::exists("/usr/bin/python3")) GTEST_SKIP() << "python3 not found";
+  const char* script =
+      "import sys, rasterio\n"
+      "with rasterio.open(sys.argv[1]) as r:\n"
+      "    for k, v in sorted(r.tags(ns='VXL').items()): print(k + '=' + v)\n";
+  const std::string out = run("/usr/bin/python3", {"-c", script, vxl_}).out;
+  vexal::Reader reader(vxl_);
+  std::vector<std::pair<std::string, std::string>> want;
+  for (const vexal::MetadataRecord& r : reader.metadata()) {
+    std::string key = r.key;
+    for (size_t at; (at = key.find("::")) != std::string::npos;) key.replace(at, 2, ".");
+    want.emplace_back(key, r.value);
+  }
+  std::sort(want.begin(), want.end());
+  std::string expected;
+  for (const auto& [key, value] : want) expected += key + "=" + value + "\n";
+  EXPECT_GT(want.size(), 20u);
+  EXPECT_EQ(out, expected);
 }

@@ -10,9 +10,12 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "fuzz/gdal_driver_entry.h"
+#include "support/largest_size_file.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -150,8 +153,18 @@ TEST_F(VxlDriver, PixelsColoursAndMetadata) {
   char** domains = GDALGetMetadataDomainList(ds.h);
   EXPECT_GE(CSLFindString(domains, "VXL"), 0);
   CSLDestroy(domains);
-  EXPECT_STREQ(GDALGetMetadataItem(ds.h, "IMAGE::DATA_TYPE", "VXL"), "0");
+  // One valid GDAL key per record ("IMAGE.DATA_TYPE"); the record's own name finds it too.
+  EXPECT_STREQ(GDALGetMetadataItem(ds.h, "IMAGE.DATA_TYPE", "VXL"), "0");
   EXPECT_STREQ(GDALGetMetadataItem(ds.h, "IMAGE::COLOR_SCHEME", "VXL"), "0");
+  char** items = GDALGetMetadata(ds.h, "VXL");
+  EXPECT_EQ(size_t(CSLCount(items)), vexal::Reader(vxl).metadata().size());
+  for (char** item = items; item && *item; ++item) {
+    char* key = nullptr;
+    const char* value = CPLParseNameValue(*item, &key);
+    ASSERT_TRUE(key && value) << *item;
+    EXPECT_EQ(std::string(*item), std::string(key) + "=" + value);
+    CPLFree(key);
+  }
 }
 
 // Not every file that looks like one is one: other files are left to other drivers, and a
@@ -171,4 +184,49 @@ TEST_F(VxlDriver, OtherAndDamagedFiles) {
   Dataset tif(vexal_test::sample("geotiff/utm.tif").string());
   ASSERT_TRUE(tif.h);
   EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(tif.h)), "GTiff");
+}
+
+// The largest size a header can state (support/largest_size_file.h) opens with that size, and
+// its last block (whose end lies past the largest int) fails with the library's message naming
+// the file, through CPLError alone.
+TEST_F(VxlDriver, LargestHeaderSize) {
+  const std::string name = dir_ / "huge.vxl";
+  std::filesystem::copy_file(std::filesystem::path(VEXAL_SOURCE_DIR) /
+                                 "fuzz/corpus/gdal_driver_fuzzer/ok-grey-2-levels.vxl",
+                             name);
+  ASSERT_TRUE(vexal_test::stretch_to_largest_size(name));
+  Dataset ds(name);
+  ASSERT_TRUE(ds.h);
+  EXPECT_EQ(GDALGetRasterXSize(ds.h), 2147483647);
+  std::vector<unsigned char> block(512 * 512);
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  testing::internal::CaptureStderr();
+  EXPECT_EQ(GDALReadBlock(GDALGetRasterBand(ds.h, 1), 4194303, 4194303, block.data()), CE_Failure);
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  const std::string message = CPLGetLastErrorMsg();
+  CPLPopErrorHandler();
+  EXPECT_NE(message.find("huge.vxl: damaged file"), std::string::npos) << message;
+}
+
+// The saved inputs of gdal_driver_fuzzer (fuzz/corpus/) through the fuzzer's own body: each
+// opens or ends in a GDAL error, valid seeds open, and nothing reaches standard error (the
+// library's failures come to the driver as exceptions, the driver's go to CPLError).
+TEST_F(VxlDriver, SavedFuzzInputsEndInGdalErrorsOnly) {
+  const std::filesystem::path corpus =
+      std::filesystem::path(VEXAL_SOURCE_DIR) / "fuzz" / "corpus" / "gdal_driver_fuzzer";
+  int valid = 0;
+  for (const auto& item : std::filesystem::directory_iterator(corpus)) {
+    SCOPED_TRACE(item.path().string());
+    std::ifstream in(item.path(), std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in),
+                                     std::istreambuf_iterator<char>()};
+    testing::internal::CaptureStderr();
+    const bool opened = fuzz_entries::gdal_driver_entry(bytes.data(), bytes.size());
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    if (item.path().filename().string().rfind("ok-", 0) == 0) {
+      ++valid;
+      EXPECT_TRUE(opened);
+    }
+  }
+  EXPECT_GT(valid, 0);
 }
