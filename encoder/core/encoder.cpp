@@ -10,6 +10,7 @@
 #include "encoder/core/block_grid.h"
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/record_coder.h"
+#include "encoder/core/sample_range.h"
 #include "encoder/core/step_allocation.h"
 #include "encoder/format/icon_writer.h"
 #include "encoder/format/vxl_writer.h"
@@ -47,7 +48,7 @@ struct NodataHandling {
 // integers. Readers are not made for concurrent use: one block is read at a time, and converted
 // after; the mask is also shared.
 void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatBuffer& planes,
-                   std::mutex& reading, NodataHandling& nodata) {
+                   std::mutex& reading, NodataHandling& nodata, const SampleLimit& limit) {
   const int m = nodata.mask ? kFillMargin : 0;
   const BlockRect e{std::max(0, r.x0 - m), std::min(image.image_width - 1, r.x1 + m),
                     std::max(0, r.y0 - m), std::min(image.image_height - 1, r.y1 + m)};
@@ -95,6 +96,7 @@ void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatB
     }
   }
   if (integer && nodata.fill) pixels->yiq();
+  if (!integer) limit.check(pixels->float_data(), size_t(ew) * size_t(eh) * size_t(bands));
   if (m == 0) {
     planes.assign(pixels->float_data(), pixels->float_data() + n);
     return;
@@ -165,12 +167,19 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
     throw Error(format_message("Error: cannot code images of more than %d bands.", kMaxBands));
   if (!(target_rate > 0.0f) || !std::isfinite(target_rate))
     throw Error("Error: the target compression ratio must be a positive number.");
+  if (image->data_type == kImageFloat) {
+    sample_limit_.magnitude = largest_codable_sample(nlev);
+    sample_limit_.nlev = nlev;
+  }
 }
 
 Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
   Encoder e(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_, weight_,
             gamma_, dither_, fourth_band_weight_);
   e.set_threads(threads_);
+  // A stage of a deeper encoding keeps the whole encoding's limit; the reduced image of the
+  // second stage stays within it when the source does.
+  e.sample_limit_ = image == image_ ? sample_limit_ : SampleLimit{};
   return e;
 }
 
@@ -192,9 +201,9 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   nodata.fill = image.nodata || image.data_type == kImageFloat;
   nodata.value = image.nodata.value_or(std::nan(""));
   if (image.nodata) nodata.mask.emplace(image.image_width, image.image_height);
-  const BlockSource source = [&image, &reading, &nodata, bands](const BlockRect& r,
-                                                                platform::FloatBuffer& planes) {
-    extract_block(image, r, bands, planes, reading, nodata);
+  const BlockSource source = [this, &image, &reading, &nodata, bands](
+                                 const BlockRect& r, platform::FloatBuffer& planes) {
+    extract_block(image, r, bands, planes, reading, nodata, sample_limit_);
   };
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "encoder/core/block_tiler.h"
+#include "encoder/core/sample_range.h"
 #include "encoder/core/subband_map.h"
 #include "encoder/format/vxl_writer.h"
 #include "encoder/image/image.h"
@@ -28,6 +29,8 @@ class Encoder {
   // Threads for the blocks, records and writer (1, the default: everything on the calling
   // thread). The output is the same for every count.
   void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+  // The input's name, for the refusal of float samples the transform cannot carry.
+  void set_source_name(const std::string& name) { sample_limit_.source = name; }
 
   // The rate-distortion mode (rd_encoder.cpp): one measuring pass over the image, one step
   // per subband and band for the whole image, then the coding of the kept coefficients.
@@ -75,6 +78,7 @@ class Encoder {
   bool dither_;
   float fourth_band_weight_;
   int threads_ = 1;
+  SampleLimit sample_limit_;  // float inputs only
 };
 
 // The world and header files beside an output file (none for standard output).

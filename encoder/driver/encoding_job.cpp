@@ -150,6 +150,7 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
                   show_progress, interrupt_requested, o.weight, o.gamma,
                   o.dither != 0 && !o.rdo, 0.25f);
   encoder.set_threads(platform::thread_count(o.threads));
+  encoder.set_source_name(input.path());
   Encoder::RdOutcome achieved;
   if (o.rdo)
     achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
