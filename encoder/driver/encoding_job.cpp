@@ -10,6 +10,7 @@
 #include "encoder/driver/output_estimate.h"
 #include "encoder/driver/progress.h"
 #include "encoder/driver/report.h"
+#include "encoder/driver/written_file_check.h"
 #include "encoder/image/image_factory.h"
 #include "encoder/image/image_region.h"
 #include "encoder/image/tiff_directory.h"
@@ -158,6 +159,8 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
     encoder.hit_target(output, o.input_bit_rate, o.word_length);
   else
     encoder.encode(output);
+  check_written_file(output, {image->image_width, image->image_height, image->coded_bands(),
+                              o.nlev});
   const time_t completion_time = std::time(nullptr);
   write_report(ReportInputs{o.input_name->c_str(), output, image->file_size(), o.image_type,
                             o.target_ratio, o.input_bit_rate, o.word_length, start_time,
