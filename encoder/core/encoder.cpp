@@ -259,7 +259,28 @@ void Encoder::write(SubbandMap& map, const FileSpecification& output) {
                  kDecomposeEnd, kWriteEnd, parameters(dither_));
 }
 
+void Encoder::check_geometry(Mode mode) const {
+  if (mode == Mode::kRateDistortion && nlev_ > kOneStageLevels)
+    throw Error("Error: -rdo takes at most 5 levels (-n 5).");
+  const int width = image_->image_width, height = image_->image_height;
+  // Deeper than one stage, the second stage's reduced image (1/32 of each side) must take the
+  // remaining levels; the limit is given for the image itself.
+  const int first = std::min(nlev_, kOneStageLevels), second = nlev_ - first;
+  const int needed = second > 0 ? std::max(minimum_block_extent(first),
+                                           (minimum_block_extent(second) - 1) * (1 << first) + 1)
+                                : minimum_block_extent(first);
+  if (width < needed || height < needed)
+    throw Quorvale::Exception(format_message(
+        "Error: image too small for given nlev.\nThe image is %d x %d pixels; %d levels need at "
+        "least %d in each direction.",
+        width, height, nlev_, needed));
+  BlockGrid(width, height, block_size_, first, image_->full_width_blocks());
+  if (second > 0)
+    BlockGrid(reduced_size(width, first), reduced_size(height, first), block_size_, second, false);
+}
+
 void Encoder::encode(const FileSpecification& output) {
+  check_geometry(Mode::kDefault);
   write_side_files(*image_, output);
   try {
     if (nlev_ <= kOneStageLevels) {
@@ -306,6 +327,7 @@ float Encoder::trial(float ratio, float target, int word_length, double source_s
 }
 
 void Encoder::hit_target(const FileSpecification& output, int input_bit_rate, int word_length) {
+  check_geometry(Mode::kDefault);
   Quorvale::ScopedTempFile best_file(temp_dir()), current_file(temp_dir());
   best_file.close();
   current_file.close();

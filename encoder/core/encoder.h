@@ -44,6 +44,12 @@ class Encoder {
   };
   RdOutcome encode_rd(const Quorvale::FileSpecification& output, const RdRequest& request);
 
+  // Refuses, before anything is read or written, an image too small for the levels (also
+  // in a second stage's reduced image), blocks too small, or more levels than -rdo takes:
+  // the messages the encoding would end with.
+  enum class Mode { kDefault, kRateDistortion };
+  void check_geometry(Mode mode) const;
+
   float weight() const { return weight_; }
   float gamma() const { return gamma_; }
 

@@ -22,7 +22,6 @@ using Quorvale::FileSpecification;
 
 namespace {
 
-constexpr int kMaxLevels = 5;  // one decomposition stage
 constexpr float kMeasureEnd = 0.6f;
 constexpr float kCodeEnd = 0.94f;
 // A file further than this from the size asked for is coded again with the rates measured.
@@ -165,7 +164,7 @@ double psnr_of(double mse) { return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 
 }  // namespace
 
 Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdRequest& request) {
-  if (nlev_ > kMaxLevels) throw Error("Error: -rdo takes at most 5 levels (-n 5).");
+  check_geometry(Mode::kRateDistortion);
   if (!(request.ratio > 0.0) || !std::isfinite(request.ratio))
     throw Error("Error: the target compression ratio must be a positive number.");
   if (request.luma_psnr < 0.0 || !std::isfinite(request.luma_psnr))

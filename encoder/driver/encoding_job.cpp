@@ -140,6 +140,13 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   // Readers that cache decoded data keep it beside the encoder's own temporary files.
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   if (o.nodata && !image->nodata) image->use_nodata();
+  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
+                  show_progress, interrupt_requested, o.weight, o.gamma,
+                  o.dither != 0 && !o.rdo, 0.25f);
+  encoder.set_threads(platform::thread_count(o.threads));
+  encoder.set_source_name(input.path());
+  // -info refuses what the encoding would refuse, with the same message.
+  encoder.check_geometry(o.rdo ? Encoder::Mode::kRateDistortion : Encoder::Mode::kDefault);
   if (o.info_only) {
     describe(*image, o);
     return;
@@ -147,11 +154,6 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time) {
   check_output_size(estimate_for(*image, o), o);
   const FileSpecification output = unique_output_name(requested);
   RunOutputs outputs(output);
-  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
-                  show_progress, interrupt_requested, o.weight, o.gamma,
-                  o.dither != 0 && !o.rdo, 0.25f);
-  encoder.set_threads(platform::thread_count(o.threads));
-  encoder.set_source_name(input.path());
   Encoder::RdOutcome achieved;
   if (o.rdo)
     achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
