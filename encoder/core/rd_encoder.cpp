@@ -2,9 +2,11 @@
 // the rate-distortion model and, unquantised, to a spool. The steps are then chosen for the
 // whole image and the spooled records coded with them. Nothing the decoder reads changes: only
 // the steps, tables and records differ from the default mode's, and there is no dither.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <vector>
 
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
@@ -24,8 +26,13 @@ namespace {
 
 constexpr float kMeasureEnd = 0.6f;
 constexpr float kCodeEnd = 0.94f;
-// A file further than this from the size asked for is coded again with the rates measured.
+// A file further than this from the size asked for is coded again with the rates measured,
+// at most kSizeTrials times.
 constexpr double kSizeTolerance = 0.012;
+constexpr int kSizeTrials = 8;
+// Budgets in a row that change no step before the size counts as out of the steps' reach
+// (choosing costs microseconds; from the coarsest steps the budget grows about 20 times each).
+constexpr int kSameSteps = 12;
 // One piece in kSampleEvery is tried with the choice of indices before coding; and how the
 // bytes it leaves grow with the bytes the model is asked for, until two samples measure it.
 constexpr size_t kSampleEvery = 8;
@@ -159,6 +166,91 @@ double fixed_bytes(const Image& image, const CompressionParameters& p,
   return bytes;
 }
 
+// The files made for a size target: each budget the steps were chosen for, and the file's
+// bytes beyond the part that does not depend on the steps (`base`; the record directories do,
+// as empty records are left out). Those bytes grow about as a power of the budget, so the
+// next budget is found in logarithms.
+class SizeTrials {
+ public:
+  SizeTrials(double wanted, double base, double elasticity)
+      : wanted_(wanted), goal_(std::log(std::max(wanted - base, 1.0))), base_(base),
+        elasticity_(elasticity) {}
+  // Records a trial; true when its file is within the tolerance.
+  bool add(double budget, double file_bytes) {
+    tried_.push_back({std::log(budget), std::log(std::max(file_bytes - base_, 1.0)), file_bytes});
+    return miss(tried_.back()) <= kSizeTolerance * wanted_;
+  }
+  double next_budget() const {
+    // Secant through the two trials nearest the size (at first along the elasticity), kept
+    // inside the budgets known to lie on either side of it (their middle when it leaves).
+    std::vector<const Trial*> near;
+    for (const Trial& t : tried_) near.push_back(&t);
+    std::sort(near.begin(), near.end(), [this](const Trial* a, const Trial* b) {
+      return std::fabs(a->y - goal_) < std::fabs(b->y - goal_);
+    });
+    const Trial& a = *near[0];
+    double slope = elasticity_;
+    for (size_t i = 1; i < near.size(); ++i) {
+      if (near[i]->x == a.x || near[i]->y == a.y) continue;
+      slope = std::clamp((near[i]->y - a.y) / (near[i]->x - a.x), 0.3, 3.0);
+      break;
+    }
+    double x = a.x + (goal_ - a.y) / slope;
+    double lo = -HUGE_VAL, hi = HUGE_VAL;  // budgets under and over the size
+    for (const Trial& t : tried_) {
+      if (t.file < wanted_)
+        lo = std::max(lo, t.x);
+      else
+        hi = std::min(hi, t.x);
+    }
+    if (std::isfinite(lo) && std::isfinite(hi) && lo < hi && !(x > lo && x < hi)) x = 0.5 * (lo + hi);
+    return std::exp(x);
+  }
+  bool last_is_nearest() const { return nearest() == &tried_.back(); }
+  double nearest_budget() const { return std::exp(nearest()->x); }
+
+ private:
+  struct Trial {
+    double x, y, file;  // log budget, log bytes beyond the base, file bytes
+  };
+  double miss(const Trial& t) const { return std::fabs(t.file - wanted_); }
+  const Trial* nearest() const {
+    const Trial* best = &tried_.back();
+    for (const Trial& t : tried_)
+      if (miss(t) < miss(*best)) best = &t;
+    return best;
+  }
+
+  double wanted_, goal_, base_, elasticity_;
+  std::vector<Trial> tried_;
+};
+
+// The least budget whose steps keep the image: below it a size target would be met by
+// leaving out what is left of it, which answers no size. Kept: a luma error under half that
+// of the coarsest steps; a flat image (nothing in any detail subband), whose low-pass is its
+// only content and costs a few bytes, is kept exactly.
+double least_budget(const RdModel& model, const RdWeights& weights, RdTarget target,
+                    double pixels) {
+  const double all = pixels * model.bands() * 4.0 + 1.0;  // more than any choice takes
+  bool flat = true;
+  for (int k = 1; k < model.subbands(); ++k)
+    for (int b = 0; b < model.bands(); ++b) flat = flat && model.bytes(k, b, 0) == 0.0;
+  if (flat) return all;
+  target.luma_psnr = 0.0;
+  const auto error_at = [&](double budget) {
+    target.bytes = budget;
+    return choose_steps(model, weights, target, pixels).luma_mse;
+  };
+  const double coarsest = error_at(0.0);
+  if (!(coarsest > 0.0)) return 0.0;
+  double lo = std::log(1e-3), hi = std::log(all);
+  for (int i = 0; i < 40; ++i) {
+    const double mid = 0.5 * (lo + hi);
+    (error_at(std::exp(mid)) < 0.5 * coarsest ? hi : lo) = mid;
+  }
+  return std::exp(hi);
+}
+
 double psnr_of(double mse) { return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0; }
 
 }  // namespace
@@ -195,7 +287,8 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   RdTarget target;
   target.luma_psnr = request.luma_psnr;
   const double wanted = pixels * bands / request.ratio;
-  target.bytes = std::max(wanted - fixed, 1.0);
+  const double least = least_budget(model, weights, target, pixels);
+  target.bytes = std::max(wanted - fixed, least);
   RdChoice choice = choose_steps(model, weights, target, pixels);
 
   const auto poll = [this] { check_interrupt(); };
@@ -223,7 +316,9 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
         if (std::isfinite(slope)) elasticity = std::clamp(slope, 0.5, 2.0);
       }
       asked = target.bytes, got = left;
-      target.bytes *= std::pow((wanted - fixed) / left, 1.0 / elasticity);
+      if (left > 0.0)
+        target.bytes = std::max(
+            least, target.bytes * std::pow(std::max(wanted - fixed, 1.0) / left, 1.0 / elasticity));
     }
     choice = choose_steps(model, weights, target, pixels);
   }
@@ -243,12 +338,33 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
     write_vxl_file(*image_, map, output, interrupted_, progress_, kCodeEnd, 0.99f, p);
   };
   code(choice);
-  // The model's bytes are estimates; when the file misses the size, the steps are chosen
-  // again for the budget scaled by how far the estimate was off, and coded once more.
   if (request.luma_psnr <= 0.0 && !output.is_uninitialized()) {
-    const double actual = double(Quorvale::file_size_of(output));
-    if (std::fabs(actual - wanted) > kSizeTolerance * wanted && actual > fixed) {
-      target.bytes *= std::pow((wanted - fixed) / (actual - fixed), 1.0 / elasticity);
+    SizeTrials trials(wanted, fixed_bytes(*image_, p, std::vector<int>(records.size(), 0), bands),
+                      elasticity);
+    // The model's bytes are estimates: while the file misses the size, the steps are chosen
+    // again for a budget corrected by the files made so far. A budget that changes no step
+    // changes no byte either, and the next one goes further; where several in a row change
+    // nothing, the size is as near as the steps reach.
+    double file = double(Quorvale::file_size_of(output));
+    bool near = trials.add(target.bytes, file);
+    for (int coded = 0, unchanged = 0; !near && coded < kSizeTrials && unchanged < kSameSteps;) {
+      target.bytes = std::max(trials.next_budget(), least);
+      RdChoice next = choose_steps(model, weights, target, pixels);
+      if (next.steps == choice.steps) {
+        ++unchanged;
+      } else {
+        unchanged = 0;
+        choice = std::move(next);
+        code(choice);
+        ++coded;
+        file = double(Quorvale::file_size_of(output));
+      }
+      near = trials.add(target.bytes, file);
+    }
+    // The last file is not always the nearest: the nearest is made again (the same steps
+    // give the same file).
+    if (!trials.last_is_nearest()) {
+      target.bytes = trials.nearest_budget();
       choice = choose_steps(model, weights, target, pixels);
       code(choice);
     }
