@@ -184,3 +184,33 @@ TEST(DegenerateImages, FloatSamplesBeyondTheTransformAreRefused) {
     EXPECT_FALSE(fs::exists(dir / "beyond.txt"));
   }
 }
+
+// A GDAL_NODATA no sample can hold used to be taken without a word ("70000" recorded for a
+// Byte image and written back) or dropped silently ("abc").
+TEST(DegenerateImages, NodataNoSampleCanHoldIsSetAsideWithAWarning) {
+  vexal_test::ScratchDir dir;
+  struct Case {
+    Flat flat;
+    std::vector<std::string> options;
+    std::string type;
+  };
+  const Case cases[] = {{{"abc", 1, 8, 7, "abc"}, {"-nodata"}, "8-bit"},
+                        {{"big", 1, 8, 7, "70000"}, {"-nodata"}, "8-bit"},
+                        {{"half", 1, 8, 7, "7.5"}, {"-nodata"}, "8-bit"},
+                        {{"big16", 1, 16, 7, "70000"}, {}, "16-bit unsigned"}};
+  for (const Case& c : cases) {
+    const std::string input = dir / (c.flat.name + ".tif");
+    write_flat(input, c.flat, 128);
+    std::vector<std::string> args = {"-tif", "-i", input, "-o", dir / "out.vxl"};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    const auto r = run_program(VEXAL_ENCODE_BIN, args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("Warning: " + input + " has a GDAL_NODATA of \"" + c.flat.nodata +
+                         "\", which no " + c.type + " sample can hold; it is ignored and the "
+                         "image has no nodata value.\n"),
+              std::string::npos) << r.err;
+    const auto info = run_program(VEXAL_DECODE_BIN, {"-info", dir / "out.vxl"});
+    EXPECT_EQ(info.out.find("NODATA"), std::string::npos) << info.out;
+    fs::remove(dir / "out.vxl"), fs::remove(dir / "out.txt");
+  }
+}
