@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "encoder/core/coefficient_spool.h"
@@ -225,31 +226,55 @@ class SizeTrials {
   std::vector<Trial> tried_;
 };
 
-// The least budget whose steps keep the image: below it a size target would be met by
-// leaving out what is left of it, which answers no size. Kept: a luma error under half that
-// of the coarsest steps; a flat image (nothing in any detail subband), whose low-pass is its
-// only content and costs a few bytes, is kept exactly.
-double least_budget(const RdModel& model, const RdWeights& weights, RdTarget target,
-                    double pixels) {
-  const double all = pixels * model.bands() * 4.0 + 1.0;  // more than any choice takes
-  bool flat = true;
-  for (int k = 1; k < model.subbands(); ++k)
-    for (int b = 0; b < model.bands(); ++b) flat = flat && model.bytes(k, b, 0) == 0.0;
-  if (flat) return all;
-  target.luma_psnr = 0.0;
-  const auto error_at = [&](double budget) {
-    target.bytes = budget;
-    return choose_steps(model, weights, target, pixels).luma_mse;
-  };
-  const double coarsest = error_at(0.0);
-  if (!(coarsest > 0.0)) return 0.0;
-  double lo = std::log(1e-3), hi = std::log(all);
-  for (int i = 0; i < 40; ++i) {
-    const double mid = 0.5 * (lo + hi);
-    (error_at(std::exp(mid)) < 0.5 * coarsest ? hi : lo) = mid;
+// Budgets raised to the least whose steps keep the image: below it a size target would be
+// met by leaving out what is left of it, which answers no size. Kept: a luma error under half
+// that of the coarsest steps; a flat image (nothing in any detail subband), whose low-pass is
+// its only content and costs a few bytes, is kept exactly. The least budget is searched for
+// only when a budget falls below one known to keep the image (extreme ratios).
+class LeastBudget {
+ public:
+  LeastBudget(const RdModel& model, const RdWeights& weights, const RdTarget& target,
+              double pixels)
+      : model_(model), weights_(weights), target_(target), pixels_(pixels),
+        all_(pixels * model.bands() * 4.0 + 1.0) {
+    target_.luma_psnr = 0.0;
+    bool flat = true;
+    for (int k = 1; k < model.subbands(); ++k)
+      for (int b = 0; b < model.bands(); ++b) flat = flat && model.bytes(k, b, 0) == 0.0;
+    if (flat) least_ = all_;
   }
-  return std::exp(hi);
-}
+  double at_least(double budget) {
+    budget = std::max(budget, 1.0);
+    if (least_) return std::max(budget, *least_);
+    if (budget >= kept_) return budget;
+    if (coarsest_ < 0.0) coarsest_ = error_at(0.0);
+    if (!(coarsest_ > 0.0) || error_at(budget) < 0.5 * coarsest_) {
+      kept_ = budget;
+      return budget;
+    }
+    double lo = std::log(std::max(budget, 1e-3)), hi = std::log(all_);
+    for (int i = 0; i < 30; ++i) {
+      const double mid = 0.5 * (lo + hi);
+      (error_at(std::exp(mid)) < 0.5 * coarsest_ ? hi : lo) = mid;
+    }
+    least_ = std::exp(hi);
+    return *least_;
+  }
+
+ private:
+  double error_at(double budget) {
+    target_.bytes = budget;
+    return choose_steps(model_, weights_, target_, pixels_).luma_mse;
+  }
+
+  const RdModel& model_;
+  const RdWeights& weights_;
+  RdTarget target_;
+  double pixels_, all_;
+  double kept_ = HUGE_VAL;  // the least budget known to keep the image
+  double coarsest_ = -1.0;  // luma error of the coarsest steps, once needed
+  std::optional<double> least_;
+};
 
 double psnr_of(double mse) { return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0; }
 
@@ -287,8 +312,8 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   RdTarget target;
   target.luma_psnr = request.luma_psnr;
   const double wanted = pixels * bands / request.ratio;
-  const double least = least_budget(model, weights, target, pixels);
-  target.bytes = std::max(wanted - fixed, least);
+  LeastBudget least(model, weights, target, pixels);
+  target.bytes = least.at_least(wanted - fixed);
   RdChoice choice = choose_steps(model, weights, target, pixels);
 
   const auto poll = [this] { check_interrupt(); };
@@ -317,8 +342,8 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
       }
       asked = target.bytes, got = left;
       if (left > 0.0)
-        target.bytes = std::max(
-            least, target.bytes * std::pow(std::max(wanted - fixed, 1.0) / left, 1.0 / elasticity));
+        target.bytes = least.at_least(
+            target.bytes * std::pow(std::max(wanted - fixed, 1.0) / left, 1.0 / elasticity));
     }
     choice = choose_steps(model, weights, target, pixels);
   }
@@ -348,7 +373,7 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
     double file = double(Quorvale::file_size_of(output));
     bool near = trials.add(target.bytes, file);
     for (int coded = 0, unchanged = 0; !near && coded < kSizeTrials && unchanged < kSameSteps;) {
-      target.bytes = std::max(trials.next_budget(), least);
+      target.bytes = least.at_least(trials.next_budget());
       RdChoice next = choose_steps(model, weights, target, pixels);
       if (next.steps == choice.steps) {
         ++unchanged;
