@@ -2,16 +2,14 @@
 // the rate-distortion model and, unquantised, to a spool. The steps are then chosen for the
 // whole image and the spooled records coded with them. Nothing the decoder reads changes: only
 // the steps, tables and records differ from the default mode's, and there is no dither.
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <optional>
-#include <vector>
 
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
 #include "encoder/core/rd_allocation.h"
+#include "encoder/core/rd_budget.h"
 #include "encoder/core/rd_indices.h"
 #include "encoder/core/rd_model.h"
 #include "encoder/core/record_coder.h"
@@ -167,115 +165,6 @@ double fixed_bytes(const Image& image, const CompressionParameters& p,
   return bytes;
 }
 
-// The files made for a size target: each budget the steps were chosen for, and the file's
-// bytes beyond the part that does not depend on the steps (`base`; the record directories do,
-// as empty records are left out). Those bytes grow about as a power of the budget, so the
-// next budget is found in logarithms.
-class SizeTrials {
- public:
-  SizeTrials(double wanted, double base, double elasticity)
-      : wanted_(wanted), goal_(std::log(std::max(wanted - base, 1.0))), base_(base),
-        elasticity_(elasticity) {}
-  // Records a trial; true when its file is within the tolerance.
-  bool add(double budget, double file_bytes) {
-    tried_.push_back({std::log(budget), std::log(std::max(file_bytes - base_, 1.0)), file_bytes});
-    return miss(tried_.back()) <= kSizeTolerance * wanted_;
-  }
-  double next_budget() const {
-    // Secant through the two trials nearest the size (at first along the elasticity), kept
-    // inside the budgets known to lie on either side of it (their middle when it leaves).
-    std::vector<const Trial*> near;
-    for (const Trial& t : tried_) near.push_back(&t);
-    std::sort(near.begin(), near.end(), [this](const Trial* a, const Trial* b) {
-      return std::fabs(a->y - goal_) < std::fabs(b->y - goal_);
-    });
-    const Trial& a = *near[0];
-    double slope = elasticity_;
-    for (size_t i = 1; i < near.size(); ++i) {
-      if (near[i]->x == a.x || near[i]->y == a.y) continue;
-      slope = std::clamp((near[i]->y - a.y) / (near[i]->x - a.x), 0.3, 3.0);
-      break;
-    }
-    double x = a.x + (goal_ - a.y) / slope;
-    double lo = -HUGE_VAL, hi = HUGE_VAL;  // budgets under and over the size
-    for (const Trial& t : tried_) {
-      if (t.file < wanted_)
-        lo = std::max(lo, t.x);
-      else
-        hi = std::min(hi, t.x);
-    }
-    if (std::isfinite(lo) && std::isfinite(hi) && lo < hi && !(x > lo && x < hi)) x = 0.5 * (lo + hi);
-    return std::exp(x);
-  }
-  bool last_is_nearest() const { return nearest() == &tried_.back(); }
-  double nearest_budget() const { return std::exp(nearest()->x); }
-
- private:
-  struct Trial {
-    double x, y, file;  // log budget, log bytes beyond the base, file bytes
-  };
-  double miss(const Trial& t) const { return std::fabs(t.file - wanted_); }
-  const Trial* nearest() const {
-    const Trial* best = &tried_.back();
-    for (const Trial& t : tried_)
-      if (miss(t) < miss(*best)) best = &t;
-    return best;
-  }
-
-  double wanted_, goal_, base_, elasticity_;
-  std::vector<Trial> tried_;
-};
-
-// Budgets raised to the least whose steps keep the image: below it a size target would be
-// met by leaving out what is left of it, which answers no size. Kept: a luma error under half
-// that of the coarsest steps; a flat image (nothing in any detail subband), whose low-pass is
-// its only content and costs a few bytes, is kept exactly. The least budget is searched for
-// only when a budget falls below one known to keep the image (extreme ratios).
-class LeastBudget {
- public:
-  LeastBudget(const RdModel& model, const RdWeights& weights, const RdTarget& target,
-              double pixels)
-      : model_(model), weights_(weights), target_(target), pixels_(pixels),
-        all_(pixels * model.bands() * 4.0 + 1.0) {
-    target_.luma_psnr = 0.0;
-    bool flat = true;
-    for (int k = 1; k < model.subbands(); ++k)
-      for (int b = 0; b < model.bands(); ++b) flat = flat && model.bytes(k, b, 0) == 0.0;
-    if (flat) least_ = all_;
-  }
-  double at_least(double budget) {
-    budget = std::max(budget, 1.0);
-    if (least_) return std::max(budget, *least_);
-    if (budget >= kept_) return budget;
-    if (coarsest_ < 0.0) coarsest_ = error_at(0.0);
-    if (!(coarsest_ > 0.0) || error_at(budget) < 0.5 * coarsest_) {
-      kept_ = budget;
-      return budget;
-    }
-    double lo = std::log(std::max(budget, 1e-3)), hi = std::log(all_);
-    for (int i = 0; i < 30; ++i) {
-      const double mid = 0.5 * (lo + hi);
-      (error_at(std::exp(mid)) < 0.5 * coarsest_ ? hi : lo) = mid;
-    }
-    least_ = std::exp(hi);
-    return *least_;
-  }
-
- private:
-  double error_at(double budget) {
-    target_.bytes = budget;
-    return choose_steps(model_, weights_, target_, pixels_).luma_mse;
-  }
-
-  const RdModel& model_;
-  const RdWeights& weights_;
-  RdTarget target_;
-  double pixels_, all_;
-  double kept_ = HUGE_VAL;  // the least budget known to keep the image
-  double coarsest_ = -1.0;  // luma error of the coarsest steps, once needed
-  std::optional<double> least_;
-};
-
 double psnr_of(double mse) { return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 / mse) : 99.0; }
 
 }  // namespace
@@ -364,7 +253,8 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   };
   code(choice);
   if (request.luma_psnr <= 0.0 && !output.is_uninitialized()) {
-    SizeTrials trials(wanted, fixed_bytes(*image_, p, std::vector<int>(records.size(), 0), bands),
+    SizeTrials trials(wanted, kSizeTolerance,
+                      fixed_bytes(*image_, p, std::vector<int>(records.size(), 0), bands),
                       elasticity);
     // The model's bytes are estimates: while the file misses the size, the steps are chosen
     // again for a budget corrected by the files made so far. A budget that changes no step
