@@ -10,6 +10,7 @@
 #include "encoder/core/block_grid.h"
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/record_coder.h"
+#include "encoder/core/sample_range.h"
 #include "encoder/core/step_allocation.h"
 #include "encoder/format/icon_writer.h"
 #include "encoder/format/vxl_writer.h"
@@ -47,7 +48,7 @@ struct NodataHandling {
 // integers. Readers are not made for concurrent use: one block is read at a time, and converted
 // after; the mask is also shared.
 void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatBuffer& planes,
-                   std::mutex& reading, NodataHandling& nodata) {
+                   std::mutex& reading, NodataHandling& nodata, const SampleLimit& limit) {
   const int m = nodata.mask ? kFillMargin : 0;
   const BlockRect e{std::max(0, r.x0 - m), std::min(image.image_width - 1, r.x1 + m),
                     std::max(0, r.y0 - m), std::min(image.image_height - 1, r.y1 + m)};
@@ -95,6 +96,7 @@ void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatB
     }
   }
   if (integer && nodata.fill) pixels->yiq();
+  if (!integer) limit.check(pixels->float_data(), size_t(ew) * size_t(eh) * size_t(bands));
   if (m == 0) {
     planes.assign(pixels->float_data(), pixels->float_data() + n);
     return;
@@ -165,12 +167,19 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
     throw Error(format_message("Error: cannot code images of more than %d bands.", kMaxBands));
   if (!(target_rate > 0.0f) || !std::isfinite(target_rate))
     throw Error("Error: the target compression ratio must be a positive number.");
+  if (image->data_type == kImageFloat) {
+    sample_limit_.magnitude = largest_codable_sample(nlev);
+    sample_limit_.nlev = nlev;
+  }
 }
 
 Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
   Encoder e(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_, weight_,
             gamma_, dither_, fourth_band_weight_);
   e.set_threads(threads_);
+  // A stage of a deeper encoding keeps the whole encoding's limit; the reduced image of the
+  // second stage stays within it when the source does.
+  e.sample_limit_ = image == image_ ? sample_limit_ : SampleLimit{};
   return e;
 }
 
@@ -192,9 +201,9 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   nodata.fill = image.nodata || image.data_type == kImageFloat;
   nodata.value = image.nodata.value_or(std::nan(""));
   if (image.nodata) nodata.mask.emplace(image.image_width, image.image_height);
-  const BlockSource source = [&image, &reading, &nodata, bands](const BlockRect& r,
-                                                                platform::FloatBuffer& planes) {
-    extract_block(image, r, bands, planes, reading, nodata);
+  const BlockSource source = [this, &image, &reading, &nodata, bands](
+                                 const BlockRect& r, platform::FloatBuffer& planes) {
+    extract_block(image, r, bands, planes, reading, nodata, sample_limit_);
   };
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;
@@ -250,7 +259,28 @@ void Encoder::write(SubbandMap& map, const FileSpecification& output) {
                  kDecomposeEnd, kWriteEnd, parameters(dither_));
 }
 
+void Encoder::check_geometry(Mode mode) const {
+  if (mode == Mode::kRateDistortion && nlev_ > kOneStageLevels)
+    throw Error("Error: -rdo takes at most 5 levels (-n 5).");
+  const int width = image_->image_width, height = image_->image_height;
+  // Deeper than one stage, the second stage's reduced image (1/32 of each side) must take the
+  // remaining levels; the limit is given for the image itself.
+  const int first = std::min(nlev_, kOneStageLevels), second = nlev_ - first;
+  const int needed = second > 0 ? std::max(minimum_block_extent(first),
+                                           (minimum_block_extent(second) - 1) * (1 << first) + 1)
+                                : minimum_block_extent(first);
+  if (width < needed || height < needed)
+    throw Quorvale::Exception(format_message(
+        "Error: image too small for given nlev.\nThe image is %d x %d pixels; %d levels need at "
+        "least %d in each direction.",
+        width, height, nlev_, needed));
+  BlockGrid(width, height, block_size_, first, image_->full_width_blocks());
+  if (second > 0)
+    BlockGrid(reduced_size(width, first), reduced_size(height, first), block_size_, second, false);
+}
+
 void Encoder::encode(const FileSpecification& output) {
+  check_geometry(Mode::kDefault);
   write_side_files(*image_, output);
   try {
     if (nlev_ <= kOneStageLevels) {
@@ -297,6 +327,7 @@ float Encoder::trial(float ratio, float target, int word_length, double source_s
 }
 
 void Encoder::hit_target(const FileSpecification& output, int input_bit_rate, int word_length) {
+  check_geometry(Mode::kDefault);
   Quorvale::ScopedTempFile best_file(temp_dir()), current_file(temp_dir());
   best_file.close();
   current_file.close();

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "encoder/core/block_tiler.h"
+#include "encoder/core/sample_range.h"
 #include "encoder/core/subband_map.h"
 #include "encoder/format/vxl_writer.h"
 #include "encoder/image/image.h"
@@ -28,6 +29,8 @@ class Encoder {
   // Threads for the blocks, records and writer (1, the default: everything on the calling
   // thread). The output is the same for every count.
   void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+  // The input's name, for the refusal of float samples the transform cannot carry.
+  void set_source_name(const std::string& name) { sample_limit_.source = name; }
 
   // The rate-distortion mode (rd_encoder.cpp): one measuring pass over the image, one step
   // per subband and band for the whole image, then the coding of the kept coefficients.
@@ -40,6 +43,12 @@ class Encoder {
     double luma_psnr = 0.0, rgb_psnr = 0.0;  // estimated from the coefficients' errors
   };
   RdOutcome encode_rd(const Quorvale::FileSpecification& output, const RdRequest& request);
+
+  // Refuses, before anything is read or written, an image too small for the levels (also
+  // in a second stage's reduced image), blocks too small, or more levels than -rdo takes:
+  // the messages the encoding would end with.
+  enum class Mode { kDefault, kRateDistortion };
+  void check_geometry(Mode mode) const;
 
   float weight() const { return weight_; }
   float gamma() const { return gamma_; }
@@ -75,6 +84,7 @@ class Encoder {
   bool dither_;
   float fourth_band_weight_;
   int threads_ = 1;
+  SampleLimit sample_limit_;  // float inputs only
 };
 
 // The world and header files beside an output file (none for standard output).

@@ -136,9 +136,13 @@ RdChoice choose_steps(const RdModel& model, const RdWeights& w, const RdTarget& 
   }
   // Between the two neighbouring solutions only a few terms differ; their rungs are
   // interpolated so that the estimate meets the target rather than one rung below it.
-  double t = 0.0;
-  if (target.luma_psnr <= 0.0 && above.bytes > below.bytes)
-    t = std::clamp((target.bytes - below.bytes) / (above.bytes - below.bytes), 0.0, 1.0);
+  // A PSNR target takes the side that meets it: where one term decides (a flat image's
+  // low-pass), the other side may zero the whole image.
+  double t = 1.0;
+  if (target.luma_psnr <= 0.0)
+    t = above.bytes > below.bytes
+            ? std::clamp((target.bytes - below.bytes) / (above.bytes - below.bytes), 0.0, 1.0)
+            : 0.0;
   RdChoice choice;
   Solution total;
   const double lambda = std::exp(0.5 * (lo + hi));

@@ -9,6 +9,7 @@
 #include "encoder/core/coefficient_spool.h"
 #include "encoder/core/encoder.h"
 #include "encoder/core/rd_allocation.h"
+#include "encoder/core/rd_budget.h"
 #include "encoder/core/rd_indices.h"
 #include "encoder/core/rd_model.h"
 #include "encoder/core/record_coder.h"
@@ -22,11 +23,15 @@ using Quorvale::FileSpecification;
 
 namespace {
 
-constexpr int kMaxLevels = 5;  // one decomposition stage
 constexpr float kMeasureEnd = 0.6f;
 constexpr float kCodeEnd = 0.94f;
-// A file further than this from the size asked for is coded again with the rates measured.
+// A file further than this from the size asked for is coded again with the rates measured,
+// at most kSizeTrials times.
 constexpr double kSizeTolerance = 0.012;
+constexpr int kSizeTrials = 8;
+// Budgets in a row that change no step before the size counts as out of the steps' reach
+// (choosing costs microseconds; from the coarsest steps the budget grows about 20 times each).
+constexpr int kSameSteps = 12;
 // One piece in kSampleEvery is tried with the choice of indices before coding; and how the
 // bytes it leaves grow with the bytes the model is asked for, until two samples measure it.
 constexpr size_t kSampleEvery = 8;
@@ -165,7 +170,7 @@ double psnr_of(double mse) { return mse > 0.0 ? 10.0 * std::log10(255.0 * 255.0 
 }  // namespace
 
 Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdRequest& request) {
-  if (nlev_ > kMaxLevels) throw Error("Error: -rdo takes at most 5 levels (-n 5).");
+  check_geometry(Mode::kRateDistortion);
   if (!(request.ratio > 0.0) || !std::isfinite(request.ratio))
     throw Error("Error: the target compression ratio must be a positive number.");
   if (request.luma_psnr < 0.0 || !std::isfinite(request.luma_psnr))
@@ -196,7 +201,8 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
   RdTarget target;
   target.luma_psnr = request.luma_psnr;
   const double wanted = pixels * bands / request.ratio;
-  target.bytes = std::max(wanted - fixed, 1.0);
+  LeastBudget least(model, weights, target, pixels);
+  target.bytes = least.at_least(wanted - fixed);
   RdChoice choice = choose_steps(model, weights, target, pixels);
 
   const auto poll = [this] { check_interrupt(); };
@@ -224,7 +230,9 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
         if (std::isfinite(slope)) elasticity = std::clamp(slope, 0.5, 2.0);
       }
       asked = target.bytes, got = left;
-      target.bytes *= std::pow((wanted - fixed) / left, 1.0 / elasticity);
+      if (left > 0.0)
+        target.bytes = least.at_least(
+            target.bytes * std::pow(std::max(wanted - fixed, 1.0) / left, 1.0 / elasticity));
     }
     choice = choose_steps(model, weights, target, pixels);
   }
@@ -244,12 +252,34 @@ Encoder::RdOutcome Encoder::encode_rd(const FileSpecification& output, const RdR
     write_vxl_file(*image_, map, output, interrupted_, progress_, kCodeEnd, 0.99f, p);
   };
   code(choice);
-  // The model's bytes are estimates; when the file misses the size, the steps are chosen
-  // again for the budget scaled by how far the estimate was off, and coded once more.
   if (request.luma_psnr <= 0.0 && !output.is_uninitialized()) {
-    const double actual = double(Quorvale::file_size_of(output));
-    if (std::fabs(actual - wanted) > kSizeTolerance * wanted && actual > fixed) {
-      target.bytes *= std::pow((wanted - fixed) / (actual - fixed), 1.0 / elasticity);
+    SizeTrials trials(wanted, kSizeTolerance,
+                      fixed_bytes(*image_, p, std::vector<int>(records.size(), 0), bands),
+                      elasticity);
+    // The model's bytes are estimates: while the file misses the size, the steps are chosen
+    // again for a budget corrected by the files made so far. A budget that changes no step
+    // changes no byte either, and the next one goes further; where several in a row change
+    // nothing, the size is as near as the steps reach.
+    double file = double(Quorvale::file_size_of(output));
+    bool near = trials.add(target.bytes, file);
+    for (int coded = 0, unchanged = 0; !near && coded < kSizeTrials && unchanged < kSameSteps;) {
+      target.bytes = least.at_least(trials.next_budget());
+      RdChoice next = choose_steps(model, weights, target, pixels);
+      if (next.steps == choice.steps) {
+        ++unchanged;
+      } else {
+        unchanged = 0;
+        choice = std::move(next);
+        code(choice);
+        ++coded;
+        file = double(Quorvale::file_size_of(output));
+      }
+      near = trials.add(target.bytes, file);
+    }
+    // The last file is not always the nearest: the nearest is made again (the same steps
+    // give the same file).
+    if (!trials.last_is_nearest()) {
+      target.bytes = trials.nearest_budget();
       choice = choose_steps(model, weights, target, pixels);
       code(choice);
     }

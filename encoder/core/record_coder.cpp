@@ -90,7 +90,9 @@ std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
                         indices.data());
       any = std::any_of(indices.begin(), indices.end(), [](int16_t q) { return q != 0; });
     }
-    if (!any) {
+    // The low-pass subband's first band is coded even when all its indices are zero: readers
+    // take its blocks as the tiling of the image, so leaving one out leaves an unreadable file.
+    if (!any && !(record.subband == 0 && band == 0)) {
       step = 0.0f;  // nothing to code
       return {};
     }

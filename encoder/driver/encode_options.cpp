@@ -57,6 +57,16 @@ std::array<int64_t, 4> parse_region(int argc, const char* const* argv, int& i) {
   return corners;
 }
 
+// The value of a real-valued option: the whole text a number (its range is the option's to
+// check), else one line saying so.
+double parse_real(const std::string& option, const char* text) {
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  if (end == text || *end != '\0')
+    throw Error(format_message("Error: %s needs a number, not \"%s\".", option.c_str(), text));
+  return v;
+}
+
 }  // namespace
 
 Color parse_color(const std::string& text) {
@@ -138,22 +148,29 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     else if (a == "-t") o.temp_dir = *value ? std::optional<std::string>(value) : std::nullopt;
     else if (a == "-n") o.nlev = std::atoi(value);
     else if (a == "-b") o.block_size = std::atoi(value);
-    else if (a == "-c") o.target_ratio = static_cast<float>(std::atof(value));
+    else if (a == "-c") o.target_ratio = static_cast<float>(parse_real(a, value));
     else if (a == "-wl") o.word_length = std::atoi(value);
     else if (a == "-ir") { o.input_bit_rate = std::atoi(value); o.input_bit_rate_given = true; }
     else if (a == "-r") { /* accepted; the target bit rate is always recomputed */ }
-    else if (a == "-g") { o.gamma = static_cast<float>(std::atof(value)); o.weights_given = true; }
-    else if (a == "-w") { o.weight = static_cast<float>(std::atof(value)); o.weights_given = true; }
-    else if (a == "-psnr") o.psnr = std::atof(value);
+    else if (a == "-g") { o.gamma = static_cast<float>(parse_real(a, value)); o.weights_given = true; }
+    else if (a == "-w") { o.weight = static_cast<float>(parse_real(a, value)); o.weights_given = true; }
+    else if (a == "-psnr") { o.psnr = parse_real(a, value); o.psnr_given = true; }
     else if (a == "-bgc") o.background = named_or_parsed_color(value);
     else if (a == "-tpc") o.transparency = named_or_parsed_color(value);
     else if (a == "-threads") o.threads = platform::parse_thread_count(value);
   }
   o.target_bit_rate = static_cast<float>(o.word_length) / o.target_ratio;
   if (!o.input_bit_rate_given) o.input_bit_rate = o.word_length;
-  if (o.psnr != 0.0 && !o.rdo) throw Error("Error: -psnr is a target of the -rdo mode; add -rdo.");
-  if (o.rdo && !(o.psnr >= 0.0 && o.psnr < 200.0))
-    throw Error("Error: the PSNR target must be a positive number of dB.");
+  if (o.psnr_given && !o.rdo) throw Error("Error: -psnr is a target of the -rdo mode; add -rdo.");
+  if (o.psnr_given && !(o.psnr > 0.0 && o.psnr < 200.0))
+    throw Error("Error: the PSNR target must be a positive number of dB (below 200).");
+  // A ratio is raw bytes over file bytes. The default mode counts them in word-length samples,
+  // so a ratio below 1 asks more than 8 bits of a 16-bit or float sample; -rdo counts 8-bit
+  // samples, which it never stores at more than their own size.
+  if (!(o.target_ratio > 0.0f) || !std::isfinite(o.target_ratio))
+    throw Error("Error: -c (compression ratio) must be a positive number.");
+  if (o.rdo && !o.psnr_given && o.target_ratio < 1.0f)
+    throw Error("Error: -rdo needs -c 1 or more (raw 8-bit sample bytes per file byte).");
   if (o.input_name && !o.output_name) o.output_name = default_output_name(*o.input_name);
   if (!o.input_name && !o.version_requested) throw Error("Error: missing required option -i");
   if (o.mosaic && (o.image_type == kTypeDICOM || o.image_type == kTypeJPEG))

@@ -45,6 +45,7 @@ struct EncodeOptions {
   bool weights_given = false;  // -g or -w on the command line
   bool rdo = false;            // the rate-distortion mode
   double psnr = 0.0;           // its luma PSNR target in dB; 0: a size target (-c)
+  bool psnr_given = false;
   bool nodata = false;  // -nodata: honour the input's nodata value
   int version_requested = 0;
   bool quiet = false;  // -q: no banners and no progress; errors, warnings and notes still print

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <filesystem>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -12,6 +13,7 @@
 #include "encoder/driver/output_estimate.h"
 #include "encoder/driver/progress.h"
 #include "encoder/driver/report.h"
+#include "encoder/driver/written_file_check.h"
 #include "encoder/image/image_factory.h"
 #include "encoder/image/image_region.h"
 #include "encoder/image/tiff_directory.h"
@@ -23,6 +25,12 @@
 using Quorvale::FileSpecification;
 
 namespace {
+
+// How far a file may land from -c without a note: -rdo meets it within 2 %, -ht within 10 %
+// where it can. The plain default mode only aims at it.
+constexpr double kRdRatioSlack = 1.02;
+constexpr double kHitTargetSlack = 1.1;
+constexpr double kPsnrSlack = 0.5;  // dB
 
 // IDB, RFI and DICOM readers take neither a background nor a transparent colour.
 bool takes_colours(int type) { return type != kTypeIDB && type != kTypeRFI && type != kTypeDICOM; }
@@ -48,6 +56,32 @@ void check_output_size(double estimate, const EncodeOptions& o) {
                "the encoding may fail at its end. -c %g, or a grid of files made with python3 -m "
                "vexal_grid, would leave room.\n",
                format_gib(estimate).c_str(), ratio);
+}
+
+// A target the rate-controlled modes could not reach (a flat image has no bytes to spend on
+// -c 200, and no step of -rdo gives -psnr 150) gets one note with what was reached.
+void note_target_missed(Image& image, const EncodeOptions& o, const FileSpecification& output,
+                        double luma_psnr) {
+  if (o.rdo && o.psnr_given) {
+    if (luma_psnr < o.psnr - kPsnrSlack)
+      std::fprintf(stderr, "Note: the estimated luma PSNR is %.2f dB against -psnr %g: as near "
+                           "as -rdo comes for this image.\n", luma_psnr, o.psnr);
+    return;
+  }
+  std::error_code ec;
+  if ((!o.rdo && !o.hit_target) || output.is_uninitialized() ||
+      !std::filesystem::is_regular_file(output.str(), ec))
+    return;
+  // -rdo counts raw 8-bit samples; -ht the input file's bytes.
+  const double raw = o.rdo ? double(image.image_width) * image.image_height * image.coded_bands()
+                           : image.file_size();
+  const double ratio = raw / double(Quorvale::file_size_of(output));
+  const double off = ratio / o.target_ratio;
+  const double slack = o.rdo ? kRdRatioSlack : kHitTargetSlack;
+  if (off > 1.0 / slack && off < slack) return;
+  std::fprintf(stderr, "Note: %s has a compression ratio of %.4g against -c %g: as near as %s "
+                       "comes for this image.\n",
+               output.path(), ratio, double(o.target_ratio), o.rdo ? "-rdo" : "-ht");
 }
 
 // -info: what the input is and what its encoding would take, for people and for planners.
@@ -166,6 +200,13 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   if (o.nodata && !image->nodata) image->use_nodata();
   if (!o.nodata && !o.mosaic && is_tiff_family(o.image_type)) note_unkept_nodata(*image, input);
+  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
+                  show_progress, interrupt_requested, o.weight, o.gamma,
+                  o.dither != 0 && !o.rdo, 0.25f);
+  encoder.set_threads(platform::thread_count(o.threads));
+  encoder.set_source_name(input.path());
+  // -info refuses what the encoding would refuse, with the same message.
+  encoder.check_geometry(o.rdo ? Encoder::Mode::kRateDistortion : Encoder::Mode::kDefault);
   if (o.info_only) {
     describe(*image, o);
     return;
@@ -173,10 +214,6 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
   check_output_size(estimate_for(*image, o), o);
   const FileSpecification output = unique_output_name(requested);
   RunOutputs outputs(output);
-  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
-                  show_progress, interrupt_requested, o.weight, o.gamma,
-                  o.dither != 0 && !o.rdo, 0.25f);
-  encoder.set_threads(platform::thread_count(o.threads));
   Encoder::RdOutcome achieved;
   if (o.rdo)
     achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
@@ -184,6 +221,8 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
     encoder.hit_target(output, o.input_bit_rate, o.word_length);
   else
     encoder.encode(output);
+  check_written_file(output, {image->image_width, image->image_height, image->coded_bands(),
+                              o.nlev});
   const time_t completion_time = std::time(nullptr);
   write_report(ReportInputs{o.input_name->c_str(), output, image->file_size(), o.image_type,
                             o.target_ratio, o.input_bit_rate, o.word_length, start_time,
@@ -194,4 +233,5 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
   if (o.rdo)
     std::printf("Estimated PSNR: luma %.2f dB, RGB %.2f dB\n", achieved.luma_psnr,
                 achieved.rgb_psnr);
+  note_target_missed(*image, o, output, achieved.luma_psnr);
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "encoder/image/nodata_text.h"
 #include "encoder/image/tiff_directory.h"
 #include "encoder/image/tiff_handle.h"
 #include "encoder/image/tiff_sample_reader.h"
@@ -74,6 +75,10 @@ TIFFImage::TIFFImage(const Quorvale::FileSpecification& file, int x_origin, int 
                                               : kImage8Bit;
   signed_samples = fields_.sample_format == SAMPLEFORMAT_INT;
   separate_bands = fields_.separate_bands;
+  if (const std::optional<std::string> text = read_gdal_nodata()) {
+    source_nodata_ = nodata_sample(*text, data_type, signed_samples);
+    if (!source_nodata_) unusable_nodata_ = text;
+  }
   set_support_from_size();
   reader_ = std::make_unique<TiffSampleReader>(file_.str(), fields_);
   add_image_metadata();
@@ -99,25 +104,34 @@ void TIFFImage::read_directory() {
   }
   fields_ = read_tiff_fields(tif.get(), file_.str());
   add_resolution_records();
-  source_nodata_ = read_gdal_nodata();
 }
 
-// GDAL's nodata tag: the value as text. A directory this small reader cannot parse, or text
-// that is not a number, means no nodata value, as for GDAL.
-std::optional<double> TIFFImage::read_gdal_nodata() const {
+// GDAL's nodata tag: the value as text. A directory this small reader cannot parse means no
+// nodata value, as for GDAL.
+std::optional<std::string> TIFFImage::read_gdal_nodata() const {
   constexpr uint16_t kGdalNodata = 42113;
   try {
     TiffDirectory dir(file_);
     const TiffDirectoryEntry* e = dir.find(kGdalNodata);
     if (!e || e->type != 2 || e->values.empty()) return std::nullopt;
-    const std::string text(e->values.begin(), e->values.end());
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (end == text.c_str()) return std::nullopt;
-    return v;
+    std::string text(e->values.begin(), e->values.end());
+    text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+    return text;
   } catch (const std::exception&) {
     return std::nullopt;
   }
+}
+
+void TIFFImage::use_nodata() {
+  if (unusable_nodata_) {
+    // Said once, where the value would have been honoured.
+    std::fprintf(stderr, "Warning: %s has a GDAL_NODATA of \"%.40s\", which no %s sample can "
+                         "hold; it is ignored and the image has no nodata value.\n",
+                 file_.path(), unusable_nodata_->c_str(),
+                 sample_type_name(data_type, signed_samples).c_str());
+    unusable_nodata_.reset();
+  }
+  Image::use_nodata();
 }
 
 // The TIFF resolution tags stand in for georeferencing; georeferenced subclasses replace

@@ -32,6 +32,8 @@ class TIFFImage : public ImageFile {
   void add_metadata(MetadataList* list) override;
   void check_compatible(ImageFile& other) override;
   std::optional<double> source_nodata() override { return source_nodata_; }
+  // Warns, once, of a GDAL_NODATA no sample of the image can hold, which is left out.
+  void use_nodata() override;
 
   int bits_per_sample() const { return fields_.bits_per_sample; }
   // The compression word(s) and "CLUT " for colour palettes.
@@ -52,7 +54,7 @@ class TIFFImage : public ImageFile {
  private:
   void read_directory();
   void add_resolution_records();
-  std::optional<double> read_gdal_nodata() const;
+  std::optional<std::string> read_gdal_nodata() const;
   // Where a section meets the file: rows y0 .. y1 of the section's space, n columns from x0
   // (col0 in the file); at(y) is the offset of that row's first pixel in the section's planes.
   struct SectionOverlap {
@@ -73,5 +75,6 @@ class TIFFImage : public ImageFile {
 
   TiffFields fields_;
   std::optional<double> source_nodata_;  // GDAL_NODATA
+  std::optional<std::string> unusable_nodata_;  // its text, when no sample can hold it
   std::unique_ptr<TiffSampleReader> reader_;
 };

@@ -72,6 +72,26 @@ TEST(EncoderRefusals, FailedRunsLeaveNoFiles) {
        "Error: -w (intensity weight) must be a positive number."},
       {{"-tif", "-i", "photo.jpg"}, "Error: photo.jpg is not a TIFF file (Not a TIFF or MDI "
                                     "file, bad magic number 55551 (0xd8ff))."},
+      // Numbers used to be read with atof: text and 0 were taken, or silently ignored.
+      {{"-tifg", "-i", "small.tif", "-c", "abc"}, "Error: -c needs a number, not \"abc\"."},
+      {{"-tifg", "-i", "small.tif", "-c", "0"},
+       "Error: -c (compression ratio) must be a positive number."},
+      {{"-tifg", "-i", "small.tif", "-c", "20x"}, "Error: -c needs a number, not \"20x\"."},
+      {{"-tifg", "-i", "small.tif", "-rdo", "-psnr", "0"},
+       "Error: the PSNR target must be a positive number of dB (below 200)."},
+      {{"-tifg", "-i", "small.tif", "-rdo", "-psnr", "abc"},
+       "Error: -psnr needs a number, not \"abc\"."},
+      {{"-tifg", "-i", "small.tif", "-rdo", "-c", "0.01"},
+       "Error: -rdo needs -c 1 or more (raw 8-bit sample bytes per file byte)."},
+      // -info used to estimate what the encoding then refused.
+      {{"-tifg", "-i", "small.tif", "-info"},
+       "The image is 64 x 48 pixels; 4 levels need at least 121 in each direction."},
+      // Deeper than five levels the limit used to be told for the first stage's five, or for
+      // the reduced image of the second stage.
+      {{"-tifg", "-i", "small.tif", "-info", "-n", "6"},
+       "The image is 64 x 48 pixels; 6 levels need at least 257 in each direction."},
+      {{"-tifg", "-i", "small.tif", "-info", "-n", "1", "-rdo", "-n", "6"},
+       "Error: -rdo takes at most 5 levels (-n 5)."},
   };
   for (const Case& c : cases) {
     auto r = run_program(VEXAL_ENCODE_BIN, c.args, cwd);
