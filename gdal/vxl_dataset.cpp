@@ -1,5 +1,7 @@
 #include "vxl_dataset.h"
 
+#include "vsi_source.h"
+
 #include <cpl_vsi.h>
 
 #include <algorithm>
@@ -73,9 +75,18 @@ GDALDataset* VXLDataset::Open(GDALOpenInfo* info) {
     CPLError(CE_Failure, CPLE_NotSupported, "The VXL driver only reads .vxl files.");
     return nullptr;
   }
+  // Every path goes through GDAL's virtual file systems: local files, HTTP, object stores,
+  // archives and memory alike.
+  VSILFILE* file = info->fpL ? info->fpL : VSIFOpenL(info->pszFilename, "rb");
+  info->fpL = nullptr;
+  if (!file) {
+    CPLError(CE_Failure, CPLE_OpenFailed, "Error opening file %s for read.", info->pszFilename);
+    return nullptr;
+  }
   std::shared_ptr<vexal::Reader> reader;
   try {
-    reader = std::make_shared<vexal::Reader>(info->pszFilename);
+    reader = std::make_shared<vexal::Reader>(std::make_shared<VSISource>(file, info->pszFilename),
+                                             info->pszFilename);
     reader->set_cache_limit(size_t(std::max(0, atoi(CPLGetConfigOption("VXL_CACHE_MB", "32"))))
                             << 20);
   } catch (const std::exception& e) {
