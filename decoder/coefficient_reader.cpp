@@ -50,7 +50,8 @@ FetchedBytes fetch_records(const VxlFile& file, const std::vector<SubbandWindow>
       for_each_part(s, band, sw.window,
                     [&](size_t bi, uint32_t offset) { parts.emplace_back(&s.blocks[bi], offset); });
     }
-  file.load_parts(parts);
+  FetchedBytes bytes;
+  file.load_parts(parts, &bytes);
   std::vector<ByteRange> ranges;
   for (const SubbandWindow& sw : windows)
     for (int band = 0; band < file.bands(); ++band) {
@@ -59,11 +60,12 @@ FetchedBytes fetch_records(const VxlFile& file, const std::vector<SubbandWindow>
         const std::shared_ptr<const BandPart> p = file.part(s.blocks[bi], offset);
         for (size_t r = 0; r < p->record_offsets.size(); ++r)
           if (overlaps(p->record_rect(s.blocks[bi], r), sw.window) &&
-              !(cache && cache->contains(sw.subband, band, bi, r)))
-            ranges.push_back(record_range(file, *p, r));
+              !(cache && cache->contains(sw.subband, band, bi, r))) {
+            const ByteRange range = record_range(file, *p, r);
+            if (bytes.find(range.offset, range.end - range.offset).empty()) ranges.push_back(range);
+          }
       });
     }
-  FetchedBytes bytes;
   file.fetch(ranges, bytes);
   return bytes;
 }

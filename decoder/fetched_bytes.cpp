@@ -21,15 +21,20 @@ void FetchedBytes::fetch(vexal::ByteSource& source, std::vector<ByteRange> range
   source.read_ranges(requests.data(), requests.size());
   for (size_t i = 0; i < merged.size(); ++i) {
     bytes_ += buffers[i].size();
+    longest_ = std::max<uint64_t>(longest_, buffers[i].size());
     pieces_[merged[i].offset] = std::move(buffers[i]);
   }
 }
 
 std::span<const uint8_t> FetchedBytes::find(uint64_t offset, uint64_t length) const {
-  auto it = pieces_.upper_bound(offset);
-  if (it == pieces_.begin()) return {};
-  --it;
-  const uint64_t into = offset - it->first;
-  if (into > it->second.size() || length > it->second.size() - into) return {};
-  return {it->second.data() + into, size_t(length)};
+  // Pieces of separate batches may overlap: look back through every piece long enough to
+  // reach `offset`.
+  for (auto it = pieces_.upper_bound(offset); it != pieces_.begin();) {
+    --it;
+    if (it->first + longest_ <= offset) break;
+    const uint64_t into = offset - it->first;
+    if (into <= it->second.size() && length <= it->second.size() - into)
+      return {it->second.data() + into, size_t(length)};
+  }
+  return {};
 }

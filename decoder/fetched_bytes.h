@@ -26,4 +26,5 @@ class FetchedBytes {
  private:
   std::map<uint64_t, std::vector<uint8_t>> pieces_;  // by offset
   uint64_t bytes_ = 0;
+  uint64_t longest_ = 0;  // of the pieces
 };

@@ -16,10 +16,10 @@ namespace {
 constexpr int kMaxLevels = 9;
 // The first read at opening: the header, and the first (coarsest, smallest) subbands' tables
 // and records with it.
-constexpr uint64_t kHeadBytes = 8192;
-// Bytes first read of a subband's section: its block table for up to about 36 blocks of three
-// bands; a longer table is read again in full.
-constexpr uint64_t kSectionGuess = 1024;
+constexpr uint64_t kHeadBytes = 4096;
+// Bytes first read of a subband's section: its block table for up to 8 blocks of three bands
+// (the coarse subbands of most files); a longer table is read in full in one more batch.
+constexpr uint64_t kSectionGuess = 256;
 // Ranges closer than this are read as one: a request costs more than these bytes.
 constexpr uint64_t kMergeGap = 512;
 constexpr uint64_t kSectionFixedBytes = 8;  // marker, dither offsets, block count
@@ -230,7 +230,8 @@ std::shared_ptr<const BandPart> VxlFile::part(const VxlBlock& block, uint32_t of
   return parts_.at(offset);
 }
 
-void VxlFile::load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>& parts) const {
+void VxlFile::load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>& parts,
+                         FetchedBytes* read) const {
   std::vector<std::pair<const VxlBlock*, uint32_t>> missing;
   std::vector<ByteRange> ranges;
   {
@@ -243,7 +244,8 @@ void VxlFile::load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>
       }
   }
   if (missing.empty()) return;
-  FetchedBytes bytes;
+  FetchedBytes own;
+  FetchedBytes& bytes = read ? *read : own;
   fetch(ranges, bytes);
   for (size_t i = 0; i < missing.size(); ++i) {
     const auto [block, offset] = missing[i];
@@ -254,7 +256,7 @@ void VxlFile::load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>
       // A header longer than guessed: read it whole, if the file holds it.
       if (wanted <= ranges[i].end - offset || offset + wanted > end_of_structure(offset))
         damaged("block header at offset " + std::to_string(offset));
-      p = parse_band_part(read(offset, offset + wanted), *this, *block, offset, wanted);
+      p = parse_band_part(this->read(offset, offset + wanted), *this, *block, offset, wanted);
       if (!p) damaged("block header at offset " + std::to_string(offset));
     }
     std::lock_guard<std::mutex> lock(parts_mutex_);

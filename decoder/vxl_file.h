@@ -56,8 +56,10 @@ class VxlFile {
 
   // The header of the part at `offset` (one of block.band_offsets), read on first use.
   std::shared_ptr<const BandPart> part(const VxlBlock& block, uint32_t offset) const;
-  // Reads the headers of these parts not yet read, all in one batch.
-  void load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>& parts) const;
+  // Reads the headers of these parts not yet read, all in one batch; the bytes read go into
+  // `read`, when given (they reach into the first records).
+  void load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>& parts,
+                  FetchedBytes* read = nullptr) const;
   // Reads `ranges` (inside the file) in one batch into `into`, merging those close together.
   void fetch(const std::vector<ByteRange>& ranges, FetchedBytes& into) const;
   // Bytes offset .. end - 1 (inside the file) in one read.

@@ -42,6 +42,17 @@ GDALColorInterp color_of(const vexal::Reader& reader, int band) {
   return GCI_Undefined;
 }
 
+// Virtual paths (/vsicurl/, /vsizip/, /vsimem/, ...) through GDAL's file systems; plain local
+// files through the library's own positioned reads, because GDAL's local files go through stdio,
+// whose buffer refills around every range a window reads.
+std::shared_ptr<vexal::ByteSource> source_for(GDALOpenInfo* info) {
+  if (!STARTS_WITH(info->pszFilename, "/vsi")) return vexal::open_file_source(info->pszFilename);
+  VSILFILE* file = info->fpL ? info->fpL : VSIFOpenL(info->pszFilename, "rb");
+  if (!file) throw vexal::Error(std::string("Error opening file ") + info->pszFilename + " for read.");
+  info->fpL = nullptr;
+  return std::make_shared<VSISource>(file, info->pszFilename);
+}
+
 }  // namespace
 
 VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
@@ -75,18 +86,9 @@ GDALDataset* VXLDataset::Open(GDALOpenInfo* info) {
     CPLError(CE_Failure, CPLE_NotSupported, "The VXL driver only reads .vxl files.");
     return nullptr;
   }
-  // Every path goes through GDAL's virtual file systems: local files, HTTP, object stores,
-  // archives and memory alike.
-  VSILFILE* file = info->fpL ? info->fpL : VSIFOpenL(info->pszFilename, "rb");
-  info->fpL = nullptr;
-  if (!file) {
-    CPLError(CE_Failure, CPLE_OpenFailed, "Error opening file %s for read.", info->pszFilename);
-    return nullptr;
-  }
   std::shared_ptr<vexal::Reader> reader;
   try {
-    reader = std::make_shared<vexal::Reader>(std::make_shared<VSISource>(file, info->pszFilename),
-                                             info->pszFilename);
+    reader = std::make_shared<vexal::Reader>(source_for(info), info->pszFilename);
     reader->set_cache_limit(size_t(std::max(0, atoi(CPLGetConfigOption("VXL_CACHE_MB", "32"))))
                             << 20);
   } catch (const std::exception& e) {
