@@ -17,9 +17,9 @@ constexpr int kMaxLevels = 9;
 // The first read at opening: the header, and the first (coarsest, smallest) subbands' tables
 // and records with it.
 constexpr uint64_t kHeadBytes = 4096;
-// Bytes first read of a subband's section: its block table for up to 8 blocks of three bands
-// (the coarse subbands of most files); a longer table is read in full in one more batch.
-constexpr uint64_t kSectionGuess = 256;
+// A subband's section is first read as if its blocks were at least this many samples a side
+// (as the writers' are); a longer table is read in full in one more batch.
+constexpr uint64_t kSmallestBlockGuess = 256;
 // Ranges closer than this are read as one: a request costs more than these bytes.
 constexpr uint64_t kMergeGap = 512;
 constexpr uint64_t kSectionFixedBytes = 8;  // marker, dither offsets, block count
@@ -141,8 +141,12 @@ bool VxlFile::parse_subband(int index, const FetchedBytes& bytes, uint64_t& want
   VxlSubband& s = subbands_[size_t(index)];
   const std::string what = "subband " + std::to_string(index);
   std::span<const uint8_t> b = bytes.find(s.offset, kSectionFixedBytes);
+  const SubbandRect rect = subband_rect(index, levels_, width_, height_);
   if (b.empty()) {
-    wanted = std::clamp(next_named_start(s.offset) - s.offset, kSectionFixedBytes, kSectionGuess);
+    const uint64_t blocks = ((uint64_t(rect.width) + kSmallestBlockGuess - 1) / kSmallestBlockGuess) *
+                            ((uint64_t(rect.height) + kSmallestBlockGuess - 1) / kSmallestBlockGuess);
+    wanted = std::clamp(next_named_start(s.offset) - s.offset, kSectionFixedBytes,
+                        kSectionFixedBytes + blocks * 4 * uint64_t(bands_ + 4));
     return false;
   }
   if (b[0] != 0xFF || b[1] != 0xAC) damaged("no " + what + " section marker where the tables point");
@@ -159,7 +163,6 @@ bool VxlFile::parse_subband(int index, const FetchedBytes& bytes, uint64_t& want
     return false;
   }
   const uint8_t* p = b.data() + kSectionFixedBytes;
-  const SubbandRect rect = subband_rect(index, levels_, width_, height_);
   s.blocks.assign(n, VxlBlock{});
   for (VxlBlock& k : s.blocks) {
     k.band_offsets.resize(size_t(bands_));
