@@ -4,9 +4,8 @@
 # QUALITY 75) and a .vxl of the same size, then prints for open / 512 x 512 window / whole image
 # at 1/16 and 1/4 per side / whole image, each file beside the other, every figure with the
 # opening: milliseconds in one Python process through GDAL (best of REPEAT), bytes read from the
-# local file, and
-# requests and bytes over HTTP from a loopback nginx with range requests (started and stopped
-# here; GDAL_HTTP_MULTIRANGE=SINGLE_GET, which nginx answers).
+# local file, and requests and bytes over HTTP from a loopback nginx with range requests (started
+# and stopped here; GDAL_HTTP_MULTIRANGE=SINGLE_GET, which nginx answers).
 # Usage: bench/read_paths.sh [build dir]    (needs gdal-bin, python3-gdal, nginx-light)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
