@@ -6,42 +6,35 @@
 #include <cstdint>
 #include <vector>
 
-#include "encoder/format/huffman_table.h"
-
+#include "decoder/band_part.h"
+#include "decoder/fetched_bytes.h"
 #include "decoder/vxl_file.h"
 #include "platform/uninitialized_allocator.h"
 
-struct CoefficientWindow {
-  int x0, y0, x1, y1;  // inclusive, in the subband's coordinates
-  int width() const { return x1 - x0 + 1; }
-  int height() const { return y1 - y0 + 1; }
+class RecordCache;
+
+// A rectangle of one subband that a decode needs, in every band.
+struct SubbandWindow {
+  int subband;
+  CoefficientWindow window;
 };
 
-class RecordCache;
+// Reads, in one batch, the part headers not yet known and the coded records of `windows` that
+// the cache does not hold, so that decoding them needs no further reads.
+FetchedBytes fetch_records(const VxlFile& file, const std::vector<SubbandWindow>& windows,
+                           RecordCache* cache);
 
 // Row-major floats of `window` (which must lie inside the subband); coefficients that no block
 // holds are 0. With a cache, records are taken from it when there and kept in it when decoded.
+// Records are decoded from `records` where it holds them, else read from the file.
 platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int band,
-                                     const CoefficientWindow& window, bool dithered,
-                                     RecordCache* cache = nullptr);
+                                        const CoefficientWindow& window, bool dithered,
+                                        RecordCache* cache = nullptr,
+                                        const FetchedBytes* records = nullptr);
 
-// The header of one block-and-band part: table, step, record size and record offsets.
-struct BandPart {
-  HuffmanTableDescriptor desc;
-  float step = 0;
-  int record_width = 0, record_height = 0;
-  int records_across = 0;
-  std::vector<uint32_t> record_offsets;
-
-  // Rectangle of record r inside `block`, in subband coordinates.
-  CoefficientWindow record_rect(const VxlBlock& block, size_t r) const;
-};
-
-// Reads and checks the part at `offset`; Error naming the damage.
-BandPart read_band_part(const VxlFile& file, const VxlBlock& block, uint32_t offset);
 // Decodes record r into `indices` (sized to its rectangle); Error when it does not fill it.
 void decode_record(const VxlFile& file, const BandPart& part, size_t r,
-                   std::vector<int16_t>& indices);
+                   std::vector<int16_t>& indices, const FetchedBytes* records = nullptr);
 
 // Counts for -info: records per subband and the steps of its blocks.
 struct SubbandSummary {

@@ -161,8 +161,10 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
   const int bands = file.bands();
   std::vector<platform::FloatBuffer> planes(static_cast<size_t>(bands));
+  // Every record the window needs, in one batch of merged reads.
+  const FetchedBytes records = fetch_records(file, subband_windows(file, level, window), cache);
   for_each_band(bands, [&](int b) {
-    planes[size_t(b)] = decode_band_region(file, b, level, window, dithered, cache);
+    planes[size_t(b)] = decode_band_region(file, b, level, window, dithered, cache, &records);
   });
   const size_t n = size_t(window.width()) * size_t(window.height());
   // Separately coded bands never went through the colour transform.

@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "decoder/byte_sources.h"
 #include "decoder/decoded_image.h"
 #include "decoder/geokeys.h"
 #include "decoder/metadata_text.h"
@@ -72,9 +73,13 @@ std::size_t sample_size(SampleType type) {
   return 1;
 }
 
-Reader::Reader(const std::string& path) {
+Reader::Reader(const std::string& path)
+    : Reader(translated([&] { return open_local_file(path); }), path) {}
+
+Reader::Reader(std::shared_ptr<ByteSource> source, const std::string& name) {
+  if (!source) throw Error(name + ": no byte source given.");
   translated([&] {
-    impl_ = std::make_unique<Impl>(path);
+    impl_ = std::make_unique<Impl>(std::move(source), name);
     const MetadataList& list = impl_->file.metadata();
     impl_->sample_type = signed_samples(list)
                              ? SampleType::kInt16
@@ -169,6 +174,7 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
     throw Error(format_message("%s: window %d %d %d %d of level %d is too large to decode at once "
                                "(%.0f GiB): read it in pieces.",
                                path().c_str(), x0, y0, x1, y1, level, gib));
+  std::lock_guard<std::mutex> turn(impl_->turns);
   translated([&] {
     try {
       decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer);
@@ -179,6 +185,9 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
   });
 }
 
-void Reader::set_cache_limit(std::size_t bytes) { impl_->cache.set_limit(bytes); }
+void Reader::set_cache_limit(std::size_t bytes) {
+  std::lock_guard<std::mutex> turn(impl_->turns);
+  impl_->cache.set_limit(bytes);
+}
 
 }  // namespace vexal

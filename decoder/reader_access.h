@@ -3,6 +3,8 @@
 // and checks the file once.
 #pragma once
 
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,8 +16,10 @@
 namespace vexal {
 
 struct Reader::Impl {
-  explicit Impl(const std::string& path) : file(path) {}
+  Impl(std::shared_ptr<ByteSource> source, const std::string& name)
+      : file(std::move(source), name) {}
   VxlFile file;
+  std::mutex turns;  // one read (or cache change) at a time
   RecordCache cache;
   SampleType sample_type = SampleType::kUInt8;
   ColorScheme color_scheme = ColorScheme::kUnknown;

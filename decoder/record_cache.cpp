@@ -7,13 +7,20 @@ size_t bytes_of(const RecordCache::Values& v) { return v->size() * sizeof(float)
 }  // namespace
 
 RecordCache::Values RecordCache::find(int subband, int band, size_t block, size_t record) {
+  std::lock_guard<std::mutex> lock(mutex_);
   const auto it = records_.find(Key{subband, band, block, record});
   if (it == records_.end()) return nullptr;
   order_.splice(order_.begin(), order_, it->second);
   return it->second->values;
 }
 
+bool RecordCache::contains(int subband, int band, size_t block, size_t record) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return records_.count(Key{subband, band, block, record}) > 0;
+}
+
 void RecordCache::insert(int subband, int band, size_t block, size_t record, Values values) {
+  std::lock_guard<std::mutex> lock(mutex_);
   ++insertions_;
   const Key key = Key{subband, band, block, record};
   if (records_.count(key) || bytes_of(values) > limit_) return;
@@ -23,19 +30,20 @@ void RecordCache::insert(int subband, int band, size_t block, size_t record, Val
   trim();
 }
 
-std::shared_ptr<const BandPart> RecordCache::find_part(int subband, int band, size_t block) const {
-  const auto it = parts_.find(Key{subband, band, block, 0});
-  return it == parts_.end() ? nullptr : it->second;
-}
-
-void RecordCache::insert_part(int subband, int band, size_t block,
-                              std::shared_ptr<const BandPart> part) {
-  parts_[Key{subband, band, block, 0}] = std::move(part);
-}
-
 void RecordCache::set_limit(size_t bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
   limit_ = bytes;
   trim();
+}
+
+size_t RecordCache::bytes() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return bytes_;
+}
+
+uint64_t RecordCache::insertions() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return insertions_;
 }
 
 void RecordCache::trim() {

@@ -1,8 +1,7 @@
 // Decoded records kept for reads nearby. Neighbouring windows need the same coarse records
 // (every window reaches down to the smallest level, and the synthesis filters reach past a
 // window's edges), so a reader that walks a large image window by window would otherwise decode
-// those records again and again. The block-and-band headers with their record tables are kept
-// too; they are small.
+// those records again and again. Safe to use from several threads at once.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +9,9 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
-
-struct BandPart;
 
 class RecordCache {
  public:
@@ -23,16 +21,14 @@ class RecordCache {
 
   // Dequantised coefficients of record `record` of block `block`, or null.
   Values find(int subband, int band, size_t block, size_t record);
+  bool contains(int subband, int band, size_t block, size_t record) const;
   void insert(int subband, int band, size_t block, size_t record, Values values);
-
-  std::shared_ptr<const BandPart> find_part(int subband, int band, size_t block) const;
-  void insert_part(int subband, int band, size_t block, std::shared_ptr<const BandPart> part);
 
   // Drops the least recently used records until at most `bytes` are held.
   void set_limit(size_t bytes);
-  size_t bytes() const { return bytes_; }
+  size_t bytes() const;
   // Records decoded into the cache so far (a measure of work for tests and benchmarks).
-  uint64_t insertions() const { return insertions_; }
+  uint64_t insertions() const;
 
  private:
   struct Key {
@@ -52,10 +48,10 @@ class RecordCache {
   };
   void trim();
 
+  mutable std::mutex mutex_;
   size_t limit_;
   size_t bytes_ = 0;
   uint64_t insertions_ = 0;
   std::list<Entry> order_;  // most recently used first
   std::unordered_map<Key, std::list<Entry>::iterator, KeyHash> records_;
-  std::unordered_map<Key, std::shared_ptr<const BandPart>, KeyHash> parts_;
 };

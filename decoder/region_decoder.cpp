@@ -15,8 +15,6 @@
 namespace {
 
 std::unique_ptr<platform::ThreadPool> workers;
-// The file's stream and the record cache serve one band at a time.
-std::mutex reading;
 // Set on a worker while it decodes a band: its passes then stay on it.
 thread_local bool inside_band = false;
 
@@ -69,14 +67,53 @@ Range widen(Range r, int length) {
 Range low_of(Range r) { return {r.a / 2, r.e / 2}; }
 Range high_of(Range r) { return {r.a / 2, (r.e - 1) / 2}; }
 
-Plane read_plane(const VxlFile& f, int subband, int band, Range x, Range y, bool dithered,
-                 RecordCache* cache) {
+// What a decode reads: the file, the cache, the records fetched ahead.
+struct Source {
+  const VxlFile& f;
+  bool dithered;
+  RecordCache* cache;
+  const FetchedBytes* records;
+};
+
+Plane read_plane(const Source& src, int subband, int band, Range x, Range y) {
   Plane p{x, y, {}};
   if (x.size() <= 0 || y.size() <= 0) return p;
-  std::lock_guard<std::mutex> lock(reading);
-  p.data = read_coefficients(f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e}, dithered,
-                             cache);
+  p.data = read_coefficients(src.f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e},
+                             src.dithered, src.cache, src.records);
   return p;
+}
+
+// need[k]: the samples of level k that are required; ext[k]: the widened interleaved ranges
+// at level k that the synthesis of level k + 1 produces.
+struct LevelRanges {
+  std::vector<Range> need_x, need_y, ext_x, ext_y;
+};
+
+LevelRanges level_ranges(const VxlFile& f, int level, const Window& w) {
+  const size_t n = size_t(f.levels()) + 1;
+  LevelRanges r{std::vector<Range>(n), std::vector<Range>(n), std::vector<Range>(n),
+                std::vector<Range>(n)};
+  r.need_x[size_t(level)] = {w.x0, w.x1};
+  r.need_y[size_t(level)] = {w.y0, w.y1};
+  for (int k = level + 1; k <= f.levels(); ++k) {
+    r.ext_x[size_t(k - 1)] = widen(r.need_x[size_t(k - 1)], reduced_size(f.width(), k - 1));
+    r.ext_y[size_t(k - 1)] = widen(r.need_y[size_t(k - 1)], reduced_size(f.height(), k - 1));
+    r.need_x[size_t(k)] = low_of(r.ext_x[size_t(k - 1)]);
+    r.need_y[size_t(k)] = low_of(r.ext_y[size_t(k - 1)]);
+  }
+  return r;
+}
+
+// The detail subbands of level k, each with the halves of the interleaved ranges it covers.
+struct DetailPlanes {
+  int first;  // HL, LH, HH follow
+  Range x[3], y[3];
+};
+
+DetailPlanes detail_planes(const VxlFile& f, int k, Range x, Range y) {
+  return {1 + 3 * (f.levels() - k),
+          {high_of(x), low_of(x), high_of(x)},
+          {low_of(y), high_of(y), high_of(y)}};
 }
 
 LineEnd end_at(int position, int edge) { return position == edge ? LineEnd::kSymmetric : LineEnd::kZero; }
@@ -87,12 +124,13 @@ LineEnd end_at(int position, int edge) { return position == edge ? LineEnd::kSym
 // vertical passes, which treat every column alike, and the horizontal pass of each kept row
 // works on its two halves and interleaves them as it stores the kept columns: the same
 // operations as on interleaved rows, without a pass to interleave and one to crop.
-Plane synthesize(const VxlFile& f, int band, int k, const Plane& ll, Range x, Range y,
-                 Range keep_x, Range keep_y, bool dithered, RecordCache* cache) {
-  const int first = 1 + 3 * (f.levels() - k);  // detail subbands of level k: HL, LH, HH
-  Plane hl = read_plane(f, first, band, high_of(x), low_of(y), dithered, cache);
-  Plane lh = read_plane(f, first + 1, band, low_of(x), high_of(y), dithered, cache);
-  Plane hh = read_plane(f, first + 2, band, high_of(x), high_of(y), dithered, cache);
+Plane synthesize(const Source& src, int band, int k, const Plane& ll, Range x, Range y,
+                 Range keep_x, Range keep_y) {
+  const VxlFile& f = src.f;
+  const DetailPlanes d = detail_planes(f, k, x, y);
+  Plane hl = read_plane(src, d.first, band, d.x[0], d.y[0]);
+  Plane lh = read_plane(src, d.first + 1, band, d.x[1], d.y[1]);
+  Plane hh = read_plane(src, d.first + 2, band, d.x[2], d.y[2]);
   // x.a is even: the low columns come first in every row.
   const int lows = low_of(x).size(), highs = high_of(x).size();
   Plane work{x, y, {}};
@@ -159,26 +197,30 @@ void set_region_decoder_threads(int threads) {
   if (threads > 1) workers = std::make_unique<platform::ThreadPool>(threads);
 }
 
-platform::FloatBuffer decode_band_region(const VxlFile& f, int band, int level, const Window& w,
-                                      bool dithered, RecordCache* cache) {
-  const int levels = f.levels();
-  // need[k]: the samples of level k that are required; ext[k]: the widened interleaved ranges
-  // at level k that the synthesis of level k + 1 produces.
-  std::vector<Range> need_x(size_t(levels) + 1), need_y(size_t(levels) + 1);
-  std::vector<Range> ext_x(size_t(levels) + 1), ext_y(size_t(levels) + 1);
-  need_x[size_t(level)] = {w.x0, w.x1};
-  need_y[size_t(level)] = {w.y0, w.y1};
-  for (int k = level + 1; k <= levels; ++k) {
-    ext_x[size_t(k - 1)] = widen(need_x[size_t(k - 1)], reduced_size(f.width(), k - 1));
-    ext_y[size_t(k - 1)] = widen(need_y[size_t(k - 1)], reduced_size(f.height(), k - 1));
-    need_x[size_t(k)] = low_of(ext_x[size_t(k - 1)]);
-    need_y[size_t(k)] = low_of(ext_y[size_t(k - 1)]);
+std::vector<SubbandWindow> subband_windows(const VxlFile& f, int level, const Window& w) {
+  const LevelRanges r = level_ranges(f, level, w);
+  std::vector<SubbandWindow> out;
+  auto add = [&](int subband, Range x, Range y) {
+    if (x.size() > 0 && y.size() > 0) out.push_back({subband, {x.a, y.a, x.e, y.e}});
+  };
+  add(0, r.need_x[size_t(f.levels())], r.need_y[size_t(f.levels())]);
+  for (int k = f.levels(); k > level; --k) {
+    const DetailPlanes d = detail_planes(f, k, r.ext_x[size_t(k - 1)], r.ext_y[size_t(k - 1)]);
+    for (int i = 0; i < 3; ++i) add(d.first + i, d.x[i], d.y[i]);
   }
-  Plane current = read_plane(f, 0, band, need_x[size_t(levels)], need_y[size_t(levels)], dithered,
-                             cache);
+  return out;
+}
+
+platform::FloatBuffer decode_band_region(const VxlFile& f, int band, int level, const Window& w,
+                                         bool dithered, RecordCache* cache,
+                                         const FetchedBytes* records) {
+  const int levels = f.levels();
+  const LevelRanges r = level_ranges(f, level, w);
+  const Source src{f, dithered, cache, records};
+  Plane current = read_plane(src, 0, band, r.need_x[size_t(levels)], r.need_y[size_t(levels)]);
   for (int k = levels; k > level; --k) {
-    current = synthesize(f, band, k, current, ext_x[size_t(k - 1)], ext_y[size_t(k - 1)],
-                         need_x[size_t(k - 1)], need_y[size_t(k - 1)], dithered, cache);
+    current = synthesize(src, band, k, current, r.ext_x[size_t(k - 1)], r.ext_y[size_t(k - 1)],
+                         r.need_x[size_t(k - 1)], r.need_y[size_t(k - 1)]);
   }
   // Each level of analysis scales the low band by 2 (sqrt 2 per direction).
   const float scale = std::ldexp(1.0f, -level);

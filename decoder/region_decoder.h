@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "decoder/coefficient_reader.h"
 #include "decoder/vxl_file.h"
 #include "platform/uninitialized_allocator.h"
 
@@ -20,7 +21,7 @@ struct Window {
 void set_region_decoder_threads(int threads);
 
 // Runs body(band) for bands 0 .. bands - 1: on the decoder's threads, one band each, when
-// there are several (the bands share the file, which reads for one of them at a time).
+// there are several (the file, its part headers and the cache may be shared between them).
 void for_each_band(int bands, const std::function<void(int)>& body);
 
 // Runs body(begin, end) over pieces of 0 .. n - 1 (end exclusive): on the decoder's threads
@@ -32,6 +33,11 @@ class RecordCache;
 
 // Samples of `band` over `window` at `level`, row-major, in the source's sample scale (before
 // any colour transform is undone). The cache, when given, keeps decoded records for later calls.
+// Records are decoded from `records` where it holds them (fetch_records over subband_windows).
 platform::FloatBuffer decode_band_region(const VxlFile& file, int band, int level,
-                                      const Window& window, bool dithered,
-                                      RecordCache* cache = nullptr);
+                                         const Window& window, bool dithered,
+                                         RecordCache* cache = nullptr,
+                                         const FetchedBytes* records = nullptr);
+
+// The rectangles of the subbands that decoding `window` at `level` reads.
+std::vector<SubbandWindow> subband_windows(const VxlFile& file, int level, const Window& window);

@@ -18,7 +18,7 @@ VxlCheckReport check_vxl_structure(const VxlFile& file) {
       for (uint32_t offset : block.band_offsets) {
         if (offset == 0) continue;
         try {
-          const BandPart part = read_band_part(file, block, offset);
+          const BandPart& part = *file.part(block, offset);
           ++report.block_parts;
           for (size_t r = 0; r < part.record_offsets.size(); ++r) {
             indices.assign(size_t(part.record_rect(block, r).width()) *

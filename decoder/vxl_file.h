@@ -1,17 +1,24 @@
 // An open .vxl file: the header, the subband offset table, every subband's block table and the
-// metadata records, all checked against the file's size and markers when the file is opened,
-// so that later reads go only where the tables say and a damaged file fails with a message
-// naming what is wrong.
+// metadata records, read in as few requests as the layout allows and checked against the
+// file's size and markers when the file is opened, so that later reads go only where the tables
+// say and a damaged file fails with a message naming what is wrong. The header of each
+// block-and-band part is read when a window first needs it and kept.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <memory>
+#include <mutex>
+#include <span>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
+#include "decoder/fetched_bytes.h"
 #include "encoder/metadata/metadata.h"
 #include "encoder/metadata/nodata_mask.h"
+#include "vexal/byte_source.h"
+
+struct BandPart;
 
 struct VxlBlock {
   // Offset of the block-and-band header (0xFF 0xAA) per band; 0 when the band has no data.
@@ -28,7 +35,9 @@ struct VxlSubband {
 class VxlFile {
  public:
   // Opens and checks the file; throws Error naming the file and the damage.
-  explicit VxlFile(const std::string& name);
+  explicit VxlFile(const std::string& path);
+  // The same over any source; `name` is what messages call it.
+  VxlFile(std::shared_ptr<vexal::ByteSource> source, const std::string& name);
   ~VxlFile();
   VxlFile(const VxlFile&) = delete;
   VxlFile& operator=(const VxlFile&) = delete;
@@ -43,32 +52,47 @@ class VxlFile {
   const MetadataList& metadata() const { return metadata_; }
   // The record IMAGE::NODATA_MASK, decoded (checked when the file is opened).
   const NodataMask& nodata_mask() const { return nodata_mask_; }
-  FILE* stream() const { return stream_; }
 
   // Where the structure at `offset` ends at the latest: the next section, block part or
   // metadata start the tables name, or the end of the file.
   uint64_t end_of_structure(uint64_t offset) const;
-  // Seeks to an offset taken from the tables (already known to lie inside the file).
-  void seek(uint64_t offset) const;
+
+  // The header of the part at `offset` (one of block.band_offsets), read on first use.
+  std::shared_ptr<const BandPart> part(const VxlBlock& block, uint32_t offset) const;
+  // Reads the headers of these parts not yet read, all in one batch; the bytes read go into
+  // `read`, when given (they reach into the first records).
+  void load_parts(const std::vector<std::pair<const VxlBlock*, uint32_t>>& parts,
+                  FetchedBytes* read = nullptr) const;
+  // Reads `ranges` (inside the file) in one batch into `into`, merging those close together.
+  void fetch(const std::vector<ByteRange>& ranges, FetchedBytes& into) const;
+  // Bytes offset .. end - 1 (inside the file) in one read.
+  std::vector<uint8_t> read(uint64_t offset, uint64_t end) const;
+
   // Throws Error "<file>: damaged file: <what>".
   [[noreturn]] void damaged(const std::string& what) const;
 
  private:
-  void read_header();
-  void read_subband(int index);
+  void open();
+  void read_header(std::span<const uint8_t> head);
+  // Parses section `index` from `bytes`; false when more bytes are needed, `wanted` of them.
+  bool parse_subband(int index, const FetchedBytes& bytes, uint64_t& wanted);
   void check_size_against_low_pass_blocks() const;
-  void read_metadata(uint32_t offset);
+  void read_metadata(std::span<const uint8_t> bytes);
+  void index_structures();
+  uint64_t next_named_start(uint64_t offset) const;
   void read_nodata_mask();
-  uint32_t read_u32() const;
-  void expect_marker(uint8_t code, const std::string& what) const;
 
+  std::shared_ptr<vexal::ByteSource> source_;
   std::string name_;
-  FILE* stream_ = nullptr;
-  std::unique_ptr<char[]> buffer_;  // the stream's, closed before it is freed
   uint64_t size_ = 0;
   int bands_ = 0, levels_ = 0, width_ = 0, height_ = 0;
+  uint32_t metadata_offset_ = 0;
   std::vector<VxlSubband> subbands_;
   std::vector<uint64_t> starts_;  // sorted offsets of every structure the tables name
   MetadataList metadata_;
+  // The source is called from one thread at a time; the parts are shared by every window.
+  mutable std::mutex reading_;
+  mutable std::mutex parts_mutex_;
+  mutable std::unordered_map<uint32_t, std::shared_ptr<const BandPart>> parts_;
   NodataMask nodata_mask_;
 };

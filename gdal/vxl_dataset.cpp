@@ -1,5 +1,7 @@
 #include "vxl_dataset.h"
 
+#include "vsi_source.h"
+
 #include <cpl_vsi.h>
 
 #include <algorithm>
@@ -59,6 +61,17 @@ std::string metadata_key(const char* record) {
   return key;
 }
 
+// Virtual paths (/vsicurl/, /vsizip/, /vsimem/, ...) through GDAL's file systems; plain local
+// files through the library's own positioned reads, because GDAL's local files go through stdio,
+// whose buffer refills around every range a window reads.
+std::shared_ptr<vexal::ByteSource> source_for(GDALOpenInfo* info) {
+  if (!STARTS_WITH(info->pszFilename, "/vsi")) return vexal::open_file_source(info->pszFilename);
+  VSILFILE* file = info->fpL ? info->fpL : VSIFOpenL(info->pszFilename, "rb");
+  if (!file) throw vexal::Error(std::string("Error opening file ") + info->pszFilename + " for read.");
+  info->fpL = nullptr;
+  return std::make_shared<VSISource>(file, info->pszFilename);
+}
+
 }  // namespace
 
 VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
@@ -94,7 +107,7 @@ GDALDataset* VXLDataset::Open(GDALOpenInfo* info) {
   }
   std::shared_ptr<vexal::Reader> reader;
   try {
-    reader = std::make_shared<vexal::Reader>(info->pszFilename);
+    reader = std::make_shared<vexal::Reader>(source_for(info), info->pszFilename);
     reader->set_cache_limit(size_t(std::max(0, atoi(CPLGetConfigOption("VXL_CACHE_MB", "32"))))
                             << 20);
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@ extern "C" void CPL_DLL GDALRegister_VXL() {
   auto* driver = new GDALDriver();
   driver->SetDescription("VXL");
   driver->SetMetadataItem(GDAL_DCAP_RASTER, "YES");
+  driver->SetMetadataItem(GDAL_DCAP_VIRTUALIO, "YES");
   driver->SetMetadataItem(GDAL_DMD_LONGNAME, "Vexal multiresolution wavelet image");
   driver->SetMetadataItem(GDAL_DMD_EXTENSION, "vxl");
   driver->SetMetadataItem(GDAL_DMD_HELPTOPIC, "README.md#using-vxl-files-with-gdal-qgis-and-python");

@@ -12,8 +12,16 @@ constexpr size_t kLargestChunk = 16384;
 BitReader::BitReader(FILE* in, uint64_t limit)
     : in_(in),
       chunk_(kLargestChunk),
+      data_(chunk_.data()),
       next_chunk_(limit == UINT64_MAX ? kFirstChunk : kLargestChunk),
       remaining_(limit) {}
+
+BitReader::BitReader(std::span<const uint8_t> bytes)
+    : in_(nullptr),
+      data_(bytes.data()),
+      chunk_size_(bytes.size()),
+      next_chunk_(0),
+      remaining_(0) {}
 
 bool BitReader::load_chunk() {
   chunk_position_ = 0;
@@ -32,7 +40,7 @@ bool BitReader::load_chunk() {
 
 int BitReader::next_byte() {
   if (chunk_position_ == chunk_size_ && !load_chunk()) return -1;
-  return chunk_[chunk_position_++];
+  return data_[chunk_position_++];
 }
 
 int BitReader::fill(int count) {
@@ -64,6 +72,7 @@ bool BitReader::release() {
   }
   window_ = 0;
   count_ = 0;
+  if (!in_) return true;
   const int64_t back = int64_t(chunk_size_ - chunk_position_) + rewind_;
   chunk_size_ = chunk_position_ = 0;
   rewind_ = 0;

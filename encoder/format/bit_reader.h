@@ -2,16 +2,19 @@
 // stops in front of the first marker (0xFF followed by anything else), which it leaves for the
 // next reader. Reads ahead in chunks; `release` hands the unused bytes back to the stream.
 // A reader told where its stream ends at the latest reads no further and treats that end as a
-// marker (readers of scattered records then read only those records' bytes).
+// marker (readers of scattered records then read only those records' bytes). A reader over
+// bytes in memory treats their end the same way.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 #include <vector>
 
 class BitReader {
  public:
   explicit BitReader(FILE* in, uint64_t limit = UINT64_MAX);
+  explicit BitReader(std::span<const uint8_t> bytes);
 
   // Fills the window to at least `count` bits (count <= 57) unless a marker, the end of the
   // file or a read error comes first; returns the bits available.
@@ -35,6 +38,7 @@ class BitReader {
 
   // Returns the read-ahead to the stream so that the next read starts at the marker (after
   // `at_marker`) or just after the byte that held the last bit taken; false when seeking fails.
+  // A reader over memory has nothing to hand back.
   bool release();
 
  private:
@@ -44,6 +48,7 @@ class BitReader {
 
   FILE* in_;
   std::vector<uint8_t> chunk_;
+  const uint8_t* data_;  // the chunk, or the bytes in memory
   size_t chunk_size_ = 0;
   size_t chunk_position_ = 0;
   size_t next_chunk_;     // bytes asked for by the next read (grows to the chunk size)

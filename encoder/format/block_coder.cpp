@@ -126,6 +126,12 @@ Outcome decode_symbols(BitReader& reader, const HuffmanDecoder& decoder, std::sp
   }
 }
 
+bool stream_marker(const uint8_t* marker) {
+  if (marker[0] == kMarkerPrefix && marker[1] == kCodedStreamMarker) return true;
+  report_failure_line("Marker byte problem in expand_data.\n");
+  return false;
+}
+
 }  // namespace
 
 int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
@@ -146,10 +152,7 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
     report_failure_line("Unexpected EOF.\n");
     return 1;
   }
-  if (marker[0] != kMarkerPrefix || marker[1] != kCodedStreamMarker) {
-    report_failure_line("Marker byte problem in expand_data.\n");
-    return 1;
-  }
+  if (!stream_marker(marker)) return 1;
   BitReader reader(in, length == UINT64_MAX ? length : length - 2);
   if (decode_symbols(reader, decoder, out, count) == Outcome::kFailed) return 1;
   if (!reader.release()) {
@@ -157,4 +160,16 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
     return 1;
   }
   return 0;
+}
+
+int expand_data(std::span<const uint8_t> in, const HuffmanDecoder& decoder,
+                std::span<int16_t> out, size_t& count) {
+  count = 0;
+  if (in.size() < 2) {
+    report_failure_line("Unexpected EOF.\n");
+    return 1;
+  }
+  if (!stream_marker(in.data())) return 1;
+  BitReader reader(in.subspan(2));
+  return decode_symbols(reader, decoder, out, count) == Outcome::kFailed ? 1 : 0;
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <span>
 
+#include "encoder/format/huffman_decoder.h"
 #include "encoder/format/huffman_table.h"
 #include "encoder/format/symbol_alphabet.h"
 
@@ -31,3 +32,7 @@ int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t>
 // included): reads nothing beyond them and takes their end as the next marker.
 int expand_data(FILE* in, const HuffmanTableDescriptor& desc, std::span<int16_t> out,
                 size_t& count, uint64_t length);
+// The same for a stream held in memory that ends with `in` at the latest, decoded with a table
+// built once for all the streams that share it.
+int expand_data(std::span<const uint8_t> in, const HuffmanDecoder& decoder,
+                std::span<int16_t> out, size_t& count);

@@ -1,5 +1,6 @@
 #include "encoder/format/ht_desc_io.h"
 
+#include <algorithm>
 #include <bit>
 #include <cstring>
 
@@ -31,6 +32,28 @@ int read_ht_desc_fields(FILE* in, HuffmanTableDescriptor& desc) {
     report_failure_line("Read error.\n");
     return 1;
   }
+  return 0;
+}
+
+int read_ht_desc_fields(std::span<const uint8_t> in, HuffmanTableDescriptor& desc, size_t& used) {
+  desc = {};
+  used = kMaxCodeLength;
+  if (in.size() < used) {
+    report_failure_line("Read error.\n");
+    return 1;
+  }
+  std::copy_n(in.data(), kMaxCodeLength, desc.bits.data() + 1);
+  const int values = desc.value_count();
+  if (values > kMaxTableValues) {
+    report_failure_line("Invalid Huffman table in ReadHtDesc.\n");
+    return 1;
+  }
+  if (in.size() < used + size_t(values)) {
+    report_failure_line("Read error.\n");
+    return 1;
+  }
+  std::copy_n(in.data() + used, values, desc.huffval.data());
+  used += size_t(values);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <span>
 
 #include "encoder/format/huffman_table.h"
 
@@ -17,6 +18,8 @@ constexpr uint8_t kCodedStreamMarker = 0xA3;
 int ReadHTDesc(FILE* in, HuffmanTableDescriptor& desc);
 // BITS and HUFFVAL alone, for callers that have read the marker themselves (0xFF 0xAA).
 int read_ht_desc_fields(FILE* in, HuffmanTableDescriptor& desc);
+// The same from bytes in memory; `used` is set to the bytes the fields took.
+int read_ht_desc_fields(std::span<const uint8_t> in, HuffmanTableDescriptor& desc, size_t& used);
 // Writes 0xFF, `marker_code`, BITS and HUFFVAL.
 int write_ht_desc(FILE* out, uint8_t marker_code, const HuffmanTableDescriptor& desc);
 

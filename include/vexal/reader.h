@@ -3,8 +3,8 @@
 // buffer. A rectangle costs only the coded records that it and the wavelet filters reach, so a
 // viewer can pan and zoom a large file without unpacking it.
 //
-// One Reader may be used from one thread at a time; separate Readers on the same file may be
-// used from many threads at once.
+// A Reader may be shared by many threads: its reads (and set_cache_limit) take turns, each
+// keeping the others' cached records. Separate Readers on the same file read at the same time.
 #pragma once
 
 #include <cstddef>
@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "vexal/byte_source.h"
 #include "vexal/version.h"
 
 #ifndef VEXAL_API
@@ -82,6 +83,10 @@ class VEXAL_API Reader {
   // Opens `path` and checks its structure. Throws Error when the file cannot be read, is not a
   // .vxl file or is damaged.
   explicit Reader(const std::string& path);
+  // Opens the file that `source` delivers (see byte_source.h); `name` is what path() returns and
+  // what messages call it, a URL for example. The Reader keeps the source as long as it lives;
+  // a caller may keep a copy to share it with other Readers.
+  Reader(std::shared_ptr<ByteSource> source, const std::string& name);
   ~Reader();
   Reader(Reader&& other) noexcept;
   Reader& operator=(Reader&& other) noexcept;

@@ -1,5 +1,6 @@
 // Real clients with the plugin from the build folder: gdalinfo, gdal_translate (windows, reduced
-// sizes, COG) and rasterio read .vxl files, and agree with vexal_decode pixel for pixel.
+// sizes, COG) and rasterio read .vxl files, local or from a loopback HTTP server, and agree with
+// vexal_decode pixel for pixel.
 #include <gdal.h>
 #include <gtest/gtest.h>
 
@@ -9,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/loopback_http.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"
@@ -131,4 +133,32 @@ TEST_F(GdalClients, RasterioTagsHoldEveryRecord) {
   for (const auto& [key, value] : want) expected += key + "=" + value + "\n";
   EXPECT_GT(want.size(), 20u);
   EXPECT_EQ(out, expected);
+}
+
+// Over HTTP with range requests (/vsicurl/ and rasterio with a plain URL): the same pixels as the
+// local file.
+TEST_F(GdalClients, RemoteFileOverHttpGivesTheLocalPixels) {
+  vexal_test::LoopbackHttp server(dir_.path());
+  if (!server.ok()) GTEST_SKIP() << "no loopback HTTP server (Debian nginx-light) available";
+  setenv("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR", 1);
+  const std::string remote = "/vsicurl/" + server.url("utm.vxl");
+  EXPECT_EQ(line_of(run("/usr/bin/gdalinfo", {remote}).out, "Driver:"),
+            "Driver: VXL/Vexal multiresolution wavelet image");
+  const int info_requests = server.requests_for("utm.vxl");
+  run("/usr/bin/gdal_translate", {"-q", "-srcwin", "100", "37", "211", "150", remote, dir_ / "r.tif"});
+  run("/usr/bin/gdal_translate", {"-q", "-srcwin", "100", "37", "211", "150", vxl_, dir_ / "l.tif"});
+  EXPECT_TRUE(pixels_of(dir_ / "r.tif") == pixels_of(dir_ / "l.tif"));
+  RecordProperty("requests_gdalinfo", info_requests);
+  RecordProperty("requests_window", server.requests_for("utm.vxl") - info_requests);
+  if (!std::filesystem::exists("/usr/bin/python3")) return;
+  const char* script =
+      "import sys, rasterio\n"
+      "from rasterio.windows import Window\n"
+      "with rasterio.open(sys.argv[1]) as r:\n"
+      "    print(r.driver, int(r.read(1, window=Window(100, 37, 211, 150)).sum()))\n";
+  const std::vector<unsigned char> local = pixels_of(dir_ / "l.tif");
+  long sum = 0;
+  for (unsigned char v : local) sum += v;
+  EXPECT_EQ(run("/usr/bin/python3", {"-c", script, server.url("utm.vxl")}).out,
+            "VXL " + std::to_string(sum) + "\n");
 }

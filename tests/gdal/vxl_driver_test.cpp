@@ -1,7 +1,8 @@
 // The VXL driver in-process through GDAL's C API: real GeoTIFFs encoded with vexal_encode come
 // back with the source's size, coordinate system and geotransform, levels as overviews, the
-// metadata records, and pixels identical to the library's.
+// metadata records, and pixels identical to the library's, also from memory and zip archives.
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
 #include <gtest/gtest.h>
 #include <ogr_srs_api.h>
@@ -229,4 +230,31 @@ TEST_F(VxlDriver, SavedFuzzInputsEndInGdalErrorsOnly) {
     }
   }
   EXPECT_GT(valid, 0);
+}
+// GDAL's virtual file systems: the file in memory and inside a zip archive gives exactly the
+// pixels of the local file, at full size and on an overview.
+TEST_F(VxlDriver, MemoryAndZipPathsGiveTheLocalPixels) {
+  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
+  std::ifstream in(vxl, std::ios::binary);
+  const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+  const std::string mem = "/vsimem/vxl_driver_test/RGB.byte.vxl";
+  const std::string zip = "/vsizip/" + (dir_ / "RGB.zip") + "/RGB.byte.vxl";
+  for (const std::string& name : {mem, zip}) {
+    VSILFILE* out = VSIFOpenL(name.c_str(), "wb");
+    ASSERT_NE(out, nullptr) << name;
+    EXPECT_EQ(VSIFWriteL(bytes.data(), 1, bytes.size(), out), bytes.size());
+    VSIFCloseL(out);
+  }
+  for (const std::string& name : {mem, zip}) {
+    SCOPED_TRACE(name);
+    Dataset ds(name);
+    ASSERT_TRUE(ds.h);
+    EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds.h)), "VXL");
+    EXPECT_TRUE(read_window(ds.h, 0, 0, 0, 791, 718) == library_window(vxl, 0, 0, 0, 791, 718));
+    EXPECT_TRUE(read_window(ds.h, 2, 13, 7, 150, 170) == library_window(vxl, 2, 13, 7, 150, 170));
+  }
+  VSIUnlink(mem.c_str());
+  EXPECT_NE(GDALGetMetadataItem(GDALGetDriverByName("VXL"), GDAL_DCAP_VIRTUALIO, nullptr),
+            nullptr);
 }
