@@ -1,7 +1,7 @@
 // The body of gdal_driver_fuzzer, shared with the corpus replay of tests/gdal: the bytes open
-// through GDAL with only the VXL driver allowed, and every band's first and last block of the
-// full image and of each overview are read, with the description a client asks for (metadata,
-// georeferencing, nodata, colours, masks). Uses GDAL and the public library only, as the driver
+// from /vsimem/ through GDAL with only the VXL driver allowed, and every band's first and last
+// block of the full image and of each overview are read, with the description a client asks
+// for (metadata, georeferencing, nodata, colours, masks). Uses GDAL and the public library only, as the driver
 // does. Returns whether the dataset opened and every block read. Hostile input may only ever
 // end in a GDAL error.
 #pragma once
@@ -9,17 +9,14 @@
 #include <cpl_conv.h>
 #include <cpl_error.h>
 #include <cpl_string.h>
+#include <cpl_vsi.h>
 #include <gdal.h>
-#include <unistd.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
-#include <exception>
-#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "vexal/byte_source.h"
 #include "vexal/reader.h"
 
 extern "C" void GDALRegister_VXL();
@@ -27,23 +24,18 @@ extern "C" void GDALRegister_GTiff();
 
 namespace fuzz_entries {
 
-// The library reads files by name, so the bytes go to a private temporary file first.
-class ScratchVxl {
+// The bytes as a GDAL in-memory file, as a client with a /vsimem/ path would give them.
+class MemoryVxl {
  public:
-  ScratchVxl(const uint8_t* data, size_t size) {
-    std::string pattern = (std::filesystem::temp_directory_path() / "vxl_fuzz_XXXXXX").string();
-    const int fd = mkstemp(pattern.data());
-    if (fd < 0) throw std::exception();
-    name_ = pattern;
-    const bool ok = size == 0 || write(fd, data, size) == ssize_t(size);
-    if (close(fd) != 0 || !ok) {
-      std::remove(name_.c_str());
-      throw std::exception();
-    }
+  MemoryVxl(const uint8_t* data, size_t size) {
+    static int serial = 0;
+    name_ = "/vsimem/vxl_fuzz_" + std::to_string(++serial) + ".vxl";
+    VSIFCloseL(VSIFileFromMemBuffer(name_.c_str(), const_cast<GByte*>(data), vsi_l_offset(size),
+                                    FALSE));
   }
-  ~ScratchVxl() { std::remove(name_.c_str()); }
-  ScratchVxl(const ScratchVxl&) = delete;
-  ScratchVxl& operator=(const ScratchVxl&) = delete;
+  ~MemoryVxl() { VSIUnlink(name_.c_str()); }
+  MemoryVxl(const MemoryVxl&) = delete;
+  MemoryVxl& operator=(const MemoryVxl&) = delete;
   const std::string& name() const { return name_; }
 
  private:
@@ -54,9 +46,9 @@ class ScratchVxl {
 // under a millisecond, while a hostile header may announce gigapixels.
 constexpr int64_t kGdalFuzzSamples = int64_t(1) << 18;
 
-inline bool gdal_driver_reads(const std::string& name) {
+inline bool gdal_driver_reads(const std::string& name, const uint8_t* data, size_t size) {
   try {
-    const vexal::Reader reader(name);
+    const vexal::Reader reader(vexal::memory_source(std::vector<uint8_t>(data, data + size)), name);
     if (int64_t(reader.width()) * reader.height() * reader.bands() > kGdalFuzzSamples) return false;
   } catch (const vexal::Error&) {
     // The driver must refuse the same bytes on its own: go on and open them through GDAL.
@@ -108,12 +100,9 @@ inline bool gdal_driver_entry(const uint8_t* data, size_t size) {
     return true;
   }();
   (void)registered;
-  const ScratchVxl file(data, size);
+  const MemoryVxl file(data, size);
   CPLPushErrorHandler(CPLQuietErrorHandler);
-  // Listing the temporary folder for side files on every open would cost more than the rest.
-  CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", "EMPTY_DIR");
-  const bool opened = gdal_driver_reads(file.name());
-  CPLSetThreadLocalConfigOption("GDAL_DISABLE_READDIR_ON_OPEN", nullptr);
+  const bool opened = gdal_driver_reads(file.name(), data, size);
   CPLPopErrorHandler();
   return opened;
 }
