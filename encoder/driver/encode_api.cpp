@@ -38,6 +38,8 @@ constexpr int kPixelIsArea = 1, kPixelIsPoint = 2;
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
     if (message.find(path) == std::string::npos) message = path + ": " + message;
     throw vexal::Error(message);
+  } catch (...) {
+    throw vexal::Error(path + ": the encoding failed.");
   }
 }
 
@@ -215,6 +217,8 @@ std::optional<Georeferencing> read_georeferencing(const TiffDirectory& dir) {
 double encode(const PixelSource& source, const std::string& path, const EncodeSettings& settings) {
   std::atomic<bool> cancelled{false};
   std::mutex reporting;
+  // The encoder takes an empty name for standard output.
+  if (path.empty()) throw vexal::Error("No output file is named.");
   try {
     const EncodeOptions options = options_of(settings);
     const Quorvale::FileSpecification output(path);

@@ -223,5 +223,6 @@ TEST(EncodeApi, FailuresAndCancellationLeaveNothingBehind) {
   vexal::PixelSource placed = s;
   placed.georeferencing = vexal::Georeferencing{0, 0, 1, 1, {}, 99999};
   fails_with(placed, settings, "EPSG code 99999");
+  EXPECT_THROW(vexal::encode(s, "", settings), vexal::Error);
   EXPECT_EQ(image.calls, 0);
 }
