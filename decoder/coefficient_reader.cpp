@@ -10,6 +10,7 @@
 #include "encoder/core/dither.h"
 #include "encoder/core/sq_inv.h"
 #include "encoder/format/block_coder.h"
+#include "encoder/format/failure_lines.h"
 #include "encoder/format/ht_desc_io.h"
 #include "platform/interrupt.h"
 
@@ -38,7 +39,7 @@ BandPart read_band_part(const VxlFile& f, const VxlBlock& block, uint32_t offset
   // A non-finite step would turn every coefficient into NaN or infinity.
   if (read_ht_desc_fields(f.stream(), p.desc) != 0 || read_float(f.stream(), p.step) != 0 ||
       !std::isfinite(p.step))
-    f.damaged("block header at offset " + std::to_string(offset));
+    f.damaged("block header at offset " + std::to_string(offset) + failure_line_suffix());
   const uint32_t rw = read_u32(f), rh = read_u32(f);
   // Writers use 128 x 128; the bound keeps a hostile header from sizing huge buffers.
   if (rw < 1 || rh < 1 || rw > 4096 || rh > 4096)
@@ -74,7 +75,8 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
   f.seek(start);
   size_t count = 0;
   if (expand_data(f.stream(), p.desc, indices, count, end - start) != 0 || count != indices.size())
-    f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]));
+    f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]) +
+              failure_line_suffix());
   // A record ends where the next one begins; running into it means the two overlap.
   if (r + 1 < p.record_offsets.size() && ftello(f.stream()) > off_t(p.record_offsets[r + 1]))
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]) +

@@ -3,12 +3,14 @@
 #include <malloc.h>
 #include <tiffio.h>
 
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -21,10 +23,11 @@
 #include "decoder/tiff_writer.h"
 #include "decoder/vxl_file.h"
 #include "decoder/vxl_info.h"
-#include "encoder/format/failure_lines.h"
 #include "platform/error.h"
 #include "platform/file_specification.h"
+#include "platform/file_copy.h"
 #include "platform/interrupt.h"
+#include "platform/output_target.h"
 #include "platform/program_help.h"
 #include "platform/temp_file.h"
 #include "platform/thread_pool.h"
@@ -63,8 +66,10 @@ void print_usage(FILE* out) {
       out);
 }
 
-// Options left out of the usage text above (none yet); the options of new modes go here.
-const std::vector<OptionHelp> kMoreOptions = {};
+// Options left out of the usage text above; the options of new modes go here.
+const std::vector<OptionHelp> kMoreOptions = {
+    {"-q", "Quiet, as for vexal_encode: nothing but errors (decoding prints no banner or progress)"},
+};
 
 // Whole decimal numbers only: a window or level that is not a number is an error, not 0.
 int parse_int(const char* text, const char* what) {
@@ -85,6 +90,7 @@ bool parse(int argc, const char* const* argv, DecodeOptions& o) {
     if (a == "-h") return false;
     if (a == "-wf") { o.world_file = true; continue; }
     if (a == "-stats") { o.stats = true; continue; }
+    if (a == "-q") continue;  // scripts may pass it to both programs
     if (a == "-i" || a == "-o" || a == "-info" || a == "-l" || a == "-threads" || a == "-co") {
       value(1);
       const char* v = argv[++i];
@@ -134,6 +140,54 @@ void refuse_overwriting_input(const std::string& input, const std::string& outpu
                                output.c_str()));
 }
 
+// The name's extension in lower case; "" when its last part has none.
+std::string lower_extension(const std::string& name) {
+  const size_t slash = name.rfind('/'), dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash + 2) || dot == 0)
+    return "";
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return ext;
+}
+
+// Only TIFF is written: another extension would get TIFF bytes under a misleading name.
+void refuse_other_formats(const DecodeOptions& o) {
+  const std::string ext = lower_extension(o.output);
+  if (ext.empty() || ext == "tif" || ext == "tiff") return;
+  throw Error(format_message(
+      "Error: vexal_decode writes TIFF only (.tif or .tiff), not %s; gdal_translate %s %s writes "
+      "other formats through the VXL plugin.",
+      o.output.c_str(), o.input.c_str(), o.output.c_str()));
+}
+
+// Where the TIFF goes: a regular file (or a new name) is replaced whole by renaming a finished
+// temporary onto it, through any symbolic links; a character device such as a null device gets
+// the finished file's bytes front to back (libtiff seeks, which a device ignores), made in the
+// temporary folder rather than beside the device; nothing else that carries the name is touched.
+struct OutputPlan {
+  std::string target;
+  bool direct = false;
+};
+
+OutputPlan plan_output(const DecodeOptions& o, bool world_file) {
+  const platform::OutputKind kind = platform::output_kind(o.output);
+  using platform::OutputKind;
+  if (kind == OutputKind::kAbsent || kind == OutputKind::kRegular)
+    return {platform::link_target(o.output), false};
+  if (kind == OutputKind::kFifo)
+    throw Error(format_message("Error: the output %s is a FIFO, which cannot take a TIFF (its "
+                               "writing needs to seek); name a file.",
+                               o.output.c_str()));
+  if (kind != OutputKind::kCharacterDevice)
+    throw Error(format_message("Error: the output %s is %s; name a file.", o.output.c_str(),
+                               platform::output_kind_words(kind)));
+  if (world_file)
+    throw Error(format_message("Error: the output %s is a device: -wf has nowhere to put a "
+                               "world file beside it.",
+                               o.output.c_str()));
+  return {o.output, true};
+}
+
 // Made before decoding, so that an output folder that cannot be written fails at once.
 Quorvale::ScopedTempFile temp_file_beside(const std::string& output) {
   const Quorvale::FileSpecification dir = Quorvale::directory_of(output);
@@ -143,6 +197,13 @@ Quorvale::ScopedTempFile temp_file_beside(const std::string& output) {
     throw Error(format_message("Error: cannot create %s: its folder %s cannot be written.",
                                output.c_str(), dir.path()));
   }
+}
+
+// $TMPDIR, else /tmp: never the current folder, which may be the device's.
+Quorvale::ScopedTempFile temp_file_in_temporary_folder() {
+  const char* env = std::getenv("TMPDIR");
+  const Quorvale::FileSpecification folder(env && *env ? env : "/tmp");
+  return Quorvale::ScopedTempFile(&folder);
 }
 
 // Bytes this process has read through read(2) so far (0 where /proc is absent).
@@ -164,11 +225,9 @@ void run(const DecodeOptions& o) {
   // Under a file-size limit (ulimit -f) a write then fails with EFBIG and the partial output is
   // removed, instead of the run being killed.
   std::signal(SIGXFSZ, SIG_IGN);
-  // Failures reach the user as one message naming the file; libtiff's lines and those of the
-  // coding routines would repeat them.
+  // Failures reach the user as one message naming the file; libtiff's lines would repeat them.
   TIFFSetErrorHandler(nullptr);
   TIFFSetWarningHandler(nullptr);
-  set_failure_lines(false);
   vexal::Reader reader(o.input);
   const VxlFile& file = vexal::ReaderAccess::file(reader);
   if (o.info) {
@@ -187,9 +246,12 @@ void run(const DecodeOptions& o) {
   const bool world_file = o.world_file && georeferenced;
   refuse_overwriting_input(o.input, o.output);
   if (world_file) refuse_overwriting_input(o.input, world_file_name(o.output));
+  refuse_other_formats(o);
+  const OutputPlan plan = plan_output(o, world_file);
   // Written under temporary names beside the outputs and renamed when complete, so that a
   // failure or Ctrl-C leaves nothing half-written and an earlier output stays whole until then.
-  Quorvale::ScopedTempFile tiff = temp_file_beside(o.output);
+  Quorvale::ScopedTempFile tiff =
+      plan.direct ? temp_file_in_temporary_folder() : temp_file_beside(plan.target);
   // The pixels come through the reading library, a band of rows (or a tile) at a time, so that
   // memory stays bounded whatever the size of the output.
   TiffLayout layout{win.width(), win.height(), reader.bands(), reader.sample_type(),
@@ -208,8 +270,10 @@ void run(const DecodeOptions& o) {
                },
                // One thread writes while the others decode the next band of rows.
                threads > 1);
-  } catch (const WriteError&) {
-    throw WriteError(o.output);
+  } catch (const WriteError& e) {
+    // A device's bytes are made in the temporary folder: a full one is named as such.
+    if (plan.direct) throw TempWriteError(tiff.name().str(), e.error_number());
+    throw WriteError(o.output, e.error_number());
   } catch (const OpenError&) {
     throw WriteError(o.output);
   }
@@ -219,7 +283,13 @@ void run(const DecodeOptions& o) {
     write_world_file(world->stream(), world_file_name(o.output), g);
   }
   platform::throw_if_interrupted();
-  tiff.commit_to(o.output);
+  if (plan.direct) {
+    std::unique_ptr<FILE, int (*)(FILE*)> device(std::fopen(plan.target.c_str(), "wb"), std::fclose);
+    if (!device) throw WriteError(o.output);
+    platform::copy_file_into(tiff.name(), device.get(), o.output);
+  } else {
+    tiff.commit_to(plan.target);
+  }
   if (world) world->commit_to(world_file_name(o.output));
   if (o.stats) {
     const double seconds =

@@ -131,7 +131,7 @@ void restore_nodata(const VxlFile& file, int level, const Window& window, double
                     std::vector<platform::FloatBuffer>& planes) {
   const MetadataRecord* r = metadata_record(&file.metadata(), "IMAGE::NODATA_MASK");
   if (!r || r->type != TYPE_BYTE) return;
-  const NodataMask mask = NodataMask::decode(r->values.data(), r->values.size());
+  const NodataMask& mask = file.nodata_mask();
   const int64_t half = (int64_t{1} << level) / 2;
   const float off = integer ? float(value < hi ? value + 1 : value - 1)
                             : std::nextafter(float(value), float(value) + 1.0f);

@@ -222,7 +222,6 @@ void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions&
   }
   if (l.nodata && !write_gdal_nodata(tif, *l.nodata)) {
     georef ? close_tiff_with_geotiff_tags(tif) : TIFFClose(tif);
-    std::remove(name.c_str());
     throw WriteError(name);
   }
   if (georef)
@@ -236,7 +235,6 @@ void write_tiff(const std::string& name, const TiffLayout& l, const TiffOptions&
     if (!TIFFFlush(tif)) throw WriteError(name);
   } catch (...) {
     close();
-    std::remove(name.c_str());
     throw;
   }
   close();

@@ -43,7 +43,8 @@ struct TiffGeoreference {
 // after band, row after row.
 using RegionSource = std::function<void(int x0, int y0, int x1, int y1, void* planar)>;
 
-// Writes the whole output; WriteError naming `name` when the file cannot be written. With
+// Writes the whole output; WriteError naming `name` when the file cannot be written (what was
+// written stays: `name` may be a device, so removing a partial file is the caller's). With
 // `write_behind`, each band of rows (or tile) is written on a thread of its own while `source`
 // fills the next: one more band of rows in memory, the same bytes.
 void write_tiff(const std::string& name, const TiffLayout& layout, const TiffOptions& options,

@@ -5,6 +5,7 @@
 
 #include "decoder/subband_geometry.h"
 #include "encoder/image/image.h"
+#include "encoder/metadata/nodata_mask.h"
 #include "platform/error.h"
 
 namespace {
@@ -156,4 +157,17 @@ void VxlFile::read_metadata(uint32_t offset) {
     damaged("metadata block");
   if (consumed + 2 > bytes.size() || bytes[consumed] != 0xFF || bytes[consumed + 1] != 0xA1)
     damaged("no end-of-file marker after the metadata");
+  read_nodata_mask();
+}
+
+// Decoded once here, so that every reader and vxl_check find a damaged mask when they open the
+// file, and windows do not decode it again.
+void VxlFile::read_nodata_mask() {
+  const MetadataRecord* r = metadata_record(&metadata_, "IMAGE::NODATA_MASK");
+  if (!r || r->type != TYPE_BYTE) return;
+  try {
+    nodata_mask_ = NodataMask::decode(r->values.data(), r->values.size());
+  } catch (const Error&) {
+    damaged("nodata mask record");
+  }
 }

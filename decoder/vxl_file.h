@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "encoder/metadata/metadata.h"
+#include "encoder/metadata/nodata_mask.h"
 
 struct VxlBlock {
   // Offset of the block-and-band header (0xFF 0xAA) per band; 0 when the band has no data.
@@ -40,6 +41,8 @@ class VxlFile {
   uint64_t size() const { return size_; }
   const std::vector<VxlSubband>& subbands() const { return subbands_; }
   const MetadataList& metadata() const { return metadata_; }
+  // The record IMAGE::NODATA_MASK, decoded (checked when the file is opened).
+  const NodataMask& nodata_mask() const { return nodata_mask_; }
   FILE* stream() const { return stream_; }
 
   // Where the structure at `offset` ends at the latest: the next section, block part or
@@ -55,6 +58,7 @@ class VxlFile {
   void read_subband(int index);
   void check_size_against_low_pass_blocks() const;
   void read_metadata(uint32_t offset);
+  void read_nodata_mask();
   uint32_t read_u32() const;
   void expect_marker(uint8_t code, const std::string& what) const;
 
@@ -66,4 +70,5 @@ class VxlFile {
   std::vector<VxlSubband> subbands_;
   std::vector<uint64_t> starts_;  // sorted offsets of every structure the tables name
   MetadataList metadata_;
+  NodataMask nodata_mask_;
 };

@@ -28,15 +28,31 @@ OpenError::OpenError(const std::string& file, const std::string& purpose)
 ReadError::ReadError(const std::string& file)
     : Error(format_message("Error reading file %s.", file.c_str())) {}
 
-WriteError::WriteError(const std::string& file)
-    : Error(format_message("Error writing file %s. Perhaps you are out of disk space.",
-                           file.c_str())) {}
-
 const char* full_disk_reason(int error_number) {
   if (error_number == ENOSPC) return "disk full";
   if (error_number == EFBIG) return "file too large";
   return nullptr;
 }
+
+namespace {
+
+std::string write_failure(const char* what, const std::string& file, int error_number,
+                          const char* otherwise) {
+  if (const char* reason = full_disk_reason(error_number))
+    return format_message("Error writing %s%s: %s.", what, file.c_str(), reason);
+  return format_message("Error writing %s%s. %s", what, file.c_str(), otherwise);
+}
+
+}  // namespace
+
+WriteError::WriteError(const std::string& file, int error_number)
+    : WriteError(write_failure("file ", file, error_number, "Perhaps you are out of disk space."),
+                 error_number, true) {}
+
+TempWriteError::TempWriteError(const std::string& file, int error_number)
+    : WriteError(write_failure("temporary file ", file, error_number,
+                               "Check that temporary directory is not full."),
+                 error_number, true) {}
 
 namespace Quorvale {
 

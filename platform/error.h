@@ -3,6 +3,7 @@
 // `Quorvale::Exception` can also be built from a packed status code.
 #pragma once
 
+#include <cerrno>
 #include <exception>
 #include <string>
 
@@ -31,15 +32,32 @@ class ReadError : public Error {
   explicit ReadError(const std::string& file);
 };
 
-// "Error writing file %s. Perhaps you are out of disk space."
-class WriteError : public Error {
- public:
-  explicit WriteError(const std::string& file);
-};
-
 // What a failed write's errno says in a user's words: "disk full" (ENOSPC) or "file too large"
 // (EFBIG: a file-size limit such as ulimit -f was reached); null for any other cause.
 const char* full_disk_reason(int error_number);
+
+// "Error writing file %s: disk full." (or "file too large") when the failed write's errno says
+// so; "Error writing file %s. Perhaps you are out of disk space." for any other cause. The errno
+// is kept, so that a caller that renames the file can name it again with the same cause.
+class WriteError : public Error {
+ public:
+  explicit WriteError(const std::string& file, int error_number = errno);
+  int error_number() const noexcept { return error_number_; }
+
+ protected:
+  WriteError(std::string message, int error_number, bool)
+      : Error(std::move(message)), error_number_(error_number) {}
+
+ private:
+  int error_number_;
+};
+
+// A temporary file of the run: "Error writing temporary file %s: disk full." (or "file too
+// large"), else "Error writing temporary file %s. Check that temporary directory is not full."
+class TempWriteError : public WriteError {
+ public:
+  explicit TempWriteError(const std::string& file, int error_number = errno);
+};
 
 namespace Quorvale {
 

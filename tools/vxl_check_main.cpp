@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "decoder/vxl_check.h"
-#include "encoder/format/failure_lines.h"
 #include "platform/program_help.h"
 
 namespace {
@@ -38,7 +37,6 @@ int main(int argc, char** argv) {
     print_usage(stderr);
     return 1;
   }
-  set_failure_lines(false);  // each damage is reported once, naming the file
   int status = 0;
   for (int i = 1; i < argc; ++i) {
     try {

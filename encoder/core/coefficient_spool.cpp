@@ -7,7 +7,6 @@
 
 namespace {
 
-constexpr const char* kWriteFailure = "Write error. Check that temporary directory is not full.";
 constexpr const char* kReadFailure = "Error reading a temporary file.";
 
 }  // namespace
@@ -19,15 +18,16 @@ void CoefficientSpool::write_record(SubbandRecordData& record) {
   if (record.width() <= 0 || record.height() <= 0) return;
   const int32_t header[5] = {record.subband, record.x0, record.x1, record.y0, record.y1};
   FILE* f = file_.stream();
-  if (std::fwrite(header, sizeof header, 1, f) != 1) throw Quorvale::Exception(kWriteFailure);
+  if (std::fwrite(header, sizeof header, 1, f) != 1) throw TempWriteError(file_.name().str());
   for (const platform::FloatBuffer& plane : record.bands)
     if (std::fwrite(plane.data(), sizeof(float), plane.size(), f) != plane.size())
-      throw Quorvale::Exception(kWriteFailure);
+      throw TempWriteError(file_.name().str());
 }
 
 void CoefficientSpool::replay(RecordSink& sink, const std::function<void()>& poll) {
   FILE* f = file_.stream();
-  if (std::fflush(f) != 0 || std::fseek(f, 0, SEEK_SET) != 0) throw Error(kReadFailure);
+  if (std::fflush(f) != 0) throw TempWriteError(file_.name().str());
+  if (std::fseek(f, 0, SEEK_SET) != 0) throw Error(kReadFailure);
   SubbandRecordData record;
   int32_t header[5];
   while (std::fread(header, sizeof header, 1, f) == 1) {

@@ -1,7 +1,6 @@
 #include "encoder/core/record_coder.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 
 #include "encoder/core/quantizer.h"
@@ -110,12 +109,8 @@ void RecordCoder::append(CodedRecord coded) {
     if (coded.entry.steps[b] == 0.0f) continue;
     coded.entry.offsets[b] = ftello(f);
     coded.entry.sizes[b] = int64_t(bytes.size());
-    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) {
-      if (errno == EFBIG)
-        throw Quorvale::Exception("Write error: file too large. A file-size limit (ulimit -f) "
-                                  "stops the temporary files.");
-      throw Quorvale::Exception("Write error. Check that temporary directory is not full.");
-    }
+    if (std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size())
+      throw TempWriteError(entry.file.name().str());
   }
   entry.records.push_back(std::move(coded.entry));
 }

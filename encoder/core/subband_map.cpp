@@ -20,7 +20,10 @@ void write_eof(SubbandMap& map) {
   static const unsigned char kEnd[2] = {0xFF, 0xA9};
   for (SubbandMapEntry& e : map) {
     FILE* f = e.file.stream();
-    if (!f || std::fwrite(kEnd, 1, 2, f) != 2 || std::fflush(f) != 0 || std::fseek(f, 0, SEEK_SET) != 0)
-      throw Error("Error encountered in write_eof.");
+    if (!f) throw Error("Error encountered in write_eof.");
+    // Buffered records reach the disk here: a full disk shows first at this flush.
+    if (std::fwrite(kEnd, 1, 2, f) != 2 || std::fflush(f) != 0)
+      throw TempWriteError(e.file.name().str());
+    if (std::fseek(f, 0, SEEK_SET) != 0) throw Error("Error encountered in write_eof.");
   }
 }

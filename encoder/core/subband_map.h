@@ -32,5 +32,5 @@ using SubbandMap = std::vector<SubbandMapEntry>;
 SubbandMap subband_map_init(int nlev, const Quorvale::FileSpecification* temp_dir);
 
 // Ends every temporary file with 0xFF 0xA9 and rewinds it for reading. Throws Error
-// "Error encountered in write_eof." when a write fails.
+// TempWriteError naming the file when a write fails.
 void write_eof(SubbandMap& map);

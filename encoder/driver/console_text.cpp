@@ -50,8 +50,7 @@ void print_version_display(FILE* out) {
   stars(out, 78);
   std::fprintf(out, "\n");
   const Version v = program_version();
-  std::fprintf(out, "Version: %d.%d.%d\n", v.major, v.minor, v.patch);
-  std::fprintf(out, "Choke level %d\n\n", 0);
+  std::fprintf(out, "Version: %d.%d.%d\n\n", v.major, v.minor, v.patch);
 }
 
 void print_usage(FILE* out) {
@@ -114,6 +113,7 @@ constexpr OptionHelp kMoreOptions[] = {
     {"-rdo", "Rate-distortion mode: least error for the size; -c = raw 8-bit bytes / file bytes"},
     {"-psnr", "With -rdo: encode for this luma PSNR in dB instead of a size"},
     {"-threads", "Threads, 1 to 1024; same output for any (default: every core)"},
+    {"-q", "Quiet: no banners and no progress; errors and notes still print"},
 };
 
 }  // namespace

@@ -118,6 +118,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     if (a == "-rdo") { o.rdo = true; continue; }
     if (a == "-nodata") { o.nodata = true; continue; }
     if (a == "-v") { o.version_requested = 1; continue; }
+    if (a == "-q") { o.quiet = true; continue; }
     if (a == "-h") return ParseOutcome::kUsage;
     if (a == "-info") { o.info_only = true; continue; }
     if (a == "-region") { o.region = parse_region(argc, argv, i); continue; }

@@ -47,6 +47,7 @@ struct EncodeOptions {
   double psnr = 0.0;           // its luma PSNR target in dB; 0: a size target (-c)
   bool nodata = false;  // -nodata: honour the input's nodata value
   int version_requested = 0;
+  bool quiet = false;  // -q: no banners and no progress; errors, warnings and notes still print
   int threads = 0;  // -threads; 0: every core the process may use
   // -region x0 y0 x1 y1: inclusive input pixels to encode instead of the whole image.
   std::optional<std::array<int64_t, 4>> region;

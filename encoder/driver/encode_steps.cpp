@@ -5,6 +5,7 @@
 
 #include "encoder/driver/output_estimate.h"
 #include "platform/error.h"
+#include "platform/output_target.h"
 #include "platform/thread_pool.h"
 
 using Quorvale::FileSpecification;
@@ -32,8 +33,14 @@ void check_output_size(double estimate, const EncodeOptions& o) {
 }
 
 void check_output_place(const FileSpecification& requested) {
-  if (Quorvale::is_directory(requested))
+  const platform::OutputKind kind = platform::output_kind(requested.str());
+  if (kind == platform::OutputKind::kDirectory)
     throw Error(format_message("Error: the output %s is a folder; name a file.", requested.path()));
+  if (kind != platform::OutputKind::kAbsent && kind != platform::OutputKind::kRegular)
+    throw Error(format_message(
+        "Error: the output %s is %s; vexal_encode writes a regular file, with its report beside "
+        "it.",
+        requested.path(), platform::output_kind_words(kind)));
   const FileSpecification folder = Quorvale::directory_of(requested);
   if (!Quorvale::is_directory(folder))
     throw Error(format_message("Error: the output folder %s does not exist.", folder.path()));

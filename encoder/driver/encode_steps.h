@@ -18,7 +18,8 @@ double estimate_for(Image& image, const EncodeOptions& options);
 void check_output_size(double estimate, const EncodeOptions& options);
 
 // The output may not be a folder, and its folder must take new files: found before the input
-// is read rather than after the whole encoding.
+// is read rather than after the whole encoding. A device or FIFO is refused: the .vxl is made
+// by seeking and renaming, and its report and world file would land beside the device.
 void check_output_place(const Quorvale::FileSpecification& requested);
 
 // Removes, unless the run completes, every file it made beside the output: the output, its

@@ -67,12 +67,16 @@ void note_unkept_nodata(Image& image, const FileSpecification& input) {
 
 }  // namespace
 
-void run_encoding_job(const EncodeOptions& o, time_t start_time) {
+void run_encoding_job(const EncodeOptions& o, time_t start_time,
+                      const std::function<void()>& announce) {
   const FileSpecification input(*o.input_name);
   const FileSpecification requested(*o.output_name);
   std::unique_ptr<FileSpecification> temp_dir;
   if (o.temp_dir) temp_dir = std::make_unique<FileSpecification>(*o.temp_dir);
   if (!o.info_only) check_output_place(requested);
+  // The readers' own message for an input that is not there, before any banner.
+  if (!Quorvale::accessible(input)) throw OpenError(input.str(), "read");
+  announce();
   const std::string word = type_word(o.image_type, o.mosaic != 0);
   const bool colours = takes_colours(o.image_type);
   std::unique_ptr<Image> image =

@@ -8,6 +8,7 @@
 #include "platform/interrupt.h"
 
 namespace {
+bool progress_shown = true;
 bool progress_started = false;
 int last_tenth = -1;
 
@@ -19,6 +20,7 @@ bool to_terminal() {
 }  // namespace
 
 void show_progress(float fraction) {
+  if (!progress_shown) return;
   if (!to_terminal()) {
     // Backspaces make a log unreadable: one line per tenth instead (again from 0 when a new
     // trial of -ht starts over).
@@ -36,7 +38,9 @@ void show_progress(float fraction) {
 }
 
 void end_progress() {
-  if (to_terminal()) std::fputs("\n", stdout);
+  if (progress_shown && to_terminal()) std::fputs("\n", stdout);
 }
+
+void set_progress_shown(bool shown) { progress_shown = shown; }
 
 int interrupt_requested() { return platform::interrupt_flag(); }

@@ -6,5 +6,7 @@
 void show_progress(float fraction);
 // Ends the progress display's line (on a terminal; a log's lines are complete).
 void end_progress();
+// Turns the display off for the whole run (-q) or back on.
+void set_progress_shown(bool shown);
 // Nonzero once Ctrl-C (SIGINT) or SIGTERM has arrived.
 int interrupt_requested();

@@ -71,7 +71,8 @@ FileSpecification unique_output_name(const FileSpecification& requested) {
   const std::string base = requested.without_extension().file_name();
   for (int i = 1; i <= 999; ++i) {
     FileSpecification candidate(requested);
-    candidate.set_file_name(base + std::to_string(i) + "." + ext);
+    // A name without an extension stays without one: "plain1", never "plain1.".
+    candidate.set_file_name(base + std::to_string(i) + (ext.empty() ? "" : "." + ext));
     if (!taken(candidate)) return candidate;
   }
   throw Error("Failed to create a unique file name for output file.");

@@ -11,6 +11,7 @@
 #include "encoder/driver/console_text.h"
 #include "encoder/driver/encode_options.h"
 #include "encoder/driver/encoding_job.h"
+#include "encoder/driver/progress.h"
 #include "platform/error.h"
 #include "platform/file_specification.h"
 #include "platform/interrupt.h"
@@ -21,19 +22,31 @@ namespace {
 
 void on_allocation_failure() { throw Error("Memory allocation error."); }
 
-// Steps after parsing; every failure leaves as an exception.
+// The banners open a run that is under way: a command line, output or input refused before
+// then gets its one message alone. A successful run prints them first, as it always has.
+void announce(const EncodeOptions& options) {
+  if (!options.quiet) {
+    print_banner(stderr);
+    print_tiff_acknowledgement(stderr);
+  }
+  if (options.version_requested) print_version_display(stderr);
+  if (!options.quiet && options.input_name && is_tiff_family(options.image_type))
+    print_tiff_acknowledgement(stderr);
+}
+
+// Every failure leaves as an exception.
 void run(int argc, const char* const* argv, time_t start_time) {
   EncodeOptions options;
   if (parse_command_line(argc, argv, options) == ParseOutcome::kUsage) {
     print_usage(stderr);
     std::exit(1);
   }
-  if (options.version_requested) {
-    print_version_display(stderr);
-    if (!options.input_name) return;
+  set_progress_shown(!options.quiet);
+  if (!options.input_name) {  // -v alone
+    announce(options);
+    return;
   }
-  if (is_tiff_family(options.image_type)) print_tiff_acknowledgement(stderr);
-  run_encoding_job(options, start_time);
+  run_encoding_job(options, start_time, [&options] { announce(options); });
 }
 
 }  // namespace
@@ -44,8 +57,6 @@ int run_vexal_encode(int argc, const char* const* argv) {
     print_version_display(stderr);
     return 0;
   }
-  print_banner(stderr);
-  print_tiff_acknowledgement(stderr);
   std::new_handler previous = std::set_new_handler(on_allocation_failure);
   platform::install_interrupt_handlers();
   // Under a file-size limit (ulimit -f) a write then fails with EFBIG and is handled like a

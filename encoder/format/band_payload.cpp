@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "encoder/format/block_coder.h"
+#include "encoder/format/failure_lines.h"
 #include "encoder/format/ht_desc_io.h"
 #include "encoder/format/huffman_table.h"
 #include "encoder/format/symbol_alphabet.h"
@@ -129,7 +130,8 @@ BandPayload read_band_payload(FILE* in, int64_t offset, int w, int h) {
     throw Error("Error encountered in ReadHTDesc.");
   BandPayload p;
   HuffmanTableDescriptor desc;
-  if (read_ht_desc_fields(in, desc) != 0) throw Error("Error encountered in ReadHTDesc.");
+  if (read_ht_desc_fields(in, desc) != 0)
+    throw Error("Error encountered in ReadHTDesc" + failure_line_suffix() + ".");
   if (read_float(in, p.step) != 0) throw Error("Error encountered in read_float.");
   // Record size and offsets: the records follow one another, each read where the last ended.
   const size_t n = record_count(w, h);
@@ -142,7 +144,7 @@ BandPayload read_band_payload(FILE* in, int64_t offset, int w, int h) {
       record.assign(size_t(rw) * size_t(rh), 0);
       size_t decoded = 0;
       if (expand_data(in, desc, record, decoded) != 0)
-        throw Error("Error encountered in expand_data.");
+        throw Error("Error encountered in expand_data" + failure_line_suffix() + ".");
       if (decoded != record.size()) throw Error("Incorrect number of symbols decoded.");
       for (int y = 0; y < rh; ++y)
         std::copy_n(record.begin() + ptrdiff_t(y) * rw, rw,

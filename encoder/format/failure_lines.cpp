@@ -1,17 +1,17 @@
 #include "encoder/format/failure_lines.h"
 
-#include <atomic>
-#include <cstdio>
-
 namespace {
 
-// One switch for the whole process, so that decoding threads follow the program's choice.
-std::atomic<bool> printed_lines{true};
+// Per thread: the decoder's threads each report their own records' failures.
+thread_local std::string pending;
 
 }  // namespace
 
-void report_failure_line(const char* line) {
-  if (printed_lines.load(std::memory_order_relaxed)) std::fputs(line, stderr);
-}
+void report_failure_line(const char* line) { pending = line; }
 
-void set_failure_lines(bool printed) { printed_lines.store(printed, std::memory_order_relaxed); }
+std::string failure_line_suffix() {
+  std::string line;
+  line.swap(pending);
+  while (!line.empty() && (line.back() == '\n' || line.back() == '.')) line.pop_back();
+  return line.empty() ? line : ": " + line;
+}

@@ -1,10 +1,13 @@
-// The coding routines report a failure with one line on standard error ("Invalid Huffman table
-// in ReadHtDesc.") before they return 1, as the encoder always has. A reader that gives its own
-// message for the failure (the decoder names the file and the damage) turns these lines off, so
-// that each failure reads as one line.
+// The coding routines return 1 on failure and say why in one line ("Invalid Huffman table in
+// ReadHtDesc."). The line is kept for the thread's next exception instead of being printed: the
+// library writes nothing to standard error, and each failure reaches the user as one message
+// that names the file and ends with the routine's reason.
 #pragma once
 
-// Prints `line` (which ends in a newline) on standard error unless the lines are turned off.
+#include <string>
+
+// Keeps `line` as the thread's latest failure line.
 void report_failure_line(const char* line);
-// Turns the lines on or off for the whole process.
-void set_failure_lines(bool printed);
+// ": " and the latest line without its full stop and newline, or "" when none is pending; the
+// line is used up. Appended by the code that turns the routine's 1 into an exception.
+std::string failure_line_suffix();

@@ -12,6 +12,7 @@
 
 #include "encoder/format/band_payload.h"
 #include "platform/error.h"
+#include "platform/file_copy.h"
 #include "platform/temp_file.h"
 
 using Quorvale::FileSpecification;
@@ -39,11 +40,7 @@ class VxlOutput {
     return uint32_t(p);
   }
   void bytes(const void* data, size_t n, const char* failure) {
-    if (n && std::fwrite(data, 1, n, f_) != n) {
-      if (const char* reason = full_disk_reason(errno))
-        throw Error(format_message("Error writing file %s: %s.", name_.c_str(), reason));
-      throw Error(failure);
-    }
+    if (n && std::fwrite(data, 1, n, f_) != n) fail(failure);
   }
   void u32(uint32_t v, const char* failure = "Error encountered in write_int.") {
     const uint8_t b[4] = {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)};
@@ -63,13 +60,19 @@ class VxlOutput {
   }
   // Writes v at `at` and returns to the end.
   void patch(uint32_t at, uint32_t v, const char* failure) {
-    if (fseeko(f_, off_t(at), SEEK_SET) != 0) throw Error(failure);
+    if (fseeko(f_, off_t(at), SEEK_SET) != 0) fail(failure);
     u32(v, failure);
-    if (fseeko(f_, 0, SEEK_END) != 0) throw Error(failure);
+    if (fseeko(f_, 0, SEEK_END) != 0) fail(failure);
   }
   FILE* stream() const { return f_; }
 
  private:
+  // A seek writes out the buffer too, so a full disk can show at either.
+  [[noreturn]] void fail(const char* failure) const {
+    if (full_disk_reason(errno)) throw WriteError(name_);
+    throw Error(failure);
+  }
+
   FILE* f_;
   std::string name_;
 };
@@ -97,7 +100,7 @@ struct SectionContext {
 void write_section(SectionContext& c, SubbandMapEntry& entry) {
   c.out.marker(0xAC);
   const uint8_t dither[2] = {entry.offsets.ox, entry.offsets.oy};
-  c.out.bytes(dither, 2, "Write error in subroutine fwrite2.\n");
+  c.out.bytes(dither, 2, "Write error in subroutine fwrite2.");
   c.out.u32(uint32_t(entry.records.size()));
   const size_t columns = size_t(c.bands) + 4;
   std::vector<uint32_t> table(entry.records.size() * columns, 0);
@@ -139,20 +142,6 @@ void consume(SubbandMapEntry& entry) {
   entry.file.close();
   name.remove_file();
   entry.file.release();
-}
-
-void copy_to_stdout(const FileSpecification& name) {
-  FILE* in = name.open("rb");
-  if (!in) throw ReadError(name.str());
-  std::vector<char> chunk(1 << 20);
-  size_t n;
-  while ((n = std::fread(chunk.data(), 1, chunk.size(), in)) > 0)
-    if (std::fwrite(chunk.data(), 1, n, stdout) != n) {
-      std::fclose(in);
-      throw WriteError("standard output");
-    }
-  std::fclose(in);
-  if (std::fflush(stdout) != 0) throw WriteError("standard output");
 }
 
 }  // namespace
@@ -230,7 +219,7 @@ void write_vxl_file(Image& image, SubbandMap& map, const FileSpecification& outp
   out.position();  // the metadata and end marker must also lie within reach of the offsets
   if (to_stdout) {
     if (!file.close()) throw WriteError(output.str());
-    copy_to_stdout(file.name());
+    platform::copy_file_into(file.name(), stdout, "standard output");
     return;  // the temporary copy goes with `file`
   }
   file.commit_to(output);

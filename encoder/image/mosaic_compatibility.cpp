@@ -1,8 +1,5 @@
 #include "encoder/image/mosaic_compatibility.h"
 
-#include <algorithm>
-#include <cmath>
-
 #include "platform/error.h"
 
 namespace {
@@ -16,10 +13,6 @@ namespace {
 
 void check_same_band_count(ImageFile& mine, ImageFile& other) {
   if (other.nband != mine.nband) incompatible(mine, other, "a different number of spectral bands");
-}
-
-bool same_pixel_size(double a, double b) {
-  return std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b));
 }
 
 void check_same_resolution(ImageFile& mine, ImageFile& other) {

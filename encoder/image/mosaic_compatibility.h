@@ -7,6 +7,5 @@
 void check_same_band_count(ImageFile& mine, ImageFile& other);
 void check_same_resolution(ImageFile& mine, ImageFile& other);
 
-// Pixel sizes agree when they differ by at most 1e-9 of the larger: tiles cut by GIS tools
-// carry sizes such as 32.8 and 32.8000000000002 for one grid.
-bool same_pixel_size(double a, double b);
+// Pixel sizes agree within same_measure, like the georeferencing records they come from.
+inline bool same_pixel_size(double a, double b) { return same_measure(a, b); }

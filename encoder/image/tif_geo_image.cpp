@@ -35,7 +35,11 @@ bool first_short(const GeoKey* key, uint16_t* value) {
 }  // namespace
 
 int pixel_position(double coord, double scale, const std::string& file) {
-  double position = std::trunc(coord / scale + 0.5);
+  // A pixel centre over its size lies on a half pixel, so a size with noise in its last digits
+  // (as GDAL's tools leave them) would drop a tile a whole pixel below a pixel edge it only
+  // grazes: within 1e-6 pixel of an edge, the edge it is.
+  const double exact = coord / scale + 0.5, edge = std::round(exact);
+  double position = std::fabs(exact - edge) <= 1e-6 ? edge : std::trunc(exact);
   if (!std::isfinite(position) || std::fabs(position) > 1e9)
     throw Error(format_message(
         "Error: the georeferencing of %s does not give a usable pixel position.", file.c_str()));

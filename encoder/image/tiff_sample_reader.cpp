@@ -256,5 +256,5 @@ void TiffSampleReader::store(uint64_t position, const uint8_t* data, uint64_t le
   FILE* stream = temp_->stream();
   if (fseeko(stream, static_cast<off_t>(position), SEEK_SET) != 0 ||
       std::fwrite(data, 1, length, stream) != length)
-    throw WriteError(temp_->name().str());
+    throw TempWriteError(temp_->name().str());
 }

@@ -1,5 +1,6 @@
 #include "encoder/metadata/metadata.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -118,13 +119,13 @@ bool first_values_equal(const MetadataRecord& a, const MetadataRecord& b) {
       float x, y;
       std::memcpy(&x, a.values.data(), 4);
       std::memcpy(&y, b.values.data(), 4);
-      return x == y;
+      return same_measure(x, y);
     }
     case TYPE_DOUBLE: {
       double x, y;
       std::memcpy(&x, a.values.data(), 8);
       std::memcpy(&y, b.values.data(), 8);
-      return x == y;
+      return same_measure(x, y);
     }
     case TYPE_ASCII: return a.strings[0] == b.strings[0];
     default: return false;
@@ -357,6 +358,10 @@ const char* metadata_key_at(const MetadataList* list, int slot) {
     return nullptr;
   const MetadataRecord& r = list->slots[slot];
   return r.empty() ? nullptr : r.key.c_str();
+}
+
+bool same_measure(double a, double b) {
+  return std::fabs(a - b) <= 1e-9 * std::max(std::fabs(a), std::fabs(b));
 }
 
 int metadata_compatible(const MetadataList* a, const MetadataList* b) {

@@ -68,7 +68,13 @@ int metadata_copy(MetadataList* destination, const MetadataList* source, const c
 int metadata_merge(MetadataList* destination, const MetadataList* source);
 int metadata_count(const MetadataList* list);
 const char* metadata_key_at(const MetadataList* list, int slot);
+// 0 when the records that tiles of one mosaic must share (resolutions, units, data type,
+// coordinate system) agree; numbers measured on the ground agree within same_measure.
 int metadata_compatible(const MetadataList* a, const MetadataList* b);
+// Two measured values (pixel sizes, tie points, origins) agree when they differ by at most 1e-9
+// of the larger: tiles cut by GIS tools carry sizes such as 32.8 and 32.8000000000002 for one
+// grid.
+bool same_measure(double a, double b);
 // Serialises the list as the metadata block of the compressed file (big-endian).
 int metadata_write(const MetadataList* list, FILE* stream);
 // The same block in memory (for writers that need its size first).

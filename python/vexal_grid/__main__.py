@@ -4,6 +4,7 @@ import argparse
 import sys
 
 from .cell import CellError
+from .check import ProgramError
 from .index import build_index
 from .plan import PlanError, make_plan
 from .runner import run
@@ -32,8 +33,8 @@ def parser():
     where.add_argument("--scheduler", help="address of a running dask scheduler")
     where.add_argument("--local", type=int, metavar="N",
                        help="start a local cluster of N workers (default: one per core)")
-    run_p.add_argument("--encoder", default="vexal_encode",
-                       help="the vexal_encode program (default: the one on each worker's PATH)")
+    run_p.add_argument("--encoder",
+                       help="the vexal_encode program (default: the one the plan was made with)")
     index = sub.add_parser("index", help="write DIR/index.vrt, the grid as one GDAL raster")
     index.add_argument("dir")
     return p
@@ -58,9 +59,12 @@ def main(argv=None):
             return 1 if run(args.dir, args.scheduler, args.local, args.encoder) else 0
         print(build_index(args.dir))
         return 0
-    except (PlanError, CellError, OSError) as e:
+    except (PlanError, CellError, ProgramError, OSError) as e:
         print(f"vexal_grid: error: {e}", file=sys.stderr)
         return 1
+    except KeyboardInterrupt:
+        print("vexal_grid: interrupted", file=sys.stderr)
+        return 130
 
 
 if __name__ == "__main__":

@@ -1,7 +1,8 @@
 """Encoding one cell; this runs on the Dask workers and needs nothing but the standard library.
 
 The encoder writes into a private folder under DIR/.work; the finished files are renamed into
-DIR, the image last, so a cell's .vxl exists only when the cell is complete. A task killed with
+DIR, the image last, so a cell's .vxl exists only when the cell is complete and its structure
+has passed the check. A task killed with
 its worker leaves at most its private folder, which the next run (or the end of this one)
 removes, and the encoder itself is told to stop when the worker dies.
 """
@@ -12,6 +13,8 @@ import shutil
 import signal
 import subprocess
 import tempfile
+
+from .check import ProgramError, check_file, last_error_line, run_program
 
 WORK_DIR = ".work"
 # The side files the encoder may write beside its image.
@@ -34,9 +37,10 @@ class CellError(Exception):
     pass
 
 
-def encode_cell(encoder, args, cwd, out_dir, name, region):
-    """Encodes `region` (x0, y0, x1, y1) of the input into out_dir/name.vxl; returns the
-    file's size in bytes, or the size already there when the cell was finished before."""
+def encode_cell(encoder, checker, args, cwd, out_dir, name, region):
+    """Encodes `region` (x0, y0, x1, y1) of the input into out_dir/name.vxl and checks the
+    file's structure; returns the file's size in bytes, or the size already there when the cell
+    was finished before."""
     final = os.path.join(out_dir, name + ".vxl")
     if os.path.exists(final):
         return os.path.getsize(final)
@@ -44,23 +48,28 @@ def encode_cell(encoder, args, cwd, out_dir, name, region):
     os.makedirs(work_root, exist_ok=True)
     work = tempfile.mkdtemp(prefix=name + ".", dir=work_root)
     try:
-        command = [encoder, *args, "-region", *map(str, region),
-                   "-o", os.path.join(work, name + ".vxl")]
+        written = os.path.join(work, name + ".vxl")
+        command = [encoder, *args, "-region", *map(str, region), "-o", written]
         if "-t" not in args:
             command += ["-t", work]
-        proc = subprocess.run(command, cwd=cwd if os.path.isdir(cwd) else out_dir,
-                              stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                              stderr=subprocess.PIPE, text=True, errors="replace",
-                              preexec_fn=_stop_with_parent)
-        if proc.returncode != 0:
-            lines = [l for l in proc.stderr.splitlines() if l.strip() and "*" not in l]
-            reason = lines[-1] if lines else f"exit status {proc.returncode}"
-            raise CellError(f"{name}: {reason}")
+        try:
+            proc = run_program(command, cwd=cwd if os.path.isdir(cwd) else out_dir,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                               preexec_fn=_stop_with_parent)
+            if proc.returncode != 0:
+                raise CellError(f"{name}: {last_error_line(proc.stderr, proc.returncode)}")
+            damage = check_file(checker, written)
+        except ProgramError as e:
+            raise CellError(f"{name}: {e}") from e
+        if damage is not None:
+            # The file in the work folder is gone after this: the cell's name says which.
+            damage = damage.removeprefix(written + ": ")
+            raise CellError(f"{name}: the encoder's file fails the check: {damage}")
         for ext in SIDE_EXTENSIONS:
             side = os.path.join(work, f"{name}.{ext}")
             if os.path.exists(side):
                 os.replace(side, os.path.join(out_dir, f"{name}.{ext}"))
-        os.replace(os.path.join(work, name + ".vxl"), final)
+        os.replace(written, final)
         return os.path.getsize(final)
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -4,13 +4,17 @@ so GDAL clients (gdalinfo, gdal_translate, QGIS, rasterio) read the grid as one 
 import os
 import xml.etree.ElementTree as ET
 
+from .check import checker_for, describe_unsound, unsound_cells
 from .plan import PlanError, cells, load_plan
 
 INDEX_FILE = "index.vrt"
 
 
 def open_cell(path):
-    from osgeo import gdal
+    try:
+        from osgeo import gdal
+    except ImportError as e:
+        raise PlanError(f"index needs GDAL's Python bindings (Debian: python3-gdal): {e}") from e
 
     gdal.UseExceptions()
     try:
@@ -24,10 +28,10 @@ def build_index(out_dir):
     out_dir = os.path.abspath(out_dir)
     plan = load_plan(out_dir)
     grid = cells(plan)
-    missing = [n for n, _ in grid if not os.path.exists(os.path.join(out_dir, n + ".vxl"))]
-    if missing:
-        raise PlanError(f"{len(missing)} cell(s) are not encoded yet ({', '.join(missing[:5])}"
-                        f"{', ...' if len(missing) > 5 else ''}); run the plan first")
+    checker = checker_for(plan, plan.get("encoder", "vexal_encode"))
+    problems = unsound_cells(checker, out_dir, [n for n, _ in grid])
+    if problems:
+        raise PlanError(f"{describe_unsound(problems, len(grid))}; run the plan again")
     # The first cell starts at the grid's origin: its georeferencing and band layout are the
     # whole image's.
     first = open_cell(os.path.join(out_dir, grid[0][0] + ".vxl"))

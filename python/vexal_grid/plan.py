@@ -5,6 +5,8 @@ import os
 import re
 import subprocess
 
+from .check import ProgramError, find_checker, last_error_line, run_program
+
 PLAN_FILE = "plan.json"
 # A cell's file should stay well under the 4 GiB one .vxl file can hold.
 CELL_BYTES_GOAL = 1 << 30
@@ -40,16 +42,15 @@ def absolute_paths(args, cwd):
 def describe_input(encoder, args, cwd):
     """Width, height, coded bands and estimated output bytes per pixel, from vexal_encode -info."""
     try:
-        proc = subprocess.run([encoder, *args, "-info"], cwd=cwd, stdin=subprocess.DEVNULL,
-                              capture_output=True, text=True, timeout=600)
-    except OSError as e:
-        raise PlanError(f"cannot run the encoder {encoder}: {e}") from e
+        proc = run_program([encoder, *args, "-info"], cwd=cwd, stdout=subprocess.PIPE,
+                           stderr=subprocess.PIPE, timeout=600)
+    except ProgramError as e:
+        raise PlanError(f"the encoder could not describe the input: {e}") from e
     size = re.search(r"^Input: (\d+) x (\d+) pixels, (\d+) coded band", proc.stdout, re.M)
     estimate = re.search(r"^Estimated bytes per pixel: ([0-9.]+)", proc.stdout, re.M)
     if proc.returncode != 0 or not size or not estimate:
-        lines = [l for l in proc.stderr.splitlines() if l.strip() and "*" not in l]
         raise PlanError("the encoder could not describe the input: "
-                        + (lines[-1] if lines else f"exit status {proc.returncode}"))
+                        + last_error_line(proc.stderr, proc.returncode))
     width, height, bands = (int(v) for v in size.groups())
     return width, height, bands, float(estimate.group(1))
 
@@ -96,11 +97,15 @@ def make_plan(out_dir, encoder_args, cell=None, encoder="vexal_encode"):
         raise PlanError(f"-n and -wl take whole numbers ({e})") from e
     if not 1 <= levels <= 9:
         raise PlanError(f"levels (-n) must be 1 to 9, not {levels}")
+    if os.sep in encoder:
+        # A path with a folder must be the same for every worker; a bare name is looked up on
+        # each worker's PATH.
+        encoder = os.path.abspath(encoder)
     width, height, bands, bytes_per_pixel = describe_input(encoder, args, cwd)
     chosen = choose_cell(cell, levels, bytes_per_pixel)
     min_edge = 4 * (1 << (levels + 1)) - 7
     plan = {
-        "encoder_args": args, "cwd": cwd, "width": width, "height": height, "bands": bands,
+        "encoder": encoder, "checker": find_checker(encoder), "encoder_args": args, "cwd": cwd, "width": width, "height": height, "bands": bands,
         "levels": levels, "word_length": word_length, "cell": chosen,
         "columns": cuts(width, chosen, min_edge), "rows": cuts(height, chosen, min_edge),
         "estimated_bytes": round(bytes_per_pixel * width * height),
@@ -119,9 +124,57 @@ def load_plan(out_dir):
     path = os.path.join(out_dir, PLAN_FILE)
     try:
         with open(path) as f:
-            return json.load(f)
+            plan = json.load(f)
     except (OSError, ValueError) as e:
         raise PlanError(f"cannot read the plan {path}: {e}") from e
+    problem = plan_problem(plan)
+    if problem:
+        raise PlanError(f"{path} is not a plan of vexal_grid: {problem}")
+    return plan
+
+
+def whole_number(value, low=1):
+    return isinstance(value, int) and not isinstance(value, bool) and value >= low
+
+
+def spans_problem(spans, length):
+    """What is wrong with a list of [first, last] spans that should tile 0 .. length - 1."""
+    if not isinstance(spans, list) or not spans:
+        return "is not a list of [first, last] pixel spans"
+    expected = 0
+    for span in spans:
+        if (not isinstance(span, list) or len(span) != 2
+                or not all(whole_number(v, 0) for v in span) or span[0] != expected
+                or span[1] < span[0]):
+            return f"has {json.dumps(span)} where a span starting at pixel {expected} belongs"
+        expected = span[1] + 1
+    return None if expected == length else f"ends at pixel {expected - 1}, not {length - 1}"
+
+
+def plan_problem(plan):
+    """None for a well-formed plan, else what is wrong with it (the first fault found)."""
+    if not isinstance(plan, dict):
+        return "it is not a JSON object"
+    for key in ("width", "height", "bands", "levels", "word_length", "cell"):
+        if key not in plan:
+            return f"'{key}' is missing"
+        if not whole_number(plan[key]):
+            return f"'{key}' is {json.dumps(plan[key])}, not a positive whole number"
+    for key in ("cwd", "encoder", "checker"):
+        if not isinstance(plan.get(key, ""), str):
+            return f"'{key}' is not a string"
+    if "cwd" not in plan:
+        return "'cwd' is missing"
+    args = plan.get("encoder_args")
+    if not isinstance(args, list) or not args or not all(isinstance(a, str) for a in args):
+        return "'encoder_args' is not a list of the encoder's arguments"
+    for key, length in (("columns", plan["width"]), ("rows", plan["height"])):
+        if key not in plan:
+            return f"'{key}' is missing"
+        problem = spans_problem(plan[key], length)
+        if problem:
+            return f"'{key}' {problem}"
+    return None
 
 
 def cells(plan):

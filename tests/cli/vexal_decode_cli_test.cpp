@@ -1,8 +1,12 @@
 // vexal_decode's console texts and exit statuses for bad requests.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -105,7 +109,7 @@ TEST(VexalDecodeCli, OutputIsWrittenWholeOrNotAtAll) {
   full_disk.file_size_limit = 2000;  // the 64 x 48 TIFF needs more
   auto full = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "out/o.tif"}, full_disk);
   EXPECT_EQ(full.status, 1);
-  EXPECT_EQ(full.err, "Error writing file " + dir / "out/o.tif" + ". Perhaps you are out of disk space.\n");
+  EXPECT_EQ(full.err, "Error writing file " + dir / "out/o.tif" + ": file too large.\n");
   EXPECT_EQ(names_in(dir / "out"), (std::set<std::string>{"o.tif"}));
   EXPECT_EQ(contents(dir / "out/o.tif"), "earlier output");
 
@@ -164,6 +168,9 @@ TEST(VexalDecodeCli, DamageIsOneLineNamingTheFile) {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     }
   }
+  // The coding routine's reason ends the one line instead of standing before it.
+  auto reason = run_program(VEXAL_DECODE_BIN, {"-i", bad_table, "-o", dir / "o.tif"});
+  EXPECT_TRUE(reason.err.ends_with(": Invalid Huffman table in ReadHtDesc.\n")) << reason.err;
   auto too_wide_check = run_program(VXL_CHECK_BIN, {too_wide});
   EXPECT_NE(too_wide_check.err.find("image size 1000000 x 48 disagrees"), std::string::npos);
 
@@ -171,4 +178,66 @@ TEST(VexalDecodeCli, DamageIsOneLineNamingTheFile) {
   EXPECT_EQ(check.status, 1);
   EXPECT_EQ(check.err.rfind(dir / "dither.vxl: subband 1: dither offsets 200, ", 0), 0u) << check.err;
   EXPECT_FALSE(fs::exists(dir / "o.tif"));
+}
+
+// What both programs do with an output name that already carries something other than a
+// regular file. Only nodes made in the test's own folder are used.
+TEST(VexalDecodeCli, DevicesFifosAndLinksAreNeverReplacedByEitherProgram) {
+  vexal_test::ScratchDir dir;
+  const std::string vxl = small_vxl(dir);
+  const std::string rfi = dir / "g.rfi";
+  fs::create_directory(dir / "nodes");
+  const std::string null = dir / "nodes/null", fifo = dir / "nodes/fifo";
+  // A copy of the null device: making one needs root (CAP_MKNOD).
+  if (::mknod(null.c_str(), S_IFCHR | 0666, makedev(1, 3)) != 0)
+    GTEST_SKIP() << "cannot make a character device here (needs root): " << std::strerror(errno);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+  fs::create_symlink("null", dir / "nodes/null_link");
+  std::ofstream(dir / "nodes/real.tif") << "earlier output";
+  fs::create_symlink("real.tif", dir / "nodes/link.tif");
+  const std::set<std::string> nodes = names_in(dir / "nodes");
+
+  // The decoder writes the TIFF into a device (directly or through a link) and leaves it one.
+  for (const std::string& device : {null, dir / "nodes/null_link"}) {
+    auto r = run_program(VEXAL_DECODE_BIN, {"-q", "-i", vxl, "-o", device});
+    EXPECT_EQ(r.err + r.out, "");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_character_file(null));
+  }
+  // A link is followed: its target is replaced whole, the link stays.
+  auto linked = run_program(VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "nodes/link.tif"});
+  EXPECT_EQ(linked.status, 0) << linked.err;
+  EXPECT_TRUE(fs::is_symlink(dir / "nodes/link.tif"));
+  EXPECT_EQ(contents(dir / "nodes/real.tif").substr(0, 4), std::string("II*\0", 4));
+
+  const struct {
+    std::string program;
+    std::vector<std::string> args;
+    std::string message;
+  } refusals[] = {
+      {VEXAL_DECODE_BIN, {"-i", vxl, "-o", fifo},
+       "Error: the output " + fifo +
+           " is a FIFO, which cannot take a TIFF (its writing needs to seek); name a file.\n"},
+      {VEXAL_DECODE_BIN, {"-i", vxl, "-o", dir / "nodes/out.png"},
+       "Error: vexal_decode writes TIFF only (.tif or .tiff), not " + dir / "nodes/out.png" +
+           "; gdal_translate " + vxl + " " + dir / "nodes/out.png" +
+           " writes other formats through the VXL plugin.\n"},
+      {VEXAL_ENCODE_BIN, {"-q", "-rfi", "-i", rfi, "-o", null},
+       "Error: the output " + null +
+           " is a device; vexal_encode writes a regular file, with its report beside it.\n"},
+      {VEXAL_ENCODE_BIN, {"-q", "-rfi", "-i", rfi, "-o", dir / "nodes/null_link"},
+       "Error: the output " + dir / "nodes/null_link" +
+           " is a device; vexal_encode writes a regular file, with its report beside it.\n"},
+      {VEXAL_ENCODE_BIN, {"-q", "-rfi", "-i", rfi, "-o", fifo},
+       "Error: the output " + fifo +
+           " is a FIFO; vexal_encode writes a regular file, with its report beside it.\n"},
+  };
+  for (const auto& c : refusals) {
+    auto r = run_program(c.program, c.args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, c.message);
+  }
+  EXPECT_TRUE(fs::is_character_file(null));
+  EXPECT_TRUE(fs::is_fifo(fifo));
+  EXPECT_EQ(names_in(dir / "nodes"), nodes);  // nothing written beside the nodes
 }

@@ -1,6 +1,8 @@
 // vexal_encode as a user runs it: exact console texts and exit statuses.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "support/run_program.h"
 #include "support/scratch_dir.h"
 
@@ -43,13 +45,14 @@ TEST(VexalEncodeCli, VersionDisplay) {
                         "* Vexal v1.3.1.                                                    *\n",
                         0),
             0u);
-  EXPECT_TRUE(ends_with(r.err, "Version: 1.3.1\nChoke level 0\n\n"));
+  EXPECT_TRUE(ends_with(r.err, "\nVersion: 1.3.1\n\n"));
   EXPECT_EQ(count(r.err, "TIFF library"), 0);
 
   auto v = run_program(VEXAL_ENCODE_BIN, {"-v", "-n", "3"});
   EXPECT_EQ(v.status, 0);
   EXPECT_EQ(count(v.err, "* Vexal v1.3.1."), 2);  // banner, then the version display
   EXPECT_EQ(count(v.err, "TIFF library"), 1);
+  EXPECT_EQ(count(v.err, "Choke level"), 0);
 }
 
 TEST(VexalEncodeCli, ErrorsThroughTheSingleCatchPoint) {
@@ -64,5 +67,36 @@ TEST(VexalEncodeCli, ErrorsThroughTheSingleCatchPoint) {
   vexal_test::ScratchDir dir;
   auto txt = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", dir / "in.rfi", "-o", dir / "out.Txt"});
   EXPECT_EQ(txt.status, 1);
-  EXPECT_EQ(count(txt.err, "TIFF library"), 1);  // RFI is not of the TIFF family
+  EXPECT_EQ(txt.err, "Error opening file " + dir / "in.rfi" + " for read.\n");
+}
+
+// A run refused before it gets under way is its one message alone; banners open a run that
+// starts, and -q leaves them and the progress out while errors still print.
+TEST(VexalEncodeCli, BannersOnlyForRunsUnderWayAndQuiet) {
+  vexal_test::ScratchDir dir;
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{"-i", dir / "none.tif"}, {"-i", dir / "none.tif", "-o", dir / "no/x.vxl"}}) {
+    auto r = run_program(VEXAL_ENCODE_BIN, args);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(count(r.err, "\n"), 1) << r.err;
+  }
+  {
+    std::ofstream raw(dir / "in.rfi", std::ios::binary);
+    const int32_t header[3] = {64, 64, 1};
+    raw.write(reinterpret_cast<const char*>(header), sizeof header);
+    for (int i = 0; i < 64 * 64; ++i) raw.write("\0\0\x20\x43", 4);  // 160.0f
+  }
+  auto plain = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", dir / "in.rfi", "-o", dir / "a.vxl", "-n", "2"});
+  EXPECT_EQ(plain.status, 0) << plain.err;
+  EXPECT_EQ(plain.err.rfind("\n*****", 0), 0u);
+  EXPECT_EQ(count(plain.err, "TIFF library"), 1);
+  EXPECT_TRUE(ends_with(plain.out, "Progress: 1.00\n"));
+
+  auto quiet = run_program(VEXAL_ENCODE_BIN, {"-q", "-rfi", "-i", dir / "in.rfi", "-o", dir / "b.vxl", "-n", "2"});
+  EXPECT_EQ(quiet.status, 0) << quiet.err;
+  EXPECT_EQ(quiet.err + quiet.out, "");
+  auto failed = run_program(VEXAL_ENCODE_BIN, {"-q", "-rfi", "-i", dir / "in.rfi", "-o", dir / "c.vxl"});
+  EXPECT_EQ(failed.status, 1);
+  EXPECT_EQ(failed.err.rfind("Error: image too small for given nlev.", 0), 0u) << failed.err;
+  EXPECT_EQ(failed.out, "");
 }

@@ -2,6 +2,7 @@
 // and that interrupted or failing runs leave neither temporary files nor partial outputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -63,9 +64,14 @@ TEST(VexalEncodeRun, WritesOutputAndReportWithoutOverwriting) {
   EXPECT_EQ(first.out.back(), '\n');
   auto second = run_program(VEXAL_ENCODE_BIN, args, dir.path().string());
   ASSERT_EQ(second.status, 0) << second.err;
+  // A name without an extension is numbered without one: never "plain1.".
+  std::ofstream(dir / "plain") << "taken";
+  std::vector<std::string> plain = args;
+  plain.insert(plain.end(), {"-q", "-o", "plain"});
+  EXPECT_EQ(run_program(VEXAL_ENCODE_BIN, plain, dir.path().string()).status, 0);
   EXPECT_EQ(names_in(dir.path()),
             (std::set<std::string>{"scene.rfi", "scene.vxl", "scene.txt", "scene1.vxl",
-                                   "scene1.txt", "tmp"}));
+                                   "scene1.txt", "tmp", "plain", "plain1", "plain1.txt"}));
   EXPECT_TRUE(names_in(dir / "tmp").empty());
   std::ifstream report(dir / "scene1.txt");
   std::string line;
@@ -125,12 +131,17 @@ TEST(VexalEncodeRun, FullDiskLeavesNoPartialOutput) {
   fs::create_directory(dir / "tmp");
   RunOptions options;
   options.cwd = dir.path().string();
-  options.file_size_limit = 20000;  // the temporary files of the fine subbands outgrow this
-  auto r = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "in.rfi", "-t", "tmp", "-c", "2"}, options);
-  EXPECT_EQ(r.status, 1);  // not killed by SIGXFSZ
-  EXPECT_NE(r.err.find("file too large"), std::string::npos) << r.err;
-  EXPECT_TRUE(names_in(dir / "tmp").empty());
-  EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"in.rfi", "tmp"}));
+  options.file_size_limit = 8000;  // the temporary files of the fine subbands outgrow this
+  for (const char* mode : {"-nd", "-rdo"}) {  // the subband files; the -rdo record spool
+    auto r = run_program(VEXAL_ENCODE_BIN, {"-q", mode, "-rfi", "-i", "in.rfi", "-t", "tmp", "-c", "2"},
+                         options);
+    EXPECT_EQ(r.status, 1);  // not killed by SIGXFSZ
+    EXPECT_TRUE(r.err.starts_with("Error writing temporary file tmp/tmp")) << r.err;
+    EXPECT_TRUE(r.err.ends_with(": file too large.\n")) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(names_in(dir / "tmp").empty());
+    EXPECT_EQ(names_in(dir.path()), (std::set<std::string>{"in.rfi", "tmp"}));
+  }
 
   auto missing_dir = run_program(VEXAL_ENCODE_BIN, {"-rfi", "-i", "in.rfi", "-t", "tmp", "-o",
                                                     dir / "no/such/dir/out.vxl"},

@@ -11,6 +11,7 @@
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/core/encoder.h"
+#include "encoder/metadata/metadata.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 #include "synthetic_image.h"
@@ -193,4 +194,24 @@ TEST(DamagedFile, RecordsThatShareOrOverlapStreamsAreRefused) {
   write(name, overlapping);
   const std::string error = try_walk_and_decode_corner(name);
   EXPECT_NE(error.find("coded record at offset"), std::string::npos) << error;
+}
+
+// A nodata mask that does not decode is damage found when the file opens, so that every reader
+// names the file and vxl_check does not call it sound; a sound mask opens and decodes.
+TEST(DamagedFile, NodataMaskDamageIsFoundOnOpening) {
+  vexal_test::ScratchDir dir;
+  const FileSpecification temp(dir.path().string());
+  std::vector<uint8_t> sound = {120, 90};  // 120 x 90, one run of 5 pixels in each row
+  for (int y = 0; y < 90; ++y) sound.insert(sound.end(), {1, 3, 5});
+  std::vector<uint8_t> cut(sound.begin(), sound.begin() + 40), past_edge = sound;
+  past_edge[2 + 3 * 7 + 1] = 118;
+  for (const auto& [mask, damaged] : {std::pair{sound, false}, {cut, true}, {past_edge, true}}) {
+    SyntheticImage image(120, 90, 1, kImage8Bit, kSchemeGray);
+    metadata_add_bytes(&image.metadata, "IMAGE::NODATA_MASK", mask.data(), int(mask.size()));
+    const std::string name = dir / "mask.vxl";
+    Encoder encoder(&image, 2, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
+    encoder.encode(FileSpecification(name));
+    EXPECT_EQ(try_decode(name), damaged ? name + ": damaged file: nodata mask record." : "");
+    std::remove(name.c_str());
+  }
 }

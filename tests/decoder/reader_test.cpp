@@ -171,6 +171,23 @@ TEST(Reader, BadRequestsGetOneErrorNamingTheFile) {
             std::string::npos);
   EXPECT_NE(message_of([&] { reader.read(3, 0, 0, 1, 1, buffer.data()); }).find("level 3"),
             std::string::npos);
+  // Damage met on reading is the exception alone, ending with the coding routine's reason: the
+  // library writes nothing to standard error (a GDAL client would show it out of place).
+  std::ifstream in(name, std::ios::binary);
+  std::string bytes((std::istreambuf_iterator<char>(in)), {});
+  auto be32 = [&](size_t at) {
+    return uint32_t(uint8_t(bytes[at])) << 24 | uint32_t(uint8_t(bytes[at + 1])) << 16 |
+           uint32_t(uint8_t(bytes[at + 2])) << 8 | uint8_t(bytes[at + 3]);
+  };
+  bytes[be32(be32(23) + 8) + 2 + 15] = char(255);  // low-pass block header: a table too long
+  std::ofstream(dir / "table.vxl", std::ios::binary) << bytes;
+  testing::internal::CaptureStderr();
+  const std::string table = message_of([&] {
+    vexal::Reader damaged(dir / "table.vxl");
+    damaged.read(0, 0, 0, 199, 149, buffer.data());
+  });
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+  EXPECT_TRUE(table.ends_with(": Invalid Huffman table in ReadHtDesc.")) << table;
   // A file cut short fails when opened, naming the file.
   const auto size = std::filesystem::file_size(name);
   std::filesystem::resize_file(name, size / 2);

@@ -204,6 +204,37 @@ TEST(ImageMosaic, MalformedListsAreRefused) {
             format_message("Error opening file %s for read.", (dir / "none.txt").c_str()));
 }
 
+// GeoTIFF quarters whose pixel sizes differ in the 14th digit, as GDAL's tools leave them: the
+// resolution records agree like the pixel sizes and the quarters rebuild the image; a quarter in
+// another coordinate system is still refused.
+TEST(ImageMosaic, GeoTiffQuartersWithPixelSizeNoiseRebuildTheImage) {
+  VEXAL_REQUIRE_GDAL();
+  VEXAL_REQUIRE_SAMPLE(rgb, "tiff/rgb-3c-8b.tiff");
+  ScratchDir dir;
+  std::string list;
+  auto cut = [&](int i, const char* srs, const std::string& name) {
+    const int* q = kQuarters[i];
+    const double size = 1 + i * 1e-14, x0 = 1000 + q[0], y0 = 2000 - q[1];
+    const std::string tile = dir / name;
+    gdal_translate({"-srcwin", std::to_string(q[0]), std::to_string(q[1]), std::to_string(q[2]),
+                    std::to_string(q[3]), "-a_srs", srs, "-a_ullr", format_message("%.17g", x0),
+                    format_message("%.17g", y0), format_message("%.17g", x0 + q[2] * size),
+                    format_message("%.17g", y0 - q[3] * size), rgb.string(), tile});
+    return tile;
+  };
+  for (int i = 0; i < 4; ++i) list += cut(i, "EPSG:32611", "q" + std::to_string(i) + ".tif") + "\n";
+  write_text(dir / "tiles.txt", list);
+  ImageMosaic mosaic(dir / "tiles.txt", "TFG");
+  EXPECT_EQ(mosaic.image_width, 157);
+  EXPECT_EQ(mosaic.image_height, 151);
+  EXPECT_EQ(whole(mosaic), gdal_planes(rgb.string(), dir / "ref.raw"));
+
+  write_text(dir / "tiles.txt", list + cut(3, "EPSG:32612", "other.tif") + "\n");
+  EXPECT_EQ(message_of([&] { ImageMosaic m(dir / "tiles.txt", "TFG"); }),
+            format_message("File incompatibility: files %s and %s have incompatable metadata.",
+                           (dir / "other.tif").c_str(), (dir / "q0.tif").c_str()));
+}
+
 // Names are the rest of the line (blanks included), and pixel sizes that differ only by the
 // rounding of the tools that wrote them are one resolution.
 TEST(ImageMosaic, NamesWithBlanksAndPixelSizesWithNoise) {

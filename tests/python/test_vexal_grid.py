@@ -57,7 +57,8 @@ def single(tmp_path_factory, programs, mosaic):
 def local_grid(tmp_path_factory, programs, mosaic):
     folder = tmp_path_factory.mktemp("grid") / "g"
     plan_ = plan(folder, mosaic, programs[0], "--cell", "256")
-    r = grid("run", str(folder), "--local", "2", "--encoder", programs[0], cwd=mosaic.parent)
+    # The encoder named to plan is the one run uses.
+    r = grid("run", str(folder), "--local", "2", cwd=mosaic.parent)
     assert r.returncode == 0, r.stdout + r.stderr
     return folder, plan_, r.stdout
 
@@ -74,7 +75,7 @@ def test_local_cluster_encodes_the_grid_within_a_single_files_error(programs, ut
 
     # A second run of a finished plan starts no cluster and touches nothing.
     stamps = {n: os.stat(folder / n).st_mtime_ns for n in CELL_FILES}
-    again = grid("run", str(folder), "--local", "2", "--encoder", programs[0], cwd=mosaic.parent)
+    again = grid("run", str(folder), "--local", "2", cwd=mosaic.parent)
     assert again.returncode == 0
     assert "nothing to do" in again.stdout
     assert stamps == {n: os.stat(folder / n).st_mtime_ns for n in CELL_FILES}
@@ -175,11 +176,31 @@ def test_plans_and_indexes_refuse_what_cannot_work(tmp_path, programs, mosaic):
           "x.vxl"], "-o is set by the grid"),
         (["plan", "-o", str(tmp_path / "c"), "--encoder", encoder, "--", "-tifg", "-i",
           "missing.tif"], "could not describe the input"),
-        (["index", str(tmp_path / "a")], "9 cell(s) are not encoded yet (r0_c0, r0_c1"),
+        (["index", str(tmp_path / "a")],
+         "9 of 9 cells are not ready (not encoded: r0_c0, r0_c1, r0_c2, r1_c0, r1_c1, ...)"),
         (["run", str(tmp_path / "nowhere")], "cannot read the plan"),
+        (["run", str(tmp_path / "a"), "--encoder", str(tmp_path / "none")],
+         f"the encoder {tmp_path / 'none'} does not exist or cannot be run"),
     ]:
         r = grid(*args, cwd=cwd)
         assert r.returncode == 1 and message in r.stderr, (args, r.stderr)
+
+    # A damaged plan is one line naming the file and the fault, for every command.
+    good = json.loads((tmp_path / "a" / "plan.json").read_text())
+    for change, message in [
+        ({"rows": None}, "'rows' is missing"),
+        ({"rows": [[0, 100], [120, 511]]}, "'rows' has [120, 511] where a span starting at pixel 101"),
+        ({"columns": [[0, 300]]}, "'columns' ends at pixel 300, not 511"),
+        ({"width": "512"}, "'width' is \"512\", not a positive whole number"),
+        ({"encoder_args": "-tifg"}, "'encoder_args' is not a list"),
+    ]:
+        damaged = {k: v for k, v in {**good, **change}.items() if v is not None}
+        (tmp_path / "a" / "plan.json").write_text(json.dumps(damaged))
+        for command in ("run", "index"):
+            r = grid(command, str(tmp_path / "a"), cwd=cwd)
+            assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, r.stderr
+            assert r.stderr.startswith(f"vexal_grid: error: {tmp_path / 'a' / 'plan.json'} is "
+                                       f"not a plan of vexal_grid: {message}"), r.stderr
 
 
 def test_index_keeps_the_nodata_of_16_bit_cells(tmp_path, programs, monkeypatch):
@@ -199,10 +220,103 @@ def test_index_keeps_the_nodata_of_16_bit_cells(tmp_path, programs, monkeypatch)
     plan_ = make_plan(str(folder), ["-tifg", "-i", "collar.tif", "-c", "2"], cell=128,
                       encoder=programs[0])
     for name, region in cells(plan_):
-        encode_cell(programs[0], plan_["encoder_args"], plan_["cwd"], str(folder), name, region)
+        encode_cell(programs[0], plan_["checker"], plan_["encoder_args"], plan_["cwd"], str(folder),
+                    name, region)
     r = grid("index", str(folder), cwd=tmp_path)
     assert r.returncode == 0, r.stderr
     vrt = gdal.Open(str(folder / "index.vrt"))
     band = vrt.GetRasterBand(1)
     assert band.DataType == gdal.GDT_UInt16 and band.GetNoDataValue() == 0
     assert np.array_equal(band.GetMaskBand().ReadAsArray() == 0, outside)
+
+
+def damaging_encoder(folder, encoder, cell):
+    """An encoder that exits 0 but leaves `cell`'s file unreadable (its tables cut short)."""
+    script = folder / "damaging_encoder.sh"
+    script.write_text(f"""#!/bin/sh
+"{encoder}" "$@" || exit $?
+for arg; do case "$arg" in */{cell}.vxl) truncate -s 2000 "$arg";; esac; done
+""")
+    script.chmod(0o755)
+    return script
+
+
+def test_unreadable_cells_are_failures_and_block_the_index(tmp_path, programs, mosaic):
+    folder = tmp_path / "g"
+    plan(folder, mosaic, programs[0], "--cell", "256")
+    # A program missing on the workers is named.
+    r = grid("run", str(folder), "--local", "1", "--encoder", "vexal_encode_elsewhere",
+             cwd=mosaic.parent)
+    assert r.returncode == 1
+    assert "failed: r0_c0: cannot run vexal_encode_elsewhere: No such file or directory" in r.stdout
+
+    encoder = damaging_encoder(tmp_path, programs[0], "r1_c0")
+    r = grid("run", str(folder), "--local", "2", "--encoder", str(encoder), cwd=mosaic.parent)
+    assert r.returncode == 1
+    assert "failed: r1_c0: the encoder's file fails the check: damaged file: " in r.stdout
+    assert "Cells: 4 (3 encoded now, 0 before, 1 failed)" in r.stdout
+    assert not (folder / "r1_c0.vxl").exists()
+    r = grid("index", str(folder), cwd=mosaic.parent)
+    assert r.returncode == 1
+    assert "1 of 4 cells are not ready (not encoded: r1_c0); run the plan again" in r.stderr
+
+    # A cell damaged after its run: index names it with the damage, and the next run (with the
+    # plan's own encoder) encodes it again.
+    with open(folder / "r0_c1.vxl", "r+b") as f:
+        f.truncate(3000)
+    r = grid("index", str(folder), cwd=mosaic.parent)
+    assert r.returncode == 1 and "2 of 4 cells are not ready (not encoded: r1_c0; damaged: " \
+        f"r0_c1 ({folder / 'r0_c1.vxl'}" in r.stderr, r.stderr
+    r = grid("run", str(folder), "--local", "2", cwd=mosaic.parent)
+    assert r.returncode == 0, r.stdout + r.stderr
+    assert "r0_c1.vxl is damaged (" in r.stdout
+    assert "Cells: 4 (2 encoded now, 2 before, 0 failed)" in r.stdout
+
+
+MAIN_WITHOUT_GUARD = """import sys
+from vexal_grid.__main__ import main
+status = main(["run", {folder!r}, "--local", "2"])
+print("status", status)
+"""
+
+
+def test_a_script_without_main_guard_or_from_standard_input_runs(tmp_path, programs, mosaic):
+    """Worker processes would import __main__ again: a run from such a script, or from
+    standard input, used to wait for ever."""
+    for way in (str(tmp_path / "script.py"), "-"):  # "-": the program on standard input
+        folder = tmp_path / f"g{len(way)}"
+        plan(folder, mosaic, programs[0], "--cell", "256")
+        text = MAIN_WITHOUT_GUARD.format(folder=str(folder))
+        (tmp_path / "script.py").write_text(text)
+        r = subprocess.run([sys.executable, way], input=text, cwd=mosaic.parent,
+                           capture_output=True, text=True, timeout=180)
+        assert r.returncode == 0 and "status 0" in r.stdout, (way, r.stdout, r.stderr)
+        assert "Cells: 4 (4 encoded now, 0 before, 0 failed)" in r.stdout
+
+
+def test_interrupted_local_run_ends_its_encoders_at_once(tmp_path, programs, mosaic):
+    """The local workers are threads of the run: Ctrl-C must not wait for their encoders."""
+    folder = tmp_path / "g"
+    plan(folder, mosaic, programs[0], "--cell", "256")
+    encoder = tmp_path / "waiting_encoder.sh"
+    encoder.write_text(f'#!/bin/sh\necho $$ >> "{tmp_path}/pids"\nexec sleep 60\n')
+    encoder.chmod(0o755)
+    run = subprocess.Popen([sys.executable, "-m", "vexal_grid", "run", str(folder), "--local", "2",
+                            "--encoder", str(encoder)], cwd=mosaic.parent, text=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                           preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    pids = tmp_path / "pids"
+    try:
+        deadline = time.monotonic() + 60
+        while (not pids.exists() or len(pids.read_text().split()) < 2) and \
+                time.monotonic() < deadline:
+            time.sleep(0.05)
+        run.send_signal(signal.SIGINT)
+        _, err = run.communicate(timeout=30)
+    finally:
+        if run.poll() is None:
+            run.kill()
+            run.communicate()
+    assert (run.returncode, err) == (130, "vexal_grid: interrupted\n")
+    for pid in pids.read_text().split():
+        assert not os.path.exists(f"/proc/{pid}") or "Z" in open(f"/proc/{pid}/stat").read().split()[2]
