@@ -124,7 +124,6 @@ def test_refusals_and_cancellation_leave_nothing(tmp_path):
     before = sorted(os.listdir(tmp_path))
     out = str(tmp_path / "out.vxl")
     for args, words in [(["-co", "RATIO=fast"], "RATIO=fast is not a number"),
-                        (["-co", "NLEV=12"], "nlev"),
                         (["-ot", "Float64"], "Float64 samples"),
                         (["-co", "RDO=NO", "-co", "PSNR=40"], "add -rdo")]:
         r = translate(source, out, *args)
