@@ -2,6 +2,7 @@
 // GDAL_DRIVER_PATH or its plugin folder; programs that link the driver call it themselves.
 #include <gdal_priv.h>
 
+#include "vxl_create_copy.h"
 #include "vxl_dataset.h"
 
 extern "C" void CPL_DLL GDALRegister_VXL() {
@@ -17,5 +18,9 @@ extern "C" void CPL_DLL GDALRegister_VXL() {
   driver->SetMetadataItem("VXL_VERSION", VEXAL_VERSION_STRING);
   driver->pfnIdentify = VXLDataset::Identify;
   driver->pfnOpen = VXLDataset::Open;
+  driver->SetMetadataItem(GDAL_DCAP_CREATECOPY, "YES");
+  driver->SetMetadataItem(GDAL_DMD_CREATIONDATATYPES, "Byte UInt16 Int16 Float32");
+  driver->SetMetadataItem(GDAL_DMD_CREATIONOPTIONLIST, kVxlCreationOptions);
+  driver->pfnCreateCopy = VXLCreateCopy;
   GetGDALDriverManager()->RegisterDriver(driver);
 }

@@ -161,6 +161,16 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
   }
   o.target_bit_rate = static_cast<float>(o.word_length) / o.target_ratio;
   if (!o.input_bit_rate_given) o.input_bit_rate = o.word_length;
+  if (o.input_name && !o.output_name) o.output_name = default_output_name(*o.input_name);
+  if (!o.input_name && !o.version_requested) throw Error("Error: missing required option -i");
+  if (o.mosaic && (o.image_type == kTypeDICOM || o.image_type == kTypeJPEG))
+    throw Error(format_message("Error: %s input cannot be mosaicked.",
+                               o.image_type == kTypeJPEG ? "JPEG" : "DICOM"));
+  check_option_values(o);
+  return ParseOutcome::kRun;
+}
+
+void check_option_values(const EncodeOptions& o) {
   if (o.psnr_given && !o.rdo) throw Error("Error: -psnr is a target of the -rdo mode; add -rdo.");
   if (o.psnr_given && !(o.psnr > 0.0 && o.psnr < 200.0))
     throw Error("Error: the PSNR target must be a positive number of dB (below 200).");
@@ -171,16 +181,10 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     throw Error("Error: -c (compression ratio) must be a positive number.");
   if (o.rdo && !o.psnr_given && o.target_ratio < 1.0f)
     throw Error("Error: -rdo needs -c 1 or more (raw 8-bit sample bytes per file byte).");
-  if (o.input_name && !o.output_name) o.output_name = default_output_name(*o.input_name);
-  if (!o.input_name && !o.version_requested) throw Error("Error: missing required option -i");
-  if (o.mosaic && (o.image_type == kTypeDICOM || o.image_type == kTypeJPEG))
-    throw Error(format_message("Error: %s input cannot be mosaicked.",
-                               o.image_type == kTypeJPEG ? "JPEG" : "DICOM"));
   // Zero or negative weights make the quantiser's steps meaningless (-g 0 stores the input
   // twice over); nothing is read before they are refused.
   if (!(o.gamma > 0.0f) || !std::isfinite(o.gamma))
     throw Error("Error: -g (gamma) must be a positive number.");
   if (!(o.weight > 0.0f) || !std::isfinite(o.weight))
     throw Error("Error: -w (intensity weight) must be a positive number.");
-  return ParseOutcome::kRun;
 }

@@ -65,6 +65,10 @@ enum class ParseOutcome { kRun, kUsage };
 // that has no mosaic reader and a -region without four whole numbers.
 ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions& options);
 
+// Raises Error for values no encoding can take: a PSNR target without -rdo or out of range, and
+// gamma or weight that are not positive numbers. parse_command_line ends with it.
+void check_option_values(const EncodeOptions& options);
+
 // "R_G_B" with exactly two underscores; each part's low 8 bits.
 Color parse_color(const std::string& text);
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "encoder/core/block_grid.h"
-#include "encoder/core/encoder.h"
+#include "encoder/driver/encode_steps.h"
 #include "encoder/driver/output_estimate.h"
 #include "encoder/driver/progress.h"
 #include "encoder/driver/report.h"
@@ -18,9 +18,7 @@
 #include "encoder/image/image_region.h"
 #include "encoder/image/tiff_directory.h"
 #include "platform/error.h"
-#include "platform/output_target.h"
 #include "platform/temp_file.h"
-#include "platform/thread_pool.h"
 
 using Quorvale::FileSpecification;
 
@@ -34,29 +32,6 @@ constexpr double kPsnrSlack = 0.5;  // dB
 
 // IDB, RFI and DICOM readers take neither a background nor a transparent colour.
 bool takes_colours(int type) { return type != kTypeIDB && type != kTypeRFI && type != kTypeDICOM; }
-
-double estimate_for(Image& image, const EncodeOptions& o) {
-  const int64_t samples = int64_t{image.image_width} * image.image_height * image.coded_bands();
-  return estimated_output_bytes(samples, o.target_bit_rate);
-}
-
-// Refuses at once an output that cannot fit in one file, and warns when it may not.
-void check_output_size(double estimate, const EncodeOptions& o) {
-  const OutputSizeVerdict verdict = judge_output_size(estimate);
-  if (verdict == OutputSizeVerdict::kFits) return;
-  const double ratio = suggested_ratio(estimate, o.target_ratio);
-  if (verdict == OutputSizeVerdict::kBeyond)
-    throw Error(format_message(
-        "Error: the output is estimated at %s, far beyond the 4 GiB one .vxl file can hold. Use "
-        "a higher compression ratio (-c %g or more), or encode the image as a grid of files "
-        "with python3 -m vexal_grid.",
-        format_gib(estimate).c_str(), ratio));
-  std::fprintf(stderr,
-               "Warning: the output is estimated at %s, near the 4 GiB one .vxl file can hold; "
-               "the encoding may fail at its end. -c %g, or a grid of files made with python3 -m "
-               "vexal_grid, would leave room.\n",
-               format_gib(estimate).c_str(), ratio);
-}
 
 // A target the rate-controlled modes could not reach (a flat image has no bytes to spend on
 // -c 200, and no step of -rdo gives -psnr 150) gets one note with what was reached.
@@ -95,25 +70,6 @@ void describe(Image& image, const EncodeOptions& o) {
   std::fflush(stdout);
 }
 
-// The output may not be a folder, and its folder must take new files: found before the input
-// is read rather than after the whole encoding. A device or FIFO is refused: the .vxl is made
-// by seeking and renaming, and its report and world file would land beside the device.
-void check_output_place(const FileSpecification& requested) {
-  const platform::OutputKind kind = platform::output_kind(requested.str());
-  if (kind == platform::OutputKind::kDirectory)
-    throw Error(format_message("Error: the output %s is a folder; name a file.", requested.path()));
-  if (kind != platform::OutputKind::kAbsent && kind != platform::OutputKind::kRegular)
-    throw Error(format_message(
-        "Error: the output %s is %s; vexal_encode writes a regular file, with its report beside "
-        "it.",
-        requested.path(), platform::output_kind_words(kind)));
-  const FileSpecification folder = Quorvale::directory_of(requested);
-  if (!Quorvale::is_directory(folder))
-    throw Error(format_message("Error: the output folder %s does not exist.", folder.path()));
-  if (!Quorvale::writable_directory(folder))
-    throw Error(format_message("Error: the output folder %s is not writable.", folder.path()));
-}
-
 // Plain -tif leaves georeferencing out; a GeoTIFF given that way gets a note, not silence.
 void note_geotiff_tags(const FileSpecification& input) {
   constexpr uint16_t kGeoTiffTags[] = {33550, 33922, 34264, 34735};  // scale, tie points,
@@ -130,31 +86,6 @@ void note_geotiff_tags(const FileSpecification& input) {
     // The TIFF reader has already accepted the file; a note is not worth a failure.
   }
 }
-
-// Removes, unless the run completes, every file it made beside the output: the output, its
-// report, world file and header copy (names that existed before the run are left alone).
-class RunOutputs {
- public:
-  explicit RunOutputs(const FileSpecification& output) {
-    if (!Quorvale::exists(output)) made_.push_back(output);
-    for (const char* extension : {"txt", "vxw", "meta"}) {
-      FileSpecification side(output);
-      side.set_extension(extension);
-      if (!Quorvale::exists(side)) made_.push_back(side);
-    }
-  }
-  ~RunOutputs() {
-    if (!kept_)
-      for (const FileSpecification& name : made_) std::remove(name.path());
-  }
-  RunOutputs(const RunOutputs&) = delete;
-  RunOutputs& operator=(const RunOutputs&) = delete;
-  void keep() { kept_ = true; }
-
- private:
-  std::vector<FileSpecification> made_;
-  bool kept_ = false;
-};
 
 // 8-bit pixels keep their nodata value only on request: one note when the source declares one,
 // since viewers would otherwise draw those pixels as a black collar.
@@ -200,13 +131,8 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
   if (temp_dir) image->set_temp_directory(temp_dir.get());
   if (o.nodata && !image->nodata) image->use_nodata();
   if (!o.nodata && !o.mosaic && is_tiff_family(o.image_type)) note_unkept_nodata(*image, input);
-  Encoder encoder(image.get(), o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(),
-                  show_progress, interrupt_requested, o.weight, o.gamma,
-                  o.dither != 0 && !o.rdo, 0.25f);
-  encoder.set_threads(platform::thread_count(o.threads));
-  encoder.set_source_name(input.path());
   // -info refuses what the encoding would refuse, with the same message.
-  encoder.check_geometry(o.rdo ? Encoder::Mode::kRateDistortion : Encoder::Mode::kDefault);
+  check_geometry(*image, o);
   if (o.info_only) {
     describe(*image, o);
     return;
@@ -214,19 +140,12 @@ void run_encoding_job(const EncodeOptions& o, time_t start_time,
   check_output_size(estimate_for(*image, o), o);
   const FileSpecification output = unique_output_name(requested);
   RunOutputs outputs(output);
-  Encoder::RdOutcome achieved;
-  if (o.rdo)
-    achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
-  else if (o.hit_target)
-    encoder.hit_target(output, o.input_bit_rate, o.word_length);
-  else
-    encoder.encode(output);
-  check_written_file(output, {image->image_width, image->image_height, image->coded_bands(),
-                              o.nlev});
+  const Encoder::RdOutcome achieved =
+      run_encoder(*image, o, output, show_progress, interrupt_requested);
   const time_t completion_time = std::time(nullptr);
   write_report(ReportInputs{o.input_name->c_str(), output, image->file_size(), o.image_type,
                             o.target_ratio, o.input_bit_rate, o.word_length, start_time,
-                            completion_time, encoder.weight(), encoder.gamma()});
+                            completion_time, o.weight, o.gamma});
   outputs.keep();
   show_progress(1.0f);
   end_progress();

@@ -77,7 +77,7 @@ class VxlOutput {
   std::string name_;
 };
 
-void check_interrupt(InterruptQuery interrupted) {
+void check_interrupt(const InterruptQuery& interrupted) {
   if (interrupted && interrupted()) throw Error("Program interrupt encountered.");
 }
 

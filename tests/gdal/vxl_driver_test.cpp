@@ -258,3 +258,52 @@ TEST_F(VxlDriver, MemoryAndZipPathsGiveTheLocalPixels) {
   EXPECT_NE(GDALGetMetadataItem(GDALGetDriverByName("VXL"), GDAL_DCAP_VIRTUALIO, nullptr),
             nullptr);
 }
+
+// CreateCopy in-process (so also under the sanitizers): a MEM dataset of two Int16 bands with a
+// nodata hole and a coordinate system comes back as it went, and a cancelled copy leaves nothing.
+TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly) {
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", 300, 260, 2, GDT_Int16, nullptr);
+  std::vector<int16_t> samples(300 * 260);
+  for (int b = 1; b <= 2; ++b) {
+    for (int y = 0; y < 260; ++y)
+      for (int x = 0; x < 300; ++x)
+        samples[size_t(y) * 300 + x] = x > 100 && x < 150 && y > 50 && y < 80
+                                           ? -32768
+                                           : int16_t(1000 * b + 400 * std::sin(x / 21.0 + y / 33.0));
+    GDALRasterBandH band = GDALGetRasterBand(mem, b);
+    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, 300, 260, samples.data(), 300, 260, GDT_Int16, 0, 0),
+              CE_None);
+    GDALSetRasterNoDataValue(band, -32768);
+  }
+  double transform[6] = {600000, 10, 0, 5000000, 0, -10};
+  GDALSetGeoTransform(mem, transform);
+  OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+  OSRImportFromEPSG(srs, 32632);
+  GDALSetSpatialRef(mem, srs);
+  GDALDriverH vxl = GDALGetDriverByName("VXL");
+  const std::string out = dir_ / "copy.vxl";
+  char** options = CSLSetNameValue(nullptr, "RATIO", "2");
+  GDALDatasetH copy = GDALCreateCopy(vxl, out.c_str(), mem, FALSE, options, nullptr, nullptr);
+  ASSERT_NE(copy, nullptr);
+  double back[6];
+  ASSERT_EQ(GDALGetGeoTransform(copy, back), CE_None);
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(back[k], transform[k]);
+  EXPECT_TRUE(OSRIsSame(GDALGetSpatialRef(copy), srs));
+  for (int b = 1; b <= 2; ++b) {
+    GDALRasterBandH band = GDALGetRasterBand(copy, b);
+    EXPECT_EQ(GDALGetRasterDataType(band), GDT_Int16);
+    int has = 0;
+    EXPECT_EQ(GDALGetRasterNoDataValue(band, &has), -32768);
+    EXPECT_TRUE(has);
+  }
+  GDALClose(copy);
+
+  const std::string cancelled = dir_ / "cancelled.vxl";
+  auto stop_midway = [](double fraction, const char*, void*) { return fraction < 0.4 ? TRUE : FALSE; };
+  EXPECT_EQ(GDALCreateCopy(vxl, cancelled.c_str(), mem, FALSE, options, stop_midway, nullptr), nullptr);
+  EXPECT_EQ(CPLGetLastErrorNo(), CPLE_UserInterrupt);
+  EXPECT_FALSE(std::filesystem::exists(cancelled));
+  CSLDestroy(options);
+  OSRDestroySpatialReference(srs);
+  GDALClose(mem);
+}

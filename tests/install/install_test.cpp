@@ -1,7 +1,8 @@
 // `cmake --install` of this build under a scratch prefix: the installed programs run from another
 // folder, a small project outside the tree finds the library with find_package(Vexal) and with
-// pkg-config and its programs start and read a window, GDAL finds the installed plugin, and the
-// installed vexal-grid encodes and indexes a grid with nothing but the prefix.
+// pkg-config and its programs start, read a window and encode it again, GDAL finds the
+// installed plugin, and the installed vexal-grid encodes and indexes a grid with nothing but the
+// prefix.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,7 +19,7 @@ namespace {
 
 const char* kProgram = R"(#include <cstdio>
 #include <vector>
-#include <vexal/reader.h>
+#include <vexal/writer.h>
 int main(int argc, char** argv) {
   try {
     vexal::Reader reader(argv[1]);
@@ -26,7 +27,21 @@ int main(int argc, char** argv) {
     reader.read(1, 10, 20, 59, 59, window.data());
     long sum = 0;
     for (unsigned char v : window) sum += v;
-    std::printf("%s %dx%d %ld\n", VEXAL_VERSION_STRING, reader.width(), reader.height(), sum);
+    // The window encoded again through the encoding API.
+    vexal::PixelSource source;
+    source.width = 50;
+    source.height = 40;
+    source.bands = reader.bands();
+    source.sample_type = reader.sample_type();
+    source.read = [&](int x0, int y0, int x1, int y1, void* out) {
+      reader.read(1, 10 + x0, 20 + y0, 10 + x1, 20 + y1, out);
+      return true;
+    };
+    vexal::EncodeSettings settings;
+    settings.levels = 1;
+    vexal::encode(source, "copy.vxl", settings);
+    std::printf("%s %dx%d %ld %d\n", VEXAL_VERSION_STRING, reader.width(), reader.height(), sum,
+                vexal::Reader("copy.vxl").width());
   } catch (const vexal::Error& e) {
     std::fprintf(stderr, "%s\n", e.what());
     return 1;
@@ -52,6 +67,7 @@ TEST(Install, AnOutsideProjectReadsAWindowThroughTheInstalledPackage) {
   sh("'" + cmake + "' --install '" VEXAL_BUILD_DIR "' --prefix '" + prefix + "' > /dev/null",
      dir.path().string());
   for (const char* installed : {"bin/vexal_encode", "bin/vexal_decode", "include/vexal/reader.h",
+                                "include/vexal/writer.h",
                                 "include/vexal/version.h", "lib/libvexal.so",
                                 "lib/cmake/Vexal/VexalConfig.cmake", "lib/pkgconfig/vexal.pc",
                                 "bin/vxl_check", "bin/vexal-grid"})
@@ -72,7 +88,7 @@ TEST(Install, AnOutsideProjectReadsAWindowThroughTheInstalledPackage) {
   reader.read(1, 10, 20, 59, 59, window.data());
   long sum = 0;
   for (unsigned char v : window) sum += v;
-  const std::string expected = std::string(VEXAL_VERSION_STRING) + " 512x512 " + std::to_string(sum) + "\n";
+  const std::string expected = std::string(VEXAL_VERSION_STRING) + " 512x512 " + std::to_string(sum) + " 50\n";
 
   std::filesystem::create_directories(dir / "outside");
   std::ofstream(dir / "outside/main.cpp") << kProgram;
