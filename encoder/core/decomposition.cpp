@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/avx2_clones.h"
 #include "platform/error.h"
 #include "platform/uninitialized_allocator.h"
 
@@ -142,7 +143,34 @@ struct RowSums {
   double s0 = 0, s1 = 0, q0 = 0, q1 = 0;
 };
 
-void gather_leaf(SubbandNode& leaf) {
+using Float4 = float __attribute__((vector_size(16)));
+using Double4 = double __attribute__((vector_size(32)));
+
+// The sums of two rows side by side, lanes (first row's s0, s1, second row's s0, s1): each lane
+// adds the same values in the same order as the scalar sums, four at a time.
+struct RowPairSums {
+  Double4 s{}, q{};
+
+  VEXAL_INLINE void add(const float* a, const float* b, int i) {
+    Float4 f;
+    std::memcpy(&f, a + i, 2 * sizeof(float));
+    std::memcpy(reinterpret_cast<char*>(&f) + 2 * sizeof(float), b + i, 2 * sizeof(float));
+    const Double4 v = __builtin_convertvector(f, Double4);
+    s += v;
+    q += v * v;
+  }
+  RowSums first() const { return RowSums{s[0], s[1], q[0], q[1]}; }
+  RowSums second() const { return RowSums{s[2], s[3], q[2], q[3]}; }
+};
+
+// The odd sample left at the end of a row goes to its first accumulators.
+VEXAL_INLINE void add_last(RowSums& r, const float* row, int n) {
+  if (n & 1) r.s0 += row[n - 1], r.q0 += double(row[n - 1]) * row[n - 1];
+}
+
+// Four rows at a time, in two independent pairs so that more adds are in flight; the rows'
+// sums are added to the statistics in row order, as row by row.
+VEXAL_AVX2_CLONES void gather_leaf(SubbandNode& leaf) {
   int x1 = leaf.x.own1 - leaf.right_overlap;
   int y1 = leaf.y.own1 - leaf.lower_overlap;
   const int n = x1 - leaf.x.own0 + 1;
@@ -152,36 +180,42 @@ void gather_leaf(SubbandNode& leaf) {
     leaf.stats.sum += r.s0 + r.s1;
     leaf.stats.sum_squares += r.q0 + r.q1;
   };
-  // Two rows at a time, each summed on its own and added in row order: the same sums as row
-  // by row, with twice as many adds in flight.
+  const int even = n & ~1;
   int gy = leaf.y.own0;
+  for (; gy + 3 <= y1; gy += 4) {
+    const float* r[4];
+    for (int k = 0; k < 4; ++k) r[k] = leaf.sample(leaf.x.own0, gy + k);
+    RowPairSums p, u;
+    for (int i = 0; i < even; i += 2) {
+      p.add(r[0], r[1], i);
+      u.add(r[2], r[3], i);
+    }
+    RowSums sums[4] = {p.first(), p.second(), u.first(), u.second()};
+    for (int k = 0; k < 4; ++k) {
+      add_last(sums[k], r[k], n);
+      add(sums[k]);
+    }
+  }
   for (; gy + 1 <= y1; gy += 2) {
     const float* row = leaf.sample(leaf.x.own0, gy);
     const float* next = leaf.sample(leaf.x.own0, gy + 1);
-    RowSums r, t;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-      const double a = row[i], b = row[i + 1], c = next[i], d = next[i + 1];
-      r.s0 += a, r.s1 += b, t.s0 += c, t.s1 += d;
-      r.q0 += a * a, r.q1 += b * b, t.q0 += c * c, t.q1 += d * d;
-    }
-    if (i < n) {
-      r.s0 += row[i], r.q0 += double(row[i]) * row[i];
-      t.s0 += next[i], t.q0 += double(next[i]) * next[i];
-    }
-    add(r);
-    add(t);
+    RowPairSums p;
+    for (int i = 0; i < even; i += 2) p.add(row, next, i);
+    RowSums a = p.first(), b = p.second();
+    add_last(a, row, n);
+    add_last(b, next, n);
+    add(a);
+    add(b);
   }
   if (gy <= y1) {
     const float* row = leaf.sample(leaf.x.own0, gy);
     RowSums r;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
+    for (int i = 0; i < even; i += 2) {
       const double a = row[i], b = row[i + 1];
       r.s0 += a, r.s1 += b;
       r.q0 += a * a, r.q1 += b * b;
     }
-    if (i < n) r.s0 += row[i], r.q0 += double(row[i]) * row[i];
+    add_last(r, row, n);
     add(r);
   }
 }

@@ -4,9 +4,6 @@
 
 #include "platform/avx2_clones.h"
 
-// The helpers below are inlined into each version of the entry points that have an AVX2 one.
-#define VEXAL_INLINE inline __attribute__((always_inline))
-
 namespace {
 
 // Each lifting result is formed in double precision and stored as a float, so every step
