@@ -12,6 +12,7 @@
 #include "encoder/image/tiff_directory.h"
 #include "encoder/image/tiff_handle.h"
 #include "encoder/image/tiff_sample_reader.h"
+#include "platform/avx2_clones.h"
 #include "platform/error.h"
 
 namespace {
@@ -57,6 +58,36 @@ class NodataPixels {
 uint8_t round_clamp(double v) {
   int value = static_cast<int>(v + 0.5);
   return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
+
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+// Lane k of the result: byte 3 k + c of the 48 bytes a, b, d, through two-input shuffles.
+VEXAL_INLINE Bytes16 channel(Bytes16 a, Bytes16 b, Bytes16 d, int c) {
+  Bytes16 from_ab, from_d;
+  for (int k = 0; k < 16; ++k) {
+    const int at = 3 * k + c;
+    from_ab[k] = uint8_t(at < 32 ? at : 0);
+    from_d[k] = uint8_t(at < 32 ? k : at - 32 + 16);
+  }
+  return __builtin_shuffle(__builtin_shuffle(a, b, from_ab), d, from_d);
+}
+
+// Interleaved RGB into three planes, 16 pixels at a time.
+VEXAL_AVX2_CLONES void split_rgb(const uint8_t* px, uint32_t n, uint8_t* r, uint8_t* g,
+                                 uint8_t* b) {
+  uint32_t i = 0;
+  for (; i + 16 <= n; i += 16, px += 48) {
+    Bytes16 x, y, z;
+    std::memcpy(&x, px, 16);
+    std::memcpy(&y, px + 16, 16);
+    std::memcpy(&z, px + 32, 16);
+    const Bytes16 planes[3] = {channel(x, y, z, 0), channel(x, y, z, 1), channel(x, y, z, 2)};
+    std::memcpy(r + i, &planes[0], 16);
+    std::memcpy(g + i, &planes[1], 16);
+    std::memcpy(b + i, &planes[2], 16);
+  }
+  for (; i < n; ++i, px += 3) r[i] = px[0], g[i] = px[1], b[i] = px[2];
 }
 
 }  // namespace
@@ -308,11 +339,7 @@ void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane
     for (uint32_t i = 0; i < n; ++i)
       if ((!t || px[i] != t[0]) && !(skip && skip[i])) out[i] = px[i];
   } else if (nband == 3 && !t && !skip) {
-    for (uint32_t i = 0; i < n; ++i, px += 3) {
-      out[i] = px[0];
-      out[i + plane] = px[1];
-      out[i + 2 * plane] = px[2];
-    }
+    split_rgb(px, n, out, out + plane, out + 2 * plane);
   } else if (nband == 3) {
     for (uint32_t i = 0; i < n; ++i, px += 3) {
       if (t && px[0] == t[0] && px[1] == t[1] && px[2] == t[2]) continue;
