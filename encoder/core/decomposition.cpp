@@ -143,7 +143,7 @@ struct RowSums {
   double s0 = 0, s1 = 0, q0 = 0, q1 = 0;
 };
 
-using Float4 = float __attribute__((vector_size(16)));
+using Float2 = float __attribute__((vector_size(8)));
 using Double4 = double __attribute__((vector_size(32)));
 
 // The sums of two rows side by side, lanes (first row's s0, s1, second row's s0, s1): each lane
@@ -152,10 +152,10 @@ struct RowPairSums {
   Double4 s{}, q{};
 
   VEXAL_INLINE void add(const float* a, const float* b, int i) {
-    Float4 f;
-    std::memcpy(&f, a + i, 2 * sizeof(float));
-    std::memcpy(reinterpret_cast<char*>(&f) + 2 * sizeof(float), b + i, 2 * sizeof(float));
-    const Double4 v = __builtin_convertvector(f, Double4);
+    Float2 x, y;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    const Double4 v = __builtin_convertvector(__builtin_shufflevector(x, y, 0, 1, 2, 3), Double4);
     s += v;
     q += v * v;
   }
