@@ -70,6 +70,13 @@ void take_child(const float* from, std::ptrdiff_t pitch, SubbandNode& child) {
     std::memcpy(to, from, sizeof(float) * w);
 }
 
+// Samples 0, 2, 4, ... of `in` to `first`, 1, 3, ... to `second`; none of them overlap.
+VEXAL_AVX2_CLONES void deal(const float* __restrict in, int n, float* __restrict first,
+                            float* __restrict second) {
+  for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
+  for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
+}
+
 // Splits `node`, whose samples over its extended range are given at `src` with `pitch`; with
 // `below`, its split children are split in turn straight from the work grid, and with
 // `in_place` its leaves stay there as views.
@@ -114,8 +121,7 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool b
     std::fill(high + q / 2, high + width / 2, 0.0f);
     float* first = (p0 & 1) ? high + h0 : low + h0;
     float* second = (p0 & 1) ? low + h0 + 1 : high + h0;
-    for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
-    for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
+    deal(in, n, first, second);
     lift97_forward_split(low, high, sx.start, width, near_end(node.x), far_end(node.x));
   }
   for (int c0 = 0; c0 < width; c0 += kColumnStrip) {
