@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <type_traits>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -62,15 +63,11 @@ uint8_t round_clamp(double v) {
 
 using Bytes16 = uint8_t __attribute__((vector_size(16)));
 
-// Lane k of the result: byte 3 k + c of the 48 bytes a, b, d, through two-input shuffles.
-VEXAL_INLINE Bytes16 channel(Bytes16 a, Bytes16 b, Bytes16 d, int c) {
-  Bytes16 from_ab, from_d;
-  for (int k = 0; k < 16; ++k) {
-    const int at = 3 * k + c;
-    from_ab[k] = uint8_t(at < 32 ? at : 0);
-    from_d[k] = uint8_t(at < 32 ? k : at - 32 + 16);
-  }
-  return __builtin_shuffle(__builtin_shuffle(a, b, from_ab), d, from_d);
+// Lane k of the result: byte 3 k + C of the 48 bytes a, b, d, through two two-input shuffles.
+template <int C, size_t... K>
+VEXAL_INLINE Bytes16 channel(Bytes16 a, Bytes16 b, Bytes16 d, std::index_sequence<K...>) {
+  const Bytes16 from_ab = __builtin_shufflevector(a, b, (3 * K + C < 32 ? 3 * K + C : 0)...);
+  return __builtin_shufflevector(from_ab, d, (3 * K + C < 32 ? K : 3 * K + C - 16)...);
 }
 
 // Interleaved RGB into three planes, 16 pixels at a time.
@@ -82,7 +79,9 @@ VEXAL_AVX2_CLONES void split_rgb(const uint8_t* px, uint32_t n, uint8_t* r, uint
     std::memcpy(&x, px, 16);
     std::memcpy(&y, px + 16, 16);
     std::memcpy(&z, px + 32, 16);
-    const Bytes16 planes[3] = {channel(x, y, z, 0), channel(x, y, z, 1), channel(x, y, z, 2)};
+    constexpr auto lanes = std::make_index_sequence<16>();
+    const Bytes16 planes[3] = {channel<0>(x, y, z, lanes), channel<1>(x, y, z, lanes),
+                               channel<2>(x, y, z, lanes)};
     std::memcpy(r + i, &planes[0], 16);
     std::memcpy(g + i, &planes[1], 16);
     std::memcpy(b + i, &planes[2], 16);
