@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Quality per byte: the default mode and the rate-distortion mode (-rdo) of vexal_encode beside
-# single-tile OpenJPEG (opj_compress -I -r) and GDAL's JP2OpenJPEG driver (QUALITY=), on real
+# single-tile OpenJPEG (opj_compress -I -r), Grok (grk_compress -I -r), OpenJPH's HTJ2K
+# (ojph_compress at the step that gives the size) and GDAL's JP2OpenJPEG driver (QUALITY=), on real
 # aerial frames from the sample folder: each largest frame, the first one widened by a flat,
 # slightly noisy area (open water), and a grey version of it. At ratios 10, 20, 40 and 80 (raw
 # 8-bit sample bytes / file bytes) it prints each coder's actual ratio, PSNR over RGB and over
 # luma (0.299 R + 0.587 G + 0.114 B), and encoding time (wall / processor seconds, as the
 # machine may be shared). The peers are run in the same run at the size our file actually has:
-# OpenJPEG once at each of our two files' sizes, GDAL at the -rdo file's; "vs opj" is our PSNR
-# minus OpenJPEG's at the same size (RGB / luma).
+# OpenJPEG, Grok and OpenJPH once at each of our two files' sizes, GDAL at the -rdo file's;
+# "vs opj" and "vs ojph" are our PSNR minus that peer's at the same size (RGB / luma).
 # Usage: [ONLY="frame1 widened grey"] bench/rate_distortion.sh [build dir] [sample folder] [ratios...]
 set -euo pipefail
+source "$(dirname "$0")/ojph_step.sh"
 build=${1:-build}
 samples=${2:-${VEXAL_TESTDATA:-$(dirname "$0")/../../shared/testdata}}
 shift $(( $# > 2 ? 2 : $# )) || true
@@ -19,7 +21,7 @@ python=/usr/bin/python3  # the Debian interpreter, which has numpy and GDAL
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 [ -f "$build/CMakeCache.txt" ] && cmake --build "$build" --target vexal_encode vexal_decode -j2 > /dev/null 2>&1
-for tool in opj_compress opj_decompress gdal_translate; do
+for tool in opj_compress opj_decompress grk_compress grk_decompress ojph_compress ojph_expand gdal_translate; do
   command -v $tool > /dev/null || { echo "$tool is needed"; exit 1; }
 done
 frames=()
@@ -69,8 +71,13 @@ seconds() {
   awk '{ printf "%.2f/%.2f", $1, $2 + $3 }' "$work/time"
 }
 size_of() { stat -c %s "$1"; }
+# Our PSNR minus a peer's, RGB / luma.
+versus() {
+  awk -v a="${rgb[$1]}" -v b="${rgb[$2]}" -v c="${luma[$1]}" -v d="${luma[$2]}" \
+    'BEGIN { printf "%+.2f / %+.2f", a - b, c - d }'
+}
 
-printf "%-9s %5s  %-11s %7s %7s %7s %11s %13s\n" image "-c" coder ratio "RGB dB" "luma dB" "wall/cpu s" "vs opj"
+printf "%-9s %5s  %-12s %7s %7s %7s %11s %13s %13s\n" image "-c" coder ratio "RGB dB" "luma dB" "wall/cpu s" "vs opj" "vs ojph"
 for input in "$work"/frame*.tif "$work/widened.tif" "$work/grey.tif"; do
   [ -z "${ONLY:-}" ] || [[ " $ONLY " == *" $(basename "$input" .tif) "* ]] || continue
   name=$(basename "$input" .tif)
@@ -85,26 +92,34 @@ for input in "$work"/frame*.tif "$work/widened.tif" "$work/grey.tif"; do
       "$build/vexal_decode" -i "$work/$mode.vxl" -o "$work/$mode.tif" > /dev/null 2>&1
       read -r rgb[$mode] luma[$mode] < <("$python" "$work/psnr.py" "$input" "$work/$mode.tif")
       ratio[$mode]=$(awk -v a=$raw -v b="$(size_of "$work/$mode.vxl")" 'BEGIN { printf "%.2f", a / b }')
-      # OpenJPEG at the size of this file.
+      # The peers at the size of this file.
       peer=opj_$mode
       secs[$peer]=$(seconds opj_compress -i "$input" -o "$work/$peer.j2k" -I -r "${ratio[$mode]}")
       opj_decompress -i "$work/$peer.j2k" -o "$work/$peer.tif" > /dev/null 2>&1
-      read -r rgb[$peer] luma[$peer] < <("$python" "$work/psnr.py" "$input" "$work/$peer.tif")
-      ratio[$peer]=$(awk -v a=$raw -v b="$(size_of "$work/$peer.j2k")" 'BEGIN { printf "%.2f", a / b }')
+      peer=grk_$mode
+      secs[$peer]=$(seconds grk_compress -i "$input" -o "$work/$peer.j2k" -I -r "${ratio[$mode]}")
+      grk_decompress -i "$work/$peer.j2k" -o "$work/$peer.tif" > /dev/null 2>&1
+      peer=ojph_$mode
+      step=$(ojph_step "$input" "$work/$peer.j2k" "$(size_of "$work/$mode.vxl")")
+      secs[$peer]=$(seconds ojph_compress -i "$input" -o "$work/$peer.j2k" -qstep "$step")
+      ojph_expand -i "$work/$peer.j2k" -o "$work/$peer.tif" > /dev/null 2>&1
+      for peer in opj_$mode grk_$mode ojph_$mode; do
+        read -r rgb[$peer] luma[$peer] < <("$python" "$work/psnr.py" "$input" "$work/$peer.tif")
+        ratio[$peer]=$(awk -v a=$raw -v b="$(size_of "$work/$peer.j2k")" 'BEGIN { printf "%.2f", a / b }')
+      done
     done
     quality=$(awk -v x="${ratio[rdo]}" 'BEGIN { printf "%.4f", 100 / x }')
     secs[gdal]=$(seconds gdal_translate -q -of JP2OpenJPEG -co QUALITY="$quality" "$input" "$work/gdal.jp2")
     gdal_translate -q "$work/gdal.jp2" "$work/gdal.tif"
     read -r rgb[gdal] luma[gdal] < <("$python" "$work/psnr.py" "$input" "$work/gdal.tif")
     ratio[gdal]=$(awk -v a=$raw -v b="$(size_of "$work/gdal.jp2")" 'BEGIN { printf "%.2f", a / b }')
-    for coder in default opj_default rdo opj_rdo gdal; do
-      versus=""
+    for coder in default opj_default grk_default ojph_default rdo opj_rdo grk_rdo ojph_rdo gdal; do
+      vs_opj="" vs_ojph=""
       case $coder in
-        default|rdo) versus=$(awk -v a="${rgb[$coder]}" -v b="${rgb[opj_$coder]}" -v c="${luma[$coder]}" \
-                         -v d="${luma[opj_$coder]}" 'BEGIN { printf "%+.2f / %+.2f", a - b, c - d }') ;;
+        default|rdo) vs_opj=$(versus "$coder" "opj_$coder") vs_ojph=$(versus "$coder" "ojph_$coder") ;;
       esac
-      printf "%-9s %5s  %-11s %7s %7s %7s %11s %13s\n" "$name" "$r" "$coder" "${ratio[$coder]}" \
-        "${rgb[$coder]}" "${luma[$coder]}" "${secs[$coder]}" "$versus"
+      printf "%-9s %5s  %-12s %7s %7s %7s %11s %13s %13s\n" "$name" "$r" "$coder" "${ratio[$coder]}" \
+        "${rgb[$coder]}" "${luma[$coder]}" "${secs[$coder]}" "$vs_opj" "$vs_ojph"
     done
     unset rgb luma ratio secs
   done

@@ -8,3 +8,10 @@
 #else
 #define VEXAL_AVX2_CLONES
 #endif
+
+// For the helpers of such a loop: inlined into each version, so they are built for AVX2 too.
+#if defined(__GNUC__)
+#define VEXAL_INLINE inline __attribute__((always_inline))
+#else
+#define VEXAL_INLINE inline
+#endif

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "platform/avx2_clones.h"
 #include "platform/error.h"
 #include "platform/uninitialized_allocator.h"
 
@@ -69,6 +70,13 @@ void take_child(const float* from, std::ptrdiff_t pitch, SubbandNode& child) {
     std::memcpy(to, from, sizeof(float) * w);
 }
 
+// Samples 0, 2, 4, ... of `in` to `first`, 1, 3, ... to `second`; none of them overlap.
+VEXAL_AVX2_CLONES void deal(const float* __restrict in, int n, float* __restrict first,
+                            float* __restrict second) {
+  for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
+  for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
+}
+
 // Splits `node`, whose samples over its extended range are given at `src` with `pitch`; with
 // `below`, its split children are split in turn straight from the work grid, and with
 // `in_place` its leaves stay there as views.
@@ -113,8 +121,7 @@ int split_from(SubbandNode& node, const float* src, std::ptrdiff_t pitch, bool b
     std::fill(high + q / 2, high + width / 2, 0.0f);
     float* first = (p0 & 1) ? high + h0 : low + h0;
     float* second = (p0 & 1) ? low + h0 + 1 : high + h0;
-    for (int i = 0; 2 * i < n; ++i) first[i] = in[2 * i];
-    for (int i = 0; 2 * i + 1 < n; ++i) second[i] = in[2 * i + 1];
+    deal(in, n, first, second);
     lift97_forward_split(low, high, sx.start, width, near_end(node.x), far_end(node.x));
   }
   for (int c0 = 0; c0 < width; c0 += kColumnStrip) {
@@ -142,7 +149,34 @@ struct RowSums {
   double s0 = 0, s1 = 0, q0 = 0, q1 = 0;
 };
 
-void gather_leaf(SubbandNode& leaf) {
+using Float2 = float __attribute__((vector_size(8)));
+using Double4 = double __attribute__((vector_size(32)));
+
+// The sums of two rows side by side, lanes (first row's s0, s1, second row's s0, s1): each lane
+// adds the same values in the same order as the scalar sums, four at a time.
+struct RowPairSums {
+  Double4 s{}, q{};
+
+  VEXAL_INLINE void add(const float* a, const float* b, int i) {
+    Float2 x, y;
+    std::memcpy(&x, a + i, sizeof x);
+    std::memcpy(&y, b + i, sizeof y);
+    const Double4 v = __builtin_convertvector(__builtin_shufflevector(x, y, 0, 1, 2, 3), Double4);
+    s += v;
+    q += v * v;
+  }
+  RowSums first() const { return RowSums{s[0], s[1], q[0], q[1]}; }
+  RowSums second() const { return RowSums{s[2], s[3], q[2], q[3]}; }
+};
+
+// The odd sample left at the end of a row goes to its first accumulators.
+VEXAL_INLINE void add_last(RowSums& r, const float* row, int n) {
+  if (n & 1) r.s0 += row[n - 1], r.q0 += double(row[n - 1]) * row[n - 1];
+}
+
+// Four rows at a time, in two independent pairs so that more adds are in flight; the rows'
+// sums are added to the statistics in row order, as row by row.
+VEXAL_AVX2_CLONES void gather_leaf(SubbandNode& leaf) {
   int x1 = leaf.x.own1 - leaf.right_overlap;
   int y1 = leaf.y.own1 - leaf.lower_overlap;
   const int n = x1 - leaf.x.own0 + 1;
@@ -152,36 +186,42 @@ void gather_leaf(SubbandNode& leaf) {
     leaf.stats.sum += r.s0 + r.s1;
     leaf.stats.sum_squares += r.q0 + r.q1;
   };
-  // Two rows at a time, each summed on its own and added in row order: the same sums as row
-  // by row, with twice as many adds in flight.
+  const int even = n & ~1;
   int gy = leaf.y.own0;
+  for (; gy + 3 <= y1; gy += 4) {
+    const float* r[4];
+    for (int k = 0; k < 4; ++k) r[k] = leaf.sample(leaf.x.own0, gy + k);
+    RowPairSums p, u;
+    for (int i = 0; i < even; i += 2) {
+      p.add(r[0], r[1], i);
+      u.add(r[2], r[3], i);
+    }
+    RowSums sums[4] = {p.first(), p.second(), u.first(), u.second()};
+    for (int k = 0; k < 4; ++k) {
+      add_last(sums[k], r[k], n);
+      add(sums[k]);
+    }
+  }
   for (; gy + 1 <= y1; gy += 2) {
     const float* row = leaf.sample(leaf.x.own0, gy);
     const float* next = leaf.sample(leaf.x.own0, gy + 1);
-    RowSums r, t;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
-      const double a = row[i], b = row[i + 1], c = next[i], d = next[i + 1];
-      r.s0 += a, r.s1 += b, t.s0 += c, t.s1 += d;
-      r.q0 += a * a, r.q1 += b * b, t.q0 += c * c, t.q1 += d * d;
-    }
-    if (i < n) {
-      r.s0 += row[i], r.q0 += double(row[i]) * row[i];
-      t.s0 += next[i], t.q0 += double(next[i]) * next[i];
-    }
-    add(r);
-    add(t);
+    RowPairSums p;
+    for (int i = 0; i < even; i += 2) p.add(row, next, i);
+    RowSums a = p.first(), b = p.second();
+    add_last(a, row, n);
+    add_last(b, next, n);
+    add(a);
+    add(b);
   }
   if (gy <= y1) {
     const float* row = leaf.sample(leaf.x.own0, gy);
     RowSums r;
-    int i = 0;
-    for (; i + 1 < n; i += 2) {
+    for (int i = 0; i < even; i += 2) {
       const double a = row[i], b = row[i + 1];
       r.s0 += a, r.s1 += b;
       r.q0 += a * a, r.q1 += b * b;
     }
-    if (i < n) r.s0 += row[i], r.q0 += double(row[i]) * row[i];
+    add_last(r, row, n);
     add(r);
   }
 }

@@ -4,9 +4,6 @@
 
 #include "platform/avx2_clones.h"
 
-// The helpers below are inlined into each version of the entry points that have an AVX2 one.
-#define VEXAL_INLINE inline __attribute__((always_inline))
-
 namespace {
 
 // Each lifting result is formed in double precision and stored as a float, so every step
@@ -24,6 +21,24 @@ VEXAL_INLINE int neighbour(int i, int count, LineEnd near, LineEnd far) {
   else if (i >= count)
     i = far == LineEnd::kSymmetric ? 2 * (count - 1) - i : -1;
   return i >= 0 && i < count ? i : -1;
+}
+
+// Rows of side-by-side lines never overlap (the stride is at least the lane count), so the
+// loops over a row's lanes run on vectors without overlap checks.
+// Built apart for AVX2 rather than inlined: inlined into the sweep, they lost their vectors.
+VEXAL_AVX2_CLONES void lift_lanes(float* __restrict t, const float* __restrict a,
+                                  const float* __restrict b, int lanes, float c) {
+  for (int j = 0; j < lanes; ++j) t[j] = lift(t[j], c, a[j], b[j]);
+}
+
+// The same, then `t` scaled to the low band and `a`, whose last use this was, to the high band.
+VEXAL_AVX2_CLONES void lift_scale_lanes(float* __restrict t, float* __restrict a,
+                                        const float* __restrict b, int lanes, float c) {
+  for (int j = 0; j < lanes; ++j) {
+    const float lifted = lift(t[j], c, a[j], b[j]);
+    t[j] = lifted * kLift97Low;
+    a[j] *= kLift97High;
+  }
 }
 
 struct Line {
@@ -49,10 +64,13 @@ struct Line {
   }
 
   VEXAL_INLINE void interior(int i, float c) const {
-    float* t = at(i);
-    const float* a = at(i - 1);
-    const float* b = at(i + 1);
-    for (int j = 0; j < lanes; ++j) t[j] = lift(t[j], c, a[j], b[j]);
+    lift_lanes(at(i), at(i - 1), at(i + 1), lanes, c);
+  }
+
+  // The last step at interior row i, which is then scaled to the low band, and the scaling of
+  // row i - 1 to the high band, whose last use this step was.
+  VEXAL_INLINE void last_step(int i, float c) const {
+    lift_scale_lanes(at(i), at(i - 1), at(i + 1), lanes, c);
   }
 
   VEXAL_INLINE void edge(int i, float c) const {
@@ -132,23 +150,37 @@ VEXAL_INLINE void step_split(Half t, Half nb, float c, int count, LineEnd near, 
   for (int i = hi; i < t.n; ++i) edge(i);
 }
 
+// Step k of the forward sweep below, with every test.
+VEXAL_INLINE void forward_sweep_row(const Line& line, int odd, int k) {
+  const int count = line.count;
+  if (k < count && (k & 1) == odd) line.row(k, -kLift97Alpha);
+  int r = k - 1;
+  if (r >= 0 && r < count && (r & 1) != odd) line.row(r, -kLift97Beta);
+  r = k - 2;
+  if (r >= 0 && r < count && (r & 1) == odd) line.row(r, kLift97Gamma);
+  r = k - 3;
+  if (r >= 0 && r < count && (r & 1) != odd) line.row(r, kLift97Delta);
+  r = k - 4;
+  if (r >= 0 && r < count) line.scale_row(r, (r & 1) == odd ? kLift97High : kLift97Low);
+}
+
 // The four steps and the scaling of side-by-side lines in one sweep down the rows: each row is
 // lifted by a step once both its neighbours have had the step before, so every value is made
 // from the same operands as in four separate passes, while the few rows in work stay in cache.
 VEXAL_INLINE void forward_sweep(const Line& line, int start) {
   const int odd = 1 - (start & 1);  // local parity of the odd global positions
   const int count = line.count;
-  for (int k = 0; k < count + 4; ++k) {
-    if (k < count && (k & 1) == odd) line.row(k, -kLift97Alpha);
-    int r = k - 1;
-    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, -kLift97Beta);
-    r = k - 2;
-    if (r >= 0 && r < count && (r & 1) == odd) line.row(r, kLift97Gamma);
-    r = k - 3;
-    if (r >= 0 && r < count && (r & 1) != odd) line.row(r, kLift97Delta);
-    r = k - 4;
-    if (r >= 0 && r < count) line.scale_row(r, (r & 1) == odd ? kLift97High : kLift97Low);
+  // Away from the ends, from a k of the odd parity on, two rows of k do the same work each time:
+  // no edge tests, and the last step of a low row scales it and the finished high row above.
+  int k = 0;
+  for (; k < 5 || (k & 1) != odd; ++k) forward_sweep_row(line, odd, k);
+  for (; k + 1 < count - 1; k += 2) {
+    line.interior(k, -kLift97Alpha);
+    line.interior(k - 1, -kLift97Beta);
+    line.interior(k - 2, kLift97Gamma);
+    line.last_step(k - 3, kLift97Delta);
   }
+  for (; k < count + 4; ++k) forward_sweep_row(line, odd, k);
 }
 
 // The synthesis in one sweep likewise: the scaling is undone row by row ahead of the steps.

@@ -37,8 +37,8 @@ void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far
 void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near, LineEnd far);
 void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near, LineEnd far);
 
-// `lanes` lines side by side: sample i of lane j is data[i * stride + j]. Used for the vertical
-// passes, where each row of a block holds one sample of every column.
+// `lanes` lines side by side: sample i of lane j is data[i * stride + j], with stride >= lanes.
+// Used for the vertical passes, where each row of a block holds one sample of every column.
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far);
 void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,

@@ -41,6 +41,7 @@ float quantizer_step(const float* x, size_t count, float step) {
   return enlarged > 0.0f ? enlarged : step;
 }
 
+VEXAL_AVX2_CLONES
 void quantize_indices(const float* x, size_t count, float step, int16_t* indices) {
   if (step == 0.0f) {
     std::fill(indices, indices + count, int16_t(0));

@@ -43,23 +43,40 @@ size_t record_count(int w, int h) {
   return size_t((w + kRecordSize - 1) / kRecordSize) * size_t((h + kRecordSize - 1) / kRecordSize);
 }
 
-// The record rectangles row-major, each with its indices row after row.
-std::vector<std::vector<int16_t>> cut_records(std::span<const int16_t> indices, int w, int h) {
-  std::vector<std::vector<int16_t>> records;
-  records.reserve(record_count(w, h));
-  for (int y0 = 0; y0 < h; y0 += kRecordSize) {
-    for (int x0 = 0; x0 < w; x0 += kRecordSize) {
-      const int x1 = std::min(x0 + kRecordSize, w), y1 = std::min(y0 + kRecordSize, h);
-      std::vector<int16_t> r;
-      r.reserve(size_t(x1 - x0) * size_t(y1 - y0));
-      for (int y = y0; y < y1; ++y)
-        r.insert(r.end(), indices.begin() + ptrdiff_t(y) * w + x0,
-                 indices.begin() + ptrdiff_t(y) * w + x1);
-      records.push_back(std::move(r));
+// The symbols of the records of a part, row-major, each record's indices taken row after row;
+// `ends[r]` is where record r's symbols end. Found once, for the table and for the coding.
+// The buffers are kept per thread from part to part, so they stop growing after the first few.
+struct PartSymbols {
+  std::vector<AlphabetSymbol> symbols;
+  std::vector<size_t> ends;
+  std::vector<int16_t> record;
+
+  void find(std::span<const int16_t> indices, int w, int h) {
+    symbols.clear();
+    ends.clear();
+    for (int y0 = 0; y0 < h; y0 += kRecordSize) {
+      for (int x0 = 0; x0 < w; x0 += kRecordSize) {
+        const int x1 = std::min(x0 + kRecordSize, w), y1 = std::min(y0 + kRecordSize, h);
+        std::span<const int16_t> rows = indices.subspan(size_t(y0) * size_t(w),
+                                                        size_t(y1 - y0) * size_t(w));
+        if (x1 - x0 != w) {  // a record narrower than the part: its rows gathered
+          record.clear();
+          for (int y = y0; y < y1; ++y) {
+            const auto row = indices.begin() + ptrdiff_t(y) * w;
+            record.insert(record.end(), row + x0, row + x1);
+          }
+          rows = record;
+        }
+        append_symbols(rows, kValueRange, kRunRange, symbols);
+        ends.push_back(symbols.size());
+      }
     }
   }
-  return records;
-}
+  std::span<const AlphabetSymbol> of(size_t r) const {
+    const size_t begin = r == 0 ? 0 : ends[r - 1];
+    return std::span<const AlphabetSymbol>(symbols).subspan(begin, ends[r] - begin);
+  }
+};
 
 void put_u32(uint8_t* at, uint32_t v) {
   at[0] = uint8_t(v >> 24), at[1] = uint8_t(v >> 16), at[2] = uint8_t(v >> 8), at[3] = uint8_t(v);
@@ -76,14 +93,10 @@ size_t offsets_at(std::span<const uint8_t> part) {
 }  // namespace
 
 std::vector<uint8_t> code_band_part(std::span<const int16_t> indices, int w, int h, float step) {
-  const auto records = cut_records(indices, w, h);
-  // Each record's symbols are found once, for the table and for the coding.
-  std::vector<std::vector<AlphabetSymbol>> symbols(records.size());
+  thread_local PartSymbols found;
+  found.find(indices, w, h);
   SymbolCounts counts;
-  for (size_t r = 0; r < records.size(); ++r) {
-    append_symbols(records[r], kValueRange, kRunRange, symbols[r]);
-    for (const AlphabetSymbol& s : symbols[r]) ++counts.count[s.symbol];
-  }
+  for (const AlphabetSymbol& s : found.symbols) ++counts.count[s.symbol];
   HuffmanTableDescriptor desc;
   if (build_ht_desc(counts, desc) != 0) throw Error("Error encountered in GenHTDesc2.");
   HuffmanCodeTable table;
@@ -97,13 +110,14 @@ std::vector<uint8_t> code_band_part(std::span<const int16_t> indices, int w, int
   if (write_ht_desc(f, kBlockBandHeaderMarker, desc) != 0 || write_float(f, step) != 0 ||
       std::fwrite(size, 1, 8, f) != 8)
     throw Error(kHeader);
-  const std::vector<uint8_t> zeros(4 * records.size(), 0);
+  const size_t records = found.ends.size();
+  const std::vector<uint8_t> zeros(4 * records, 0);
   if (std::fwrite(zeros.data(), 1, zeros.size(), f) != zeros.size()) throw Error(kHeader);
   std::vector<uint32_t> starts;
-  starts.reserve(records.size());
-  for (const std::vector<AlphabetSymbol>& r : symbols) {
+  starts.reserve(records);
+  for (size_t r = 0; r < records; ++r) {
     starts.push_back(uint32_t(ftello(f)));
-    if (encode_symbols(r, table, f) != 0)
+    if (encode_symbols(found.of(r), table, f) != 0)
       throw Error("Error encountered in encode_block2.");
   }
   std::vector<uint8_t> bytes = part.take();

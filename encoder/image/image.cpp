@@ -16,11 +16,13 @@ constexpr const char* kNoFloatExtract =
 constexpr const char* kUnknownDataType =
     "Error: unknown data type in Image::extract( int section_support[2][2] ).";
 
-// malloc'd buffer of `count` samples of `size` bytes; PixelData frees it with free().
-void* allocate_samples(int64_t count, size_t size) {
+// malloc'd buffer of `count` samples of `size` bytes, zeroed unless the caller fills it all;
+// PixelData frees it with free().
+void* allocate_samples(int64_t count, size_t size, bool zeroed) {
   if (count <= 0 || static_cast<uint64_t>(count) > std::numeric_limits<size_t>::max() / size)
     throw Error("Memory allocation error.");
-  void* p = std::calloc(static_cast<size_t>(count), size);
+  void* p = zeroed ? std::calloc(static_cast<size_t>(count), size)
+                   : std::malloc(static_cast<size_t>(count) * size);
   if (!p) throw Error("Memory allocation error.");
   return p;
 }
@@ -71,7 +73,8 @@ std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
                                        : PixelData::kSingleBand;
   const int c = coded_bands();
   if (data_type == kImage8Bit) {
-    auto* buffer = static_cast<uint8_t*>(allocate_samples(total, 1));
+    // The fill below covers every plane but a fourth one's.
+    auto* buffer = static_cast<uint8_t*>(allocate_samples(total, 1, !nodata && nband > 3));
     std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
     const uint8_t* fill = no_data_value();
     if (nodata)
@@ -83,20 +86,20 @@ std::unique_ptr<PixelData> Image::extract(int section_support[2][2]) {
     return block;
   }
   if (data_type == kImage16Bit && signed_samples) {
-    auto* buffer = static_cast<int16_t*>(allocate_samples(total, sizeof(int16_t)));
+    auto* buffer = static_cast<int16_t*>(allocate_samples(total, sizeof(int16_t), !nodata));
     std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
     fill_uncovered(buffer, total);
     extract(section_support, buffer);
     return block;
   }
   if (data_type == kImage16Bit) {
-    auto* buffer = static_cast<uint16_t*>(allocate_samples(total, sizeof(uint16_t)));
+    auto* buffer = static_cast<uint16_t*>(allocate_samples(total, sizeof(uint16_t), !nodata));
     std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
     fill_uncovered(buffer, total);
     extract(section_support, buffer);
     return block;
   }
-  auto* buffer = static_cast<float*>(allocate_samples(total, sizeof(float)));
+  auto* buffer = static_cast<float*>(allocate_samples(total, sizeof(float), !nodata));
   std::unique_ptr<PixelData> block(new PixelData(buffer, w, h, structure, c));
   fill_uncovered(buffer, total);
   extract(section_support, buffer);

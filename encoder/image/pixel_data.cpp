@@ -65,24 +65,20 @@ namespace {
 // here) and a sample below 2^16, and their sums below 2^18, are exact in double, so this gives
 // the extended-precision result bit for bit, converting and transforming in one pass.
 template <typename T>
-VEXAL_AVX2_CLONES void yiq_from_integers(const T* in, float* out, size_t plane, int bands) {
-  // In runs through local arrays, which nothing else can alias, so the loops run on vectors.
-  constexpr size_t kRun = 256;
-  double R[kRun], G[kRun], B[kRun];
-  for (size_t k0 = 0; k0 < plane; k0 += kRun) {
-    const size_t m = std::min(kRun, plane - k0);
-    for (size_t k = 0; k < m; ++k) R[k] = in[k0 + k];
-    for (size_t k = 0; k < m; ++k) G[k] = in[plane + k0 + k];
-    for (size_t k = 0; k < m; ++k) B[k] = in[2 * plane + k0 + k];
-    float* y = out + k0;
-    for (size_t k = 0; k < m; ++k)
-      y[k] = static_cast<float>(double(0.3f) * R[k] + double(0.6f) * G[k] + double(0.1f) * B[k]);
-    float* i = out + plane + k0;
-    for (size_t k = 0; k < m; ++k)
-      i[k] = static_cast<float>(double(0.6f) * R[k] - double(0.28f) * G[k] - double(0.32f) * B[k]);
-    float* q = out + 2 * plane + k0;
-    for (size_t k = 0; k < m; ++k)
-      q[k] = static_cast<float>(double(0.21f) * R[k] - double(0.53f) * G[k] + double(0.32f) * B[k]);
+VEXAL_AVX2_CLONES void yiq_from_integers(const T* __restrict in, float* __restrict out,
+                                         size_t plane, int bands) {
+  // The input and output buffers are apart, so the loop runs on vectors in one pass.
+  const T* r = in;
+  const T* g = in + plane;
+  const T* b = in + 2 * plane;
+  float* y = out;
+  float* i = out + plane;
+  float* q = out + 2 * plane;
+  for (size_t k = 0; k < plane; ++k) {
+    const double R = r[k], G = g[k], B = b[k];
+    y[k] = static_cast<float>(double(0.3f) * R + double(0.6f) * G + double(0.1f) * B);
+    i[k] = static_cast<float>(double(0.6f) * R - double(0.28f) * G - double(0.32f) * B);
+    q[k] = static_cast<float>(double(0.21f) * R - double(0.53f) * G + double(0.32f) * B);
   }
   for (size_t k = 3 * plane; k < plane * size_t(bands); ++k) out[k] = static_cast<float>(in[k]);
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <type_traits>
+#include <utility>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "encoder/image/tiff_directory.h"
 #include "encoder/image/tiff_handle.h"
 #include "encoder/image/tiff_sample_reader.h"
+#include "platform/avx2_clones.h"
 #include "platform/error.h"
 
 namespace {
@@ -58,6 +60,34 @@ class NodataPixels {
 uint8_t round_clamp(double v) {
   int value = static_cast<int>(v + 0.5);
   return static_cast<uint8_t>(std::clamp(value, 0, 255));
+}
+
+using Bytes16 = uint8_t __attribute__((vector_size(16)));
+
+// Lane k of the result: byte 3 k + C of the 48 bytes a, b, d, through two two-input shuffles.
+template <int C, size_t... K>
+VEXAL_INLINE Bytes16 channel(Bytes16 a, Bytes16 b, Bytes16 d, std::index_sequence<K...>) {
+  const Bytes16 from_ab = __builtin_shufflevector(a, b, (3 * K + C < 32 ? 3 * K + C : 0)...);
+  return __builtin_shufflevector(from_ab, d, (3 * K + C < 32 ? K : 3 * K + C - 16)...);
+}
+
+// Interleaved RGB into three planes, 16 pixels at a time.
+VEXAL_AVX2_CLONES void split_rgb(const uint8_t* px, uint32_t n, uint8_t* r, uint8_t* g,
+                                 uint8_t* b) {
+  uint32_t i = 0;
+  for (; i + 16 <= n; i += 16, px += 48) {
+    Bytes16 x, y, z;
+    std::memcpy(&x, px, 16);
+    std::memcpy(&y, px + 16, 16);
+    std::memcpy(&z, px + 32, 16);
+    constexpr auto lanes = std::make_index_sequence<16>();
+    const Bytes16 planes[3] = {channel<0>(x, y, z, lanes), channel<1>(x, y, z, lanes),
+                               channel<2>(x, y, z, lanes)};
+    std::memcpy(r + i, &planes[0], 16);
+    std::memcpy(g + i, &planes[1], 16);
+    std::memcpy(b + i, &planes[2], 16);
+  }
+  for (; i < n; ++i, px += 3) r[i] = px[0], g[i] = px[1], b[i] = px[2];
 }
 
 }  // namespace
@@ -322,11 +352,7 @@ void TIFFImage::place(const uint8_t* px, uint32_t n, uint8_t* out, int64_t plane
     for (uint32_t i = 0; i < n; ++i)
       if ((!t || px[i] != t[0]) && !(skip && skip[i])) out[i] = px[i];
   } else if (nband == 3 && !t && !skip) {
-    for (uint32_t i = 0; i < n; ++i, px += 3) {
-      out[i] = px[0];
-      out[i + plane] = px[1];
-      out[i + 2 * plane] = px[2];
-    }
+    split_rgb(px, n, out, out + plane, out + 2 * plane);
   } else if (nband == 3) {
     for (uint32_t i = 0; i < n; ++i, px += 3) {
       if (t && px[0] == t[0] && px[1] == t[1] && px[2] == t[2]) continue;

@@ -98,7 +98,7 @@ TEST(Lifting97, ForwardThenInverseRestoresLine) {
 // long lines, both parities of start and every kind of end must agree bit for bit.
 TEST(Lifting97, LanesEqualSingleLinesBitForBit) {
   const int lanes = 5, stride = 7;
-  for (int n : {2, 3, 5, 6, 7, 19, 40}) {
+  for (int n : {2, 3, 5, 6, 7, 8, 9, 10, 11, 19, 40}) {
     for (int start : {0, 1, 3, 4}) {
       for (LineEnd near : {kZero, kSym}) {
         for (LineEnd far : {kZero, kSym}) {
