@@ -142,7 +142,8 @@ def make_plan(out_dir, encoder_args, cell=None, encoder=None, source=None):
     }
     if source and os.environ.get("GDAL_DRIVER_PATH"):
         # The workers find the plugin where this machine found it.
-        plan["gdal_driver_path"] = os.environ["GDAL_DRIVER_PATH"]
+        plan["gdal_driver_path"] = os.pathsep.join(
+            os.path.abspath(p) for p in os.environ["GDAL_DRIVER_PATH"].split(os.pathsep) if p)
     os.makedirs(out_dir, exist_ok=True)
     path = os.path.join(out_dir, PLAN_FILE)
     if os.path.exists(path):
