@@ -361,9 +361,7 @@ def test_gdal_input_grid_reads_back_as_its_source(tmp_path, programs):
 
     grid_here("plan", "-o", str(folder), "--input", "mosaic.vrt", "--cell", "128", "--",
               "-n", "3", "-c", "2", "-threads", "1")
-    plan_ = json.loads((folder / "plan.json").read_text())
-    assert (plan_["via"], plan_["encoder_args"][-1]) == ("gdal", str(source))
-    assert plan_["columns"] == [[0, 127], [128, 255], [256, 383], [384, 511], [512, 599]]
+    assert json.loads((folder / "plan.json").read_text())["encoder_args"][-1] == str(source)
     assert "Cells: 10 (10 encoded now, 0 before, 0 failed)" in grid_here("run", str(folder),
                                                                         "--local", "2")
     grid_here("index", str(folder))
@@ -388,7 +386,6 @@ def test_gdal_input_plans_refuse_in_one_line(tmp_path, programs):
     (tmp_path / "plugins").mkdir()
     for args, changes, message in [
         (["--", "-n", "3", "-wl", "16"], {}, "-wl has no creation option of the VXL driver"),
-        (["--", "-c"], {}, "-c needs a value"),
         (["--", "-co", "NLEV=3"], {}, "-co NLEV=3: give -n instead"),
         ([], {"GDAL_DRIVER_PATH": str(tmp_path / "plugins")}, "GDAL has no VXL driver: point "
          "GDAL_DRIVER_PATH at the folder holding gdal_VXL.so"),
