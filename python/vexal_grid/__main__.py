@@ -10,6 +10,8 @@ from .plan import PlanError, make_plan
 from .runner import run
 
 USAGE = """python3 -m vexal_grid plan -o DIR [--cell PIXELS] [--encoder PATH] -- ENCODER-ARGS...
+       python3 -m vexal_grid plan -o DIR --input GDAL-INPUT [--cell PIXELS] [--encoder PATH]
+                                  [-- OPTIONS...]
        python3 -m vexal_grid run DIR [--scheduler ADDRESS | --local N] [--encoder PATH]
        python3 -m vexal_grid index DIR"""
 
@@ -23,10 +25,13 @@ def parser():
     plan.add_argument("-o", dest="dir", required=True, help="folder of the grid")
     plan.add_argument("--cell", type=int, help="cell edge in pixels (rounded down to a "
                       "multiple of 2^levels; default: up to 16384, files under 1 GiB)")
-    plan.add_argument("--encoder", default="vexal_encode", help="the vexal_encode program")
+    plan.add_argument("--input", help="an input read through GDAL (a VRT, COG, JPEG 2000, "
+                      "...): each cell is written by gdal_translate -of VXL")
+    plan.add_argument("--encoder", help="the vexal_encode program (with --input: the "
+                      "gdal_translate program)")
     plan.add_argument("encoder_args", nargs=argparse.REMAINDER,
                       help="after --: the vexal_encode arguments naming the input (type flag, "
-                      "-mos, -i) and any other option")
+                      "-mos, -i) and any other option; with --input, the options only")
     run_p = sub.add_parser("run", help="encode every unfinished cell on a Dask cluster")
     run_p.add_argument("dir")
     where = run_p.add_mutually_exclusive_group()
@@ -47,9 +52,9 @@ def main(argv=None):
             encoder_args = args.encoder_args
             if encoder_args[:1] == ["--"]:
                 encoder_args = encoder_args[1:]
-            if not encoder_args:
+            if not encoder_args and not args.input:
                 raise PlanError("no encoder arguments after --")
-            plan = make_plan(args.dir, encoder_args, args.cell, args.encoder)
+            plan = make_plan(args.dir, encoder_args, args.cell, args.encoder, args.input)
             print(f"{plan['width']} x {plan['height']} pixels in {len(plan['rows'])} x "
                   f"{len(plan['columns'])} cells of up to {plan['cell']} pixels")
             return 0

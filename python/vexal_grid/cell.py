@@ -15,6 +15,7 @@ import subprocess
 import tempfile
 
 from .check import ProgramError, check_file, last_error_line, run_program
+from .gdal_input import translate_command
 
 WORK_DIR = ".work"
 # The side files the encoder may write beside its image.
@@ -37,10 +38,19 @@ class CellError(Exception):
     pass
 
 
-def encode_cell(encoder, checker, args, cwd, out_dir, name, region):
-    """Encodes `region` (x0, y0, x1, y1) of the input into out_dir/name.vxl and checks the
-    file's structure; returns the file's size in bytes, or the size already there when the cell
-    was finished before."""
+def cell_command(encoder, args, region, written, work, via):
+    if via == "gdal":
+        return translate_command(encoder, args, region, written, work)
+    command = [encoder, *args, "-region", *map(str, region), "-o", written]
+    return command if "-t" in args else command + ["-t", work]
+
+
+def encode_cell(encoder, checker, args, cwd, out_dir, name, region, via="encoder",
+                driver_path=None):
+    """Encodes `region` (x0, y0, x1, y1) of the input into out_dir/name.vxl, with vexal_encode
+    or (`via` "gdal") gdal_translate finding the plugin in `driver_path` when given, and checks
+    the file's structure; returns the file's size in bytes, or the size already there when the
+    cell was finished before."""
     final = os.path.join(out_dir, name + ".vxl")
     if os.path.exists(final):
         return os.path.getsize(final)
@@ -49,11 +59,10 @@ def encode_cell(encoder, checker, args, cwd, out_dir, name, region):
     work = tempfile.mkdtemp(prefix=name + ".", dir=work_root)
     try:
         written = os.path.join(work, name + ".vxl")
-        command = [encoder, *args, "-region", *map(str, region), "-o", written]
-        if "-t" not in args:
-            command += ["-t", work]
+        command = cell_command(encoder, args, region, written, work, via)
+        env = {**os.environ, "GDAL_DRIVER_PATH": driver_path} if driver_path else None
         try:
-            proc = run_program(command, cwd=cwd if os.path.isdir(cwd) else out_dir,
+            proc = run_program(command, cwd=cwd if os.path.isdir(cwd) else out_dir, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
                                preexec_fn=_stop_with_parent)
             if proc.returncode != 0:

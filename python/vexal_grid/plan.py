@@ -5,6 +5,7 @@ import os
 import re
 import subprocess
 
+from . import gdal_input
 from .check import ProgramError, find_checker, last_error_line, run_program
 
 PLAN_FILE = "plan.json"
@@ -84,7 +85,27 @@ def choose_cell(requested, levels, bytes_per_pixel):
     return cell
 
 
-def make_plan(out_dir, encoder_args, cell=None, encoder="vexal_encode"):
+def gdal_description(translator, args, source):
+    """What describe_input tells, for an input read through GDAL, and the cells' arguments of
+    gdal_translate (ending with the input)."""
+    try:
+        options = gdal_input.creation_options(args)
+        gdal_input.require_driver(translator)
+        width, height, bands, word_length = gdal_input.describe(translator, source)
+        ratio = float(option_value(args, "-c", "20"))
+    except gdal_input.GdalInputError as e:
+        raise PlanError(str(e)) from e
+    except ValueError as e:
+        raise PlanError(f"-c takes a number ({e})") from e
+    if ratio <= 0:
+        raise PlanError(f"-c must be above 0, not {ratio:g}")
+    # The driver's ratio counts 8-bit samples; 1.1 is the encoder's own margin for its rate.
+    return width, height, bands, word_length, 1.1 * bands / ratio, [*options, source]
+
+
+def make_plan(out_dir, encoder_args, cell=None, encoder=None, source=None):
+    """The plan of a grid over the input that `encoder_args` name for vexal_encode or, with
+    `source`, over `source` as GDAL opens it, each cell then written by gdal_translate."""
     for arg in encoder_args:
         if arg in RESERVED:
             raise PlanError(f"{arg} is set by the grid for each cell; leave it out")
@@ -97,19 +118,32 @@ def make_plan(out_dir, encoder_args, cell=None, encoder="vexal_encode"):
         raise PlanError(f"-n and -wl take whole numbers ({e})") from e
     if not 1 <= levels <= 9:
         raise PlanError(f"levels (-n) must be 1 to 9, not {levels}")
+    encoder = encoder or (gdal_input.TRANSLATOR if source else "vexal_encode")
     if os.sep in encoder:
         # A path with a folder must be the same for every worker; a bare name is looked up on
         # each worker's PATH.
         encoder = os.path.abspath(encoder)
-    width, height, bands, bytes_per_pixel = describe_input(encoder, args, cwd)
+    if source:
+        # A file is named absolutely for the workers; other names (/vsi..., URLs) stay as given.
+        source = os.path.abspath(source) if os.path.exists(source) else source
+        width, height, bands, word_length, bytes_per_pixel, args = gdal_description(
+            encoder, args, source)
+    else:
+        width, height, bands, bytes_per_pixel = describe_input(encoder, args, cwd)
     chosen = choose_cell(cell, levels, bytes_per_pixel)
     min_edge = 4 * (1 << (levels + 1)) - 7
     plan = {
-        "encoder": encoder, "checker": find_checker(encoder), "encoder_args": args, "cwd": cwd, "width": width, "height": height, "bands": bands,
+        "via": "gdal" if source else "encoder", "encoder": encoder,
+        "checker": find_checker(encoder), "encoder_args": args, "cwd": cwd,
+        "width": width, "height": height, "bands": bands,
         "levels": levels, "word_length": word_length, "cell": chosen,
         "columns": cuts(width, chosen, min_edge), "rows": cuts(height, chosen, min_edge),
         "estimated_bytes": round(bytes_per_pixel * width * height),
     }
+    if source and os.environ.get("GDAL_DRIVER_PATH"):
+        # The workers find the plugin where this machine found it.
+        plan["gdal_driver_path"] = os.pathsep.join(
+            os.path.abspath(p) for p in os.environ["GDAL_DRIVER_PATH"].split(os.pathsep) if p)
     os.makedirs(out_dir, exist_ok=True)
     path = os.path.join(out_dir, PLAN_FILE)
     if os.path.exists(path):
@@ -160,7 +194,9 @@ def plan_problem(plan):
             return f"'{key}' is missing"
         if not whole_number(plan[key]):
             return f"'{key}' is {json.dumps(plan[key])}, not a positive whole number"
-    for key in ("cwd", "encoder", "checker"):
+    if plan.get("via", "encoder") not in ("encoder", "gdal"):
+        return f"'via' is {json.dumps(plan['via'])}, not \"encoder\" or \"gdal\""
+    for key in ("cwd", "encoder", "checker", "gdal_driver_path"):
         if not isinstance(plan.get(key, ""), str):
             return f"'{key}' is not a string"
     if "cwd" not in plan:

@@ -89,6 +89,7 @@ def run(out_dir, scheduler=None, local=None, encoder=None, out=sys.stdout):
         with dask_client(scheduler, local) as client:
             futures = [client.submit(encode_cell, encoder, checker, plan["encoder_args"],
                                      plan["cwd"], out_dir, name, region,
+                                     plan.get("via", "encoder"), plan.get("gdal_driver_path"),
                                      key=f"vexal-{name}-{token}", pure=False)
                        for name, region in todo]
             progress(futures)

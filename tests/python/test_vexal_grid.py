@@ -320,3 +320,80 @@ def test_interrupted_local_run_ends_its_encoders_at_once(tmp_path, programs, mos
     assert (run.returncode, err) == (130, "vexal_grid: interrupted\n")
     for pid in pids.read_text().split():
         assert not os.path.exists(f"/proc/{pid}") or "Z" in open(f"/proc/{pid}/stat").read().split()[2]
+
+
+def gdal_grid_environment(programs, **changes):
+    """The environment of a grid read through GDAL: vxl_check on the PATH, as the installed
+    vexal-grid has it, and the build's plugin on GDAL's."""
+    if os.environ.get("VEXAL_SANITIZE", "OFF").upper() in ("ON", "1", "TRUE"):
+        pytest.skip("a sanitized GDAL driver cannot load into gdal_translate")
+    if not os.environ.get("GDAL_DRIVER_PATH"):
+        pytest.skip("GDAL_DRIVER_PATH not set (run through ctest)")
+    path = os.path.dirname(programs[0]) + os.pathsep + os.environ.get("PATH", "")
+    return {**os.environ, "PATH": path, **changes}
+
+
+def three_geotiff_mosaic(folder):
+    """A VRT over three RGB GeoTIFFs side by side, of unequal widths, made by GDAL."""
+    sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+    from imagery_fixtures import GEO, make_geotiff, terrain
+
+    names = []
+    for k, (x0, x1) in enumerate(((0, 230), (230, 420), (420, 600))):
+        bands = [np.round(terrain(x1 - x0, 300, 3 * k + b, 10, 245)) for b in range(3)]
+        names.append(str(folder / f"part{k}.tif"))
+        make_geotiff(names[-1], bands, gdal.GDT_Byte,
+                     geo=(GEO[0] + x0 * GEO[1], *GEO[1:]))
+    gdal.BuildVRT(str(folder / "mosaic.vrt"), names)
+    return folder / "mosaic.vrt"
+
+
+def test_gdal_input_grid_reads_back_as_its_source(tmp_path, programs):
+    env = gdal_grid_environment(programs)
+    source = three_geotiff_mosaic(tmp_path)
+    folder = tmp_path / "g"
+
+    def grid_here(*args):
+        r = subprocess.run([sys.executable, "-m", "vexal_grid", *args], cwd=tmp_path, env=env,
+                           capture_output=True, text=True, timeout=240)
+        assert r.returncode == 0, r.stdout + r.stderr
+        return r.stdout
+
+    grid_here("plan", "-o", str(folder), "--input", "mosaic.vrt", "--cell", "128", "--",
+              "-n", "3", "-c", "2", "-threads", "1")
+    assert json.loads((folder / "plan.json").read_text())["encoder_args"][-1] == str(source)
+    assert "Cells: 10 (10 encoded now, 0 before, 0 failed)" in grid_here("run", str(folder),
+                                                                        "--local", "2")
+    grid_here("index", str(folder))
+    assert sorted(os.listdir(folder)) == sorted(
+        [f"r{r}_c{c}.vxl" for r in (0, 1) for c in range(5)] + ["plan.json", "index.vrt"])
+    vrt, src = gdal.Open(str(folder / "index.vrt")), gdal.Open(str(source))
+    assert (vrt.RasterXSize, vrt.RasterYSize, vrt.RasterCount) == (600, 300, 3)
+    assert vrt.GetRasterBand(1).DataType == gdal.GDT_Byte
+    assert vrt.GetGeoTransform() == pytest.approx(src.GetGeoTransform())
+    assert vrt.GetSpatialRef().IsSame(src.GetSpatialRef())
+    pixels, expected = vrt.ReadAsArray(), src.ReadAsArray()
+    assert min(psnr(pixels[b], expected[b]) for b in range(3)) >= 40
+    # Each cell holds its own corner of the map, not the grid's origin.
+    cell = gdal.Open(str(folder / "r1_c4.vxl"))
+    assert cell.GetGeoTransform() == pytest.approx(
+        gdal.Translate("/vsimem/cell.vrt", src, srcWin=[512, 128, 88, 172]).GetGeoTransform())
+
+
+def test_gdal_input_plans_refuse_in_one_line(tmp_path, programs):
+    env = gdal_grid_environment(programs)
+    three_geotiff_mosaic(tmp_path)
+    (tmp_path / "plugins").mkdir()
+    for args, changes, message in [
+        (["--", "-n", "3", "-wl", "16"], {}, "-wl has no creation option of the VXL driver"),
+        (["--", "-co", "NLEV=3"], {}, "-co NLEV=3: give -n instead"),
+        ([], {"GDAL_DRIVER_PATH": str(tmp_path / "plugins")}, "GDAL has no VXL driver: point "
+         "GDAL_DRIVER_PATH at the folder holding gdal_VXL.so"),
+        (["--input", "missing.vrt"], {}, "GDAL cannot open missing.vrt: "),
+    ]:
+        command = ["plan", "-o", str(tmp_path / "g"), "--input", "mosaic.vrt", *args]
+        r = subprocess.run([sys.executable, "-m", "vexal_grid", *command], cwd=tmp_path,
+                           env={**env, **changes}, capture_output=True, text=True, timeout=60)
+        assert r.returncode == 1 and len(r.stderr.splitlines()) == 1, (args, r.stderr)
+        assert r.stderr.startswith(f"vexal_grid: error: {message}"), (args, r.stderr)
+        assert not (tmp_path / "g").exists()
