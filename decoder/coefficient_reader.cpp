@@ -81,9 +81,8 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
     read = f.read(range.offset, range.end);
     bytes = read;
   }
-  HuffmanDecoder decoder;
   size_t count = 0;
-  if (decoder.build(p.desc) != 0 || expand_data(bytes, decoder, indices, count) != 0 ||
+  if (!p.decoder || expand_data(bytes, *p.decoder, indices, count) != 0 ||
       count != indices.size())
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]) +
               failure_line_suffix());
@@ -106,7 +105,8 @@ platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int ba
       const int rw = rr.width();
       RecordCache::Values values = cache ? cache->find(subband, band, bi, r) : nullptr;
       if (!values) {
-        indices.assign(size_t(rw) * size_t(rr.height()), 0);
+        // Every index is written, or the record is damaged: no zero fill.
+        indices.resize(size_t(rw) * size_t(rr.height()));
         decode_record(file, *p, r, indices, records);
         auto decoded = std::make_shared<std::vector<float>>(indices.size());
         sq_inv(indices.data(), indices.size(), p->step, decoded->data());
