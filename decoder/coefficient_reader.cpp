@@ -115,10 +115,10 @@ platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int ba
         values = std::move(decoded);
         if (cache) cache->insert(subband, band, bi, r, values);
       }
+      const int xa = std::max(rr.x0, w.x0), xe = std::min(rr.x1, w.x1);
       for (int y = std::max(rr.y0, w.y0); y <= std::min(rr.y1, w.y1); ++y)
-        for (int x = std::max(rr.x0, w.x0); x <= std::min(rr.x1, w.x1); ++x)
-          out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] =
-              (*values)[size_t(y - rr.y0) * size_t(rw) + size_t(x - rr.x0)];
+        std::copy_n(values->data() + size_t(y - rr.y0) * size_t(rw) + size_t(xa - rr.x0),
+                    xe - xa + 1, out.data() + size_t(y - w.y0) * size_t(w.width()) + size_t(xa - w.x0));
     }
   });
   return out;
