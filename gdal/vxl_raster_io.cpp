@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <exception>
+#include <new>
 
 namespace {
 
@@ -33,6 +34,10 @@ CPLErr VXLDataset::DecodeWindow(int x, int y, int w, int h) {
     window_.resize(size_t(w) * size_t(h) * size_t(nBands) *
                    vexal::sample_size(reader_->sample_type()));
     reader_->read(level_, x, y, x + w - 1, y + h - 1, window_.data());
+  } catch (const std::bad_alloc&) {
+    CPLError(CE_Failure, CPLE_OutOfMemory, "%s: not enough memory to decode a %d x %d window.",
+             reader_->path().c_str(), w, h);
+    return CE_Failure;
   } catch (const std::exception& e) {
     CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
     return CE_Failure;
