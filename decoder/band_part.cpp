@@ -49,6 +49,8 @@ std::optional<BandPart> parse_band_part(std::span<const uint8_t> bytes, const Vx
   if (read_ht_desc_fields(bytes.subspan(at), p.desc, used) != 0)
     f.damaged("block header" + where + failure_line_suffix());
   at += used;
+  if (auto decoder = std::make_shared<HuffmanDecoder>(); decoder->build(p.desc) == 0)
+    p.decoder = std::move(decoder);
   if (bytes.size() < at + 12) return std::nullopt;
   p.step = std::bit_cast<float>(u32_at(&bytes[at]));
   // A non-finite step would turn every coefficient into NaN or infinity.

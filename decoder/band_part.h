@@ -4,10 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <span>
 #include <vector>
 
+#include "encoder/format/huffman_decoder.h"
 #include "encoder/format/huffman_table.h"
 
 struct VxlBlock;
@@ -21,6 +23,8 @@ struct CoefficientWindow {
 
 struct BandPart {
   HuffmanTableDescriptor desc;
+  // Built once from desc for every record of the part; null when desc is not a prefix code.
+  std::shared_ptr<const HuffmanDecoder> decoder;
   float step = 0;
   int record_width = 0, record_height = 0;
   int records_across = 0;

@@ -81,9 +81,8 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
     read = f.read(range.offset, range.end);
     bytes = read;
   }
-  HuffmanDecoder decoder;
   size_t count = 0;
-  if (decoder.build(p.desc) != 0 || expand_data(bytes, decoder, indices, count) != 0 ||
+  if (!p.decoder || expand_data(bytes, *p.decoder, indices, count) != 0 ||
       count != indices.size())
     f.damaged("coded record at offset " + std::to_string(p.record_offsets[r]) +
               failure_line_suffix());
@@ -106,7 +105,8 @@ platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int ba
       const int rw = rr.width();
       RecordCache::Values values = cache ? cache->find(subband, band, bi, r) : nullptr;
       if (!values) {
-        indices.assign(size_t(rw) * size_t(rr.height()), 0);
+        // Every index is written, or the record is damaged: no zero fill.
+        indices.resize(size_t(rw) * size_t(rr.height()));
         decode_record(file, *p, r, indices, records);
         auto decoded = std::make_shared<std::vector<float>>(indices.size());
         sq_inv(indices.data(), indices.size(), p->step, decoded->data());
@@ -115,10 +115,10 @@ platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int ba
         values = std::move(decoded);
         if (cache) cache->insert(subband, band, bi, r, values);
       }
+      const int xa = std::max(rr.x0, w.x0), xe = std::min(rr.x1, w.x1);
       for (int y = std::max(rr.y0, w.y0); y <= std::min(rr.y1, w.y1); ++y)
-        for (int x = std::max(rr.x0, w.x0); x <= std::min(rr.x1, w.x1); ++x)
-          out[size_t(y - w.y0) * size_t(w.width()) + size_t(x - w.x0)] =
-              (*values)[size_t(y - rr.y0) * size_t(rw) + size_t(x - rr.x0)];
+        std::copy_n(values->data() + size_t(y - rr.y0) * size_t(rw) + size_t(xa - rr.x0),
+                    xe - xa + 1, out.data() + size_t(y - w.y0) * size_t(w.width()) + size_t(xa - w.x0));
     }
   });
   return out;

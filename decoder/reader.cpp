@@ -185,6 +185,8 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
   });
 }
 
+void set_read_threads(int threads) { set_region_decoder_threads(threads); }
+
 void Reader::set_cache_limit(std::size_t bytes) {
   std::lock_guard<std::mutex> turn(impl_->turns);
   impl_->cache.set_limit(bytes);

@@ -7,13 +7,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace {
-
-// Large enough that the filters' reach past a block's edges costs little, small enough that a
-// viewer's first screen comes quickly.
-constexpr int kBlockSize = 512;
 
 GDALDataType gdal_type_of(vexal::SampleType type) {
   switch (type) {
@@ -82,6 +79,9 @@ VXLDataset::VXLDataset(std::shared_ptr<vexal::Reader> reader, int level)
   for (int b = 1; b <= reader_->bands(); ++b)
     SetBand(b, new VXLRasterBand(this, b, type, kBlockSize));
   if (level > 0) nPamFlags |= GPF_DISABLED;  // overviews keep no .aux.xml of their own
+  // Every band of a window decodes at once (the colour transform couples them): copies read them
+  // together. Not through PAM, which would save it to an .aux.xml.
+  if (nBands > 1) GDALMajorObject::SetMetadataItem("INTERLEAVE", "PIXEL", "IMAGE_STRUCTURE");
   if (level == 0) {
     for (int k = 1; k <= reader_->levels(); ++k)
       overviews_.push_back(std::unique_ptr<VXLDataset>(new VXLDataset(reader_, k)));
@@ -101,6 +101,12 @@ int VXLDataset::Identify(GDALOpenInfo* info) {
 
 GDALDataset* VXLDataset::Open(GDALOpenInfo* info) {
   if (!Identify(info)) return nullptr;
+  // The decoder's threads, as GDAL's other drivers take theirs; once, before the first read.
+  static std::once_flag threads;
+  std::call_once(threads, [] {
+    const char* n = CPLGetConfigOption("GDAL_NUM_THREADS", "ALL_CPUS");
+    vexal::set_read_threads(EQUAL(n, "ALL_CPUS") ? CPLGetNumCPUs() : std::max(1, atoi(n)));
+  });
   if (info->eAccess == GA_Update) {
     CPLError(CE_Failure, CPLE_NotSupported, "The VXL driver only reads .vxl files.");
     return nullptr;
@@ -171,45 +177,6 @@ const char* VXLDataset::GetMetadataItem(const char* name, const char* domain) {
   return GDALPamDataset::GetMetadataItem(name, domain);
 }
 
-CPLErr VXLDataset::ReadBlocks(int bx, int by, int wanted, void* out) {
-  const int x0 = bx * kBlockSize, y0 = by * kBlockSize;
-  // Sizes before ends: x0 + kBlockSize overflows in the last block of the widest image.
-  const int w = std::min(kBlockSize, nRasterXSize - x0), h = std::min(kBlockSize, nRasterYSize - y0);
-  const int x1 = x0 + w - 1, y1 = y0 + h - 1;
-  const size_t sample = vexal::sample_size(reader_->sample_type());
-  const size_t plane = size_t(w) * size_t(h) * sample;
-  try {
-    block_.resize(plane * size_t(nBands));
-    reader_->read(level_, x0, y0, x1, y1, block_.data());
-  } catch (const std::exception& e) {
-    CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
-    return CE_Failure;
-  }
-  // Every band was decoded together (the colour transform couples them): hand each its part.
-  for (int b = 1; b <= nBands; ++b) {
-    GDALRasterBlock* cached = nullptr;
-    void* target = out;
-    if (b != wanted) {
-      GDALRasterBand* band = GetRasterBand(b);
-      if ((cached = band->TryGetLockedBlockRef(bx, by)) != nullptr) {
-        cached->DropLock();
-        continue;
-      }
-      cached = band->GetLockedBlockRef(bx, by, TRUE);
-      if (!cached) continue;
-      target = cached->GetDataRef();
-    }
-    const unsigned char* from = block_.data() + plane * size_t(b - 1);
-    unsigned char* to = static_cast<unsigned char*>(target);
-    if (w != kBlockSize || h != kBlockSize) std::memset(to, 0, size_t(kBlockSize) * kBlockSize * sample);
-    for (int y = 0; y < h; ++y)
-      std::memcpy(to + size_t(y) * kBlockSize * sample, from + size_t(y) * size_t(w) * sample,
-                  size_t(w) * sample);
-    if (cached) cached->DropLock();
-  }
-  return CE_None;
-}
-
 VXLRasterBand::VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, int block_size) {
   poDS = dataset;
   nBand = band;
@@ -225,7 +192,7 @@ VXLRasterBand::VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, i
 }
 
 CPLErr VXLRasterBand::IReadBlock(int bx, int by, void* image) {
-  return static_cast<VXLDataset*>(poDS)->ReadBlocks(bx, by, nBand, image);
+  return static_cast<VXLDataset*>(poDS)->CacheBlocks(bx, by, bx, by, nBand, image);
 }
 
 GDALColorInterp VXLRasterBand::GetColorInterpretation() {

@@ -18,6 +18,10 @@ class VXLDataset final : public GDALPamDataset {
   friend class VXLRasterBand;
 
  public:
+  // Large enough that the filters' reach past a block's edges costs little, small enough that a
+  // viewer's first screen comes quickly.
+  static constexpr int kBlockSize = 512;
+
   ~VXLDataset() override;
   static int Identify(GDALOpenInfo* info);
   static GDALDataset* Open(GDALOpenInfo* info);
@@ -28,12 +32,30 @@ class VXLDataset final : public GDALPamDataset {
   char** GetMetadata(const char* domain = "") override;
   const char* GetMetadataItem(const char* name, const char* domain = "") override;
 
+ protected:
+  // A request at the size of its window is decoded at once (see vxl_raster_io.cpp); one that GDAL
+  // must resample takes GDAL's own path.
+  CPLErr IRasterIO(GDALRWFlag rw, int x, int y, int w, int h, void* data, int buf_w, int buf_h,
+                   GDALDataType buf_type, int band_count, int* band_map, GSpacing pixel_space,
+                   GSpacing line_space, GSpacing band_space, GDALRasterIOExtraArg* extra) override;
+
  private:
   // level 0 is the file itself; its overviews share its reader.
   VXLDataset(std::shared_ptr<vexal::Reader> reader, int level);
-  // Decodes block (bx, by) of every band and hands each band's part to GDAL's block cache;
-  // `wanted` (band number) is copied into `out` instead.
-  CPLErr ReadBlocks(int bx, int by, int wanted, void* out);
+  // Decodes blocks bx0..bx1, by0..by1 of every band at once and hands each band's part to GDAL's
+  // block cache, leaving blocks it holds already; block (bx0, by0) of band `wanted` is copied
+  // into `out` instead (no band: 0).
+  CPLErr CacheBlocks(int bx0, int by0, int bx1, int by1, int wanted, void* out);
+  // Copies the window x, y, w, h of the listed bands into a caller's buffer laid out as GDAL's
+  // RasterIO describes it, decoding strips of rows through DecodeWindow.
+  CPLErr ReadWindow(int x, int y, int w, int h, int band_count, const int* band_map, void* data,
+                    GDALDataType buf_type, GSpacing pixel_space, GSpacing line_space,
+                    GSpacing band_space);
+  // Decodes the window of every band into window_, unless window_ holds it already.
+  CPLErr DecodeWindow(int x, int y, int w, int h);
+  // Before GDAL resamples the window x, y, w, h of this level from blocks: decodes the blocks it
+  // covers in one go, when they fit GDAL's block cache easily.
+  void PrefetchBlocks(int x, int y, int w, int h);
   void LoadSpatialRef();
 
   std::shared_ptr<vexal::Reader> reader_;
@@ -41,7 +63,10 @@ class VXLDataset final : public GDALPamDataset {
   std::vector<std::unique_ptr<VXLDataset>> overviews_;
   OGRSpatialReference srs_;
   CPLStringList vxl_metadata_;
-  std::vector<unsigned char> block_;  // one decoded block of every band
+  // The last decoded window of every band, band after band: a client that reads the bands of a
+  // window one by one (QGIS) decodes it once.
+  std::vector<unsigned char> window_;
+  int window_at_[4] = {0, 0, 0, 0};  // x, y, w, h; w 0: nothing held
 };
 
 class VXLRasterBand final : public GDALPamRasterBand {
@@ -49,6 +74,9 @@ class VXLRasterBand final : public GDALPamRasterBand {
   VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, int block_size);
 
   CPLErr IReadBlock(int bx, int by, void* image) override;
+  CPLErr IRasterIO(GDALRWFlag rw, int x, int y, int w, int h, void* data, int buf_w, int buf_h,
+                   GDALDataType buf_type, GSpacing pixel_space, GSpacing line_space,
+                   GDALRasterIOExtraArg* extra) override;
   GDALColorInterp GetColorInterpretation() override;
   double GetNoDataValue(int* success = nullptr) override;
   int GetOverviewCount() override;

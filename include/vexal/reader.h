@@ -152,4 +152,9 @@ class VEXAL_API Reader {
   std::unique_ptr<Impl> impl_;
 };
 
+// Threads that the reads of every Reader in the process may use, decoding the bands of a window
+// and the rows of a large one at once (1, the default: the calling thread only). The samples are
+// the same for any count. Call it before reading, not while reads run.
+VEXAL_API void set_read_threads(int threads);
+
 }  // namespace vexal

@@ -307,3 +307,140 @@ TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly)
   OSRDestroySpatialReference(srs);
   GDALClose(mem);
 }
+
+namespace {
+
+// "/vsicount/NAME": the bytes of one file as a GDAL file system that counts the requests GDAL
+// passes on (a multi-range read is one, as one HTTP request would be).
+struct CountedFile {
+  std::vector<char> bytes;
+  int requests = 0;
+  static CountedFile& the() {
+    static CountedFile file;
+    return file;
+  }
+};
+
+struct CountedHandle {
+  vsi_l_offset at = 0;
+};
+
+void install_counted_file_system() {
+  static const bool installed = [] {
+    VSIFilesystemPluginCallbacksStruct* fs = VSIAllocFilesystemPluginCallbacksStruct();
+    fs->open = [](void*, const char*, const char* access) -> void* {
+      return std::strchr(access, 'w') ? nullptr : new CountedHandle;
+    };
+    fs->stat = [](void*, const char*, VSIStatBufL* st, int) {
+      std::memset(st, 0, sizeof(*st));
+      st->st_size = CountedFile::the().bytes.size();
+      st->st_mode = S_IFREG;
+      return 0;
+    };
+    fs->tell = [](void* f) { return static_cast<CountedHandle*>(f)->at; };
+    fs->seek = [](void* f, vsi_l_offset offset, int whence) {
+      static_cast<CountedHandle*>(f)->at =
+          whence == SEEK_END ? CountedFile::the().bytes.size() + offset
+                             : whence == SEEK_CUR ? static_cast<CountedHandle*>(f)->at + offset : offset;
+      return 0;
+    };
+    fs->read = [](void* f, void* buffer, size_t size, size_t count) -> size_t {
+      const std::vector<char>& bytes = CountedFile::the().bytes;
+      vsi_l_offset& at = static_cast<CountedHandle*>(f)->at;
+      const size_t n = std::min<vsi_l_offset>(size * count, bytes.size() - std::min<vsi_l_offset>(at, bytes.size()));
+      std::memcpy(buffer, bytes.data() + at, n);
+      at += n;
+      ++CountedFile::the().requests;
+      return size ? n / size : 0;
+    };
+    fs->read_multi_range = [](void*, int n, void** buffers, const vsi_l_offset* offsets,
+                              const size_t* sizes) {
+      for (int i = 0; i < n; ++i)
+        std::memcpy(buffers[i], CountedFile::the().bytes.data() + offsets[i], sizes[i]);
+      ++CountedFile::the().requests;
+      return 0;
+    };
+    fs->eof = [](void*) { return 0; };
+    fs->close = [](void* f) {
+      delete static_cast<CountedHandle*>(f);
+      return 0;
+    };
+    VSIInstallPluginHandler("/vsicount/", fs);
+    VSIFreeFilesystemPluginCallbacksStruct(fs);
+    return true;
+  }();
+  (void)installed;
+}
+
+// A MEM dataset over the library's window, to resample as GDAL resamples a request.
+GDALDatasetH memory_dataset(std::vector<unsigned char>& samples, int w, int h, int bands) {
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", w, h, bands, GDT_Byte, nullptr);
+  EXPECT_EQ(GDALDatasetRasterIO(mem, GF_Write, 0, 0, w, h, samples.data(), w, h, GDT_Byte, bands,
+                                nullptr, 0, 0, 0),
+            CE_None);
+  return mem;
+}
+
+}  // namespace
+
+// GDAL's whole requests, decoded at once: a window over four blocks at full size and one on an
+// overview, read for two bands into a pixel-interleaved 16-bit buffer, and a request that GDAL
+// resamples (bilinear, larger buffer) equal the library's window and GDAL's resampling of it;
+// reading the bands of a window one by one gives the same. A 512 x 512 window costs one request
+// of the file system.
+TEST_F(VxlDriver, WholeRequestsEqualTheLibrarysWindowInTwoRequests) {
+  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
+  Dataset ds(vxl);
+  ASSERT_TRUE(ds.h);
+  struct Case { int level, x, y, w, h; };
+  for (const Case& c : {Case{0, 200, 150, 500, 520}, Case{1, 30, 40, 300, 280}}) {
+    SCOPED_TRACE(c.level);
+    std::vector<unsigned char> want = library_window(vxl, c.level, c.x, c.y, c.w, c.h);
+    const size_t plane = size_t(c.w) * size_t(c.h);
+    GDALRasterBandH first = GDALGetRasterBand(ds.h, 1);
+    GDALDatasetH level = c.level ? GDALGetBandDataset(GDALGetOverview(first, c.level - 1)) : ds.h;
+    std::vector<uint16_t> got(plane * 2);
+    int bands[2] = {3, 1};
+    ASSERT_EQ(GDALDatasetRasterIO(level, GF_Read, c.x, c.y, c.w, c.h, got.data(), c.w, c.h,
+                                  GDT_UInt16, 2, bands, 4, 4 * c.w, 2),
+              CE_None);
+    for (size_t i = 0; i < plane; ++i) {
+      ASSERT_EQ(got[2 * i], want[2 * plane + i]) << i;
+      ASSERT_EQ(got[2 * i + 1], want[i]) << i;
+    }
+    EXPECT_TRUE(read_window(ds.h, c.level, c.x, c.y, c.w, c.h) == want);
+  }
+  // Bilinear onto a larger buffer, at full size: GDAL's resampling of the library's image, whose
+  // kernel reaches past the window's edges.
+  const int x = 100, y = 50, w = 600, h = 500, bw = 700, bh = 640;
+  const int width = GDALGetRasterXSize(ds.h), height = GDALGetRasterYSize(ds.h);
+  std::vector<unsigned char> image = library_window(vxl, 0, 0, 0, width, height);
+  GDALDatasetH mem = memory_dataset(image, width, height, 3);
+  GDALRasterIOExtraArg extra;
+  INIT_RASTERIO_EXTRA_ARG(extra);
+  extra.eResampleAlg = GRIORA_Bilinear;
+  std::vector<unsigned char> got(size_t(bw) * bh * 3), want(got.size());
+  ASSERT_EQ(GDALDatasetRasterIOEx(ds.h, GF_Read, x, y, w, h, got.data(), bw, bh, GDT_Byte, 3,
+                                  nullptr, 0, 0, 0, &extra),
+            CE_None);
+  ASSERT_EQ(GDALDatasetRasterIOEx(mem, GF_Read, x, y, w, h, want.data(), bw, bh, GDT_Byte, 3,
+                                  nullptr, 0, 0, 0, &extra),
+            CE_None);
+  GDALClose(mem);
+  EXPECT_TRUE(got == want);
+
+  install_counted_file_system();
+  std::ifstream in(vxl, std::ios::binary);
+  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
+  Dataset counted("/vsicount/RGB.byte.vxl");
+  ASSERT_TRUE(counted.h);
+  CountedFile::the().requests = 0;
+  std::vector<unsigned char> pixels(size_t(512) * 512 * 3);
+  ASSERT_EQ(GDALDatasetRasterIO(counted.h, GF_Read, 250, 150, 512, 512, pixels.data(), 512, 512,
+                                GDT_Byte, 3, nullptr, 0, 0, 0),
+            CE_None);
+  // The part headers of the window, then its records.
+  EXPECT_EQ(CountedFile::the().requests, 2);
+  EXPECT_TRUE(pixels == library_window(vxl, 0, 250, 150, 512, 512));
+}
