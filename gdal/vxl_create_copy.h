@@ -8,5 +8,18 @@
 // The creation options, as GDAL's DMD_CREATIONOPTIONLIST.
 extern const char* const kVxlCreationOptions;
 
+// Encodes `source` into the .vxl file `filename` with the creation options; `name` stands for
+// the source in messages and in the file's metadata. False after one CPLError; nothing is then
+// left at `filename`.
+bool VXLEncode(GDALDataset& source, const char* name, const char* filename, char** options,
+               GDALProgressFunc progress, void* progress_data);
+
+// Throw vexal::Error when `filename` cannot be written or an option is malformed, or when .vxl
+// files cannot hold samples of `type` or the geotransform `t`: the checks VXLEncode makes, for
+// refusing early.
+void VXLCheckTarget(const char* filename, char** options);
+void VXLCheckSampleType(GDALDataType type, const char* name);
+void VXLCheckGeoTransform(const double* t, const char* name);
+
 GDALDataset* VXLCreateCopy(const char* filename, GDALDataset* source, int strict, char** options,
                            GDALProgressFunc progress, void* progress_data);
