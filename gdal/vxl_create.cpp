@@ -70,9 +70,10 @@ class StagingBand final : public GDALProxyRasterBand {
 // destructor encodes it into the target and removes it.
 class StagingDataset final : public GDALProxyDataset {
  public:
-  StagingDataset(std::string target, std::string staging_name, GDALDataset* staged,
-                 char** options)
-      : target_(std::move(target)), staging_name_(std::move(staging_name)), staged_(staged),
+  StagingDataset(std::string target, std::string staging_name, GDALDataset* staged, char** options)
+      : target_(std::move(target)),
+        staging_name_(std::move(staging_name)),
+        staged_(staged),
         options_(CSLDuplicate(options)) {
     nRasterXSize = staged->GetRasterXSize();
     nRasterYSize = staged->GetRasterYSize();
@@ -135,14 +136,20 @@ GDALDataset* VXLCreate(const char* filename, int width, int height, int bands, G
     staging_name = reserve_staging_name(staging_folder(options), filename);
     // Band-interleaved tiles take one band at a time without rewriting the others; sparse, so
     // what is never written costs no disk.
-    const char* const tiff_options[] = {"TILED=YES",       "BLOCKXSIZE=256", "BLOCKYSIZE=256",
-                                        "INTERLEAVE=BAND", "SPARSE_OK=YES",  "BIGTIFF=IF_NEEDED",
-                                        nullptr};
+    const char* const tiff_options[] = {
+        "TILED=YES",     "BLOCKXSIZE=256",    "BLOCKYSIZE=256", "INTERLEAVE=BAND",
+        "SPARSE_OK=YES", "BIGTIFF=IF_NEEDED", nullptr};
     GDALDataset* staged = gtiff->Create(staging_name.c_str(), width, height, bands, type,
                                         const_cast<char**>(tiff_options));
     if (!staged)
       throw vexal::Error(std::string("VXL: ") + filename + ": cannot stage the pixels in " +
                          staging_name + ": " + CPLGetLastErrorMsg());
+    try {
+      VXLCheckEncodable(*staged, filename, filename, options);
+    } catch (...) {
+      GDALClose(staged);
+      throw;
+    }
     return new StagingDataset(filename, staging_name, staged, options);
   } catch (const std::exception& e) {
     if (!staging_name.empty()) remove_staging(staging_name);

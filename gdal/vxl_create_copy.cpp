@@ -164,6 +164,20 @@ void VXLCheckGeoTransform(const double* t, const char* name) {
 
 void VXLCheckSampleType(GDALDataType type, const char* name) { sample_type_of(type, name); }
 
+void VXLCheckEncodable(GDALDataset& source, const char* name, const char* filename,
+                       char** options) {
+  // The encoder refuses what it cannot code before it asks for a pixel: a source that fails
+  // its first read has passed every check.
+  vexal::PixelSource s = pixel_source(source, name, false);
+  bool asked = false;
+  s.read = [&asked](int, int, int, int, void*) { return !(asked = true); };
+  try {
+    vexal::encode(s, filename, settings_of(options));
+  } catch (const vexal::Error&) {
+    if (!asked) throw;
+  }
+}
+
 bool VXLEncode(GDALDataset& source, const char* name, const char* filename, char** options,
                GDALProgressFunc progress, void* progress_data) {
   if (!progress) progress = GDALDummyProgress;

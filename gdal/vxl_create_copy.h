@@ -20,6 +20,11 @@ bool VXLEncode(GDALDataset& source, const char* name, const char* filename, char
 void VXLCheckTarget(const char* filename, char** options);
 void VXLCheckSampleType(GDALDataType type, const char* name);
 void VXLCheckGeoTransform(const double* t, const char* name);
+// Throws vexal::Error when the encoder would refuse `source` (as VXLEncode would encode it)
+// before reading a pixel: an image too small for its levels, an output beyond what one file
+// holds, a missing output folder. Writes nothing.
+void VXLCheckEncodable(GDALDataset& source, const char* name, const char* filename,
+                       char** options);
 
 GDALDataset* VXLCreateCopy(const char* filename, GDALDataset* source, int strict, char** options,
                            GDALProgressFunc progress, void* progress_data);

@@ -393,7 +393,8 @@ TEST_F(VxlDriver, CreateEncodesWhatWasWrittenOnClose) {
   EXPECT_GE(psnr, 40.0);
 }
 
-// Refusals come at Create with one message; a failure when the dataset closes (here the output
+// Refusals, also the encoder's own (an image too small for its levels), come at Create with one
+// message; a failure when the dataset closes (here the output
 // folder vanished) is a CPLError naming the file, and neither a .vxl nor the staging file stays.
 TEST_F(VxlDriver, CreateRefusesEarlyAndFailsCleanlyOnClose) {
   GDALDriverH vxl = GDALGetDriverByName("VXL");
@@ -409,7 +410,11 @@ TEST_F(VxlDriver, CreateRefusesEarlyAndFailsCleanlyOnClose) {
   EXPECT_EQ(GDALCreate(vxl, name.c_str(), 10, 10, 1, GDT_Byte, const_cast<char**>(bad_ratio)),
             nullptr);
   EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("RATIO=fast"), std::string::npos);
-  GDALDatasetH ds = GDALCreate(vxl, name.c_str(), 64, 48, 3, GDT_Byte,
+  EXPECT_EQ(GDALCreate(vxl, name.c_str(), 100, 100, 1, GDT_Byte, const_cast<char**>(options)),
+            nullptr);  // 4 levels need 121 pixels
+  EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("too small"), std::string::npos);
+  EXPECT_TRUE(folder_is_empty(temp));
+  GDALDatasetH ds = GDALCreate(vxl, name.c_str(), 200, 150, 3, GDT_Byte,
                                const_cast<char**>(options));
   ASSERT_TRUE(ds);
   std::filesystem::remove(out);
