@@ -93,31 +93,27 @@ vexal::SampleType sample_type_of(GDALDataType type, const char* name) {
 
 // GDAL's own GeoTIFF writing turns the geotransform and coordinate system into GeoTIFF keys,
 // exactly as a GeoTIFF of the source would carry them; the encoding API reads them back.
-std::optional<vexal::Georeferencing> georeferencing_of(GDALDataset& source) {
+std::optional<vexal::Georeferencing> georeferencing_of(GDALDataset& source, const char* name) {
   double t[6];
   if (source.GetGeoTransform(t) != CE_None) return std::nullopt;
-  if (t[2] != 0 || t[4] != 0)
-    throw vexal::Error(std::string("VXL: ") + source.GetDescription() +
-                       " has a rotated or sheared geotransform, which .vxl files cannot hold; "
-                       "warp it first with gdalwarp.");
+  VXLCheckGeoTransform(t, name);
   GDALDriver* gtiff = GetGDALDriverManager()->GetDriverByName("GTiff");
   if (!gtiff) throw vexal::Error("VXL: GDAL's GTiff driver is needed to write georeferencing.");
-  const CPLString name = CPLSPrintf("/vsimem/vxl_create_copy_%p.tif", &source);
-  GDALDataset* tif = gtiff->Create(name, 1, 1, 1, GDT_Byte, nullptr);
-  if (!tif) throw vexal::Error("VXL: could not write the georeferencing of " +
-                               std::string(source.GetDescription()) + ".");
+  const CPLString tif_name = CPLSPrintf("/vsimem/vxl_create_copy_%p.tif", &source);
+  GDALDataset* tif = gtiff->Create(tif_name, 1, 1, 1, GDT_Byte, nullptr);
+  if (!tif)
+    throw vexal::Error("VXL: could not write the georeferencing of " + std::string(name) + ".");
   tif->SetGeoTransform(t);
   if (const OGRSpatialReference* srs = source.GetSpatialRef()) tif->SetSpatialRef(srs);
   GDALClose(tif);
   vsi_l_offset size = 0;
-  const GByte* bytes = VSIGetMemFileBuffer(name, &size, FALSE);
+  const GByte* bytes = VSIGetMemFileBuffer(tif_name, &size, FALSE);
   const std::vector<std::uint8_t> copy(bytes, bytes + (bytes ? size : 0));
-  VSIUnlink(name);
+  VSIUnlink(tif_name);
   return vexal::georeferencing_from_geotiff(copy);
 }
 
-vexal::PixelSource pixel_source(GDALDataset& source, bool keep_nodata) {
-  const char* name = source.GetDescription();
+vexal::PixelSource pixel_source(GDALDataset& source, const char* name, bool keep_nodata) {
   vexal::PixelSource s;
   s.name = name;
   s.width = source.GetRasterXSize();
@@ -141,7 +137,7 @@ vexal::PixelSource pixel_source(GDALDataset& source, bool keep_nodata) {
   int has_nodata = FALSE;
   const double nodata = first->GetNoDataValue(&has_nodata);
   if (keep_nodata && has_nodata) s.nodata = nodata;
-  s.georeferencing = georeferencing_of(source);
+  s.georeferencing = georeferencing_of(source, name);
   s.read = [&source, type](int x0, int y0, int x1, int y1, void* buffer) {
     const int w = x1 - x0 + 1, h = y1 - y0 + 1;
     return source.RasterIO(GF_Read, x0, y0, w, h, buffer, w, h, type, source.GetRasterCount(),
@@ -152,25 +148,60 @@ vexal::PixelSource pixel_source(GDALDataset& source, bool keep_nodata) {
 
 }  // namespace
 
-GDALDataset* VXLCreateCopy(const char* filename, GDALDataset* source, int /*strict*/,
-                           char** options, GDALProgressFunc progress, void* progress_data) {
+void VXLCheckTarget(const char* filename, char** options) {
+  if (STARTS_WITH(filename, "/vsi"))
+    throw vexal::Error(std::string("VXL: ") + filename +
+                       ": .vxl files are written to local files only.");
+  settings_of(options);
+}
+
+void VXLCheckGeoTransform(const double* t, const char* name) {
+  if (t[2] != 0 || t[4] != 0)
+    throw vexal::Error(std::string("VXL: ") + name +
+                       " has a rotated or sheared geotransform, which .vxl files cannot hold; "
+                       "warp it first with gdalwarp.");
+}
+
+void VXLCheckSampleType(GDALDataType type, const char* name) { sample_type_of(type, name); }
+
+void VXLCheckEncodable(GDALDataset& source, const char* name, const char* filename,
+                       char** options) {
+  // The encoder refuses what it cannot code before it asks for a pixel: a source that fails
+  // its first read has passed every check.
+  vexal::PixelSource s = pixel_source(source, name, false);
+  bool asked = false;
+  s.read = [&asked](int, int, int, int, void*) { return !(asked = true); };
+  try {
+    vexal::encode(s, filename, settings_of(options));
+  } catch (const vexal::Error&) {
+    if (!asked) throw;
+  }
+}
+
+bool VXLEncode(GDALDataset& source, const char* name, const char* filename, char** options,
+               GDALProgressFunc progress, void* progress_data) {
   if (!progress) progress = GDALDummyProgress;
   bool cancelled = false;
   try {
-    if (STARTS_WITH(filename, "/vsi"))
-      throw vexal::Error(std::string("VXL: ") + filename +
-                         ": .vxl files are written to local files only.");
+    VXLCheckTarget(filename, options);
     vexal::EncodeSettings settings = settings_of(options);
     settings.progress = [&](double fraction) {
       cancelled = !progress(fraction, nullptr, progress_data);
       return !cancelled;
     };
     const bool keep_nodata = CPLTestBool(CSLFetchNameValueDef(options, "NODATA", "YES"));
-    vexal::encode(pixel_source(*source, keep_nodata), filename, settings);
+    vexal::encode(pixel_source(source, name, keep_nodata), filename, settings);
   } catch (const std::exception& e) {
     CPLError(CE_Failure, cancelled ? CPLE_UserInterrupt : CPLE_AppDefined, "%s", e.what());
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+GDALDataset* VXLCreateCopy(const char* filename, GDALDataset* source, int /*strict*/,
+                           char** options, GDALProgressFunc progress, void* progress_data) {
+  if (!VXLEncode(*source, source->GetDescription(), filename, options, progress, progress_data))
+    return nullptr;
   GDALOpenInfo info(filename, GA_ReadOnly);
   return VXLDataset::Open(&info);
 }

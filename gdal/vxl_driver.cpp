@@ -2,6 +2,7 @@
 // GDAL_DRIVER_PATH or its plugin folder; programs that link the driver call it themselves.
 #include <gdal_priv.h>
 
+#include "vxl_create.h"
 #include "vxl_create_copy.h"
 #include "vxl_dataset.h"
 
@@ -22,5 +23,7 @@ extern "C" void CPL_DLL GDALRegister_VXL() {
   driver->SetMetadataItem(GDAL_DMD_CREATIONDATATYPES, "Byte UInt16 Int16 Float32");
   driver->SetMetadataItem(GDAL_DMD_CREATIONOPTIONLIST, kVxlCreationOptions);
   driver->pfnCreateCopy = VXLCreateCopy;
+  driver->SetMetadataItem(GDAL_DCAP_CREATE, "YES");
+  driver->pfnCreate = VXLCreate;
   GetGDALDriverManager()->RegisterDriver(driver);
 }

@@ -148,3 +148,19 @@ def test_rasterio_copies_to_vxl(tmp_path):
         assert v.driver == "VXL" and v.count == 3 and v.dtypes == s.dtypes
         assert v.crs == s.crs and v.transform == s.transform
         assert psnr(s.read(), v.read(), 255) >= 40
+
+
+def test_rasterio_writes_vxl_in_w_mode(tmp_path):
+    data = np.round(terrain(260, 190, 2, 100, 3000)).astype(np.int16)[None]
+    out = str(tmp_path / "made.vxl")
+    profile = dict(driver="VXL", width=260, height=190, count=1, dtype="int16", crs="EPSG:32611",
+                   transform=rasterio.Affine(30, 0, GEO[0], 0, -30, GEO[3]), nodata=-32768,
+                   RATIO=2, TEMP_DIR=str(tmp_path))
+    with rasterio.open(out, "w", **profile) as w:
+        for top, rows in [(0, 100), (100, 90)]:  # two windows of rows
+            w.write(data[:, top:top + rows], window=rasterio.windows.Window(0, top, 260, rows))
+    assert sorted(os.listdir(tmp_path)) == ["made.vxl"]
+    with rasterio.open(out) as v:
+        assert v.driver == "VXL" and v.dtypes == ("int16",) and v.nodata == -32768
+        assert v.crs == profile["crs"] and v.transform == profile["transform"]
+        assert psnr(data, v.read(), float(data.max() - data.min())) >= 40

@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <ogr_srs_api.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -381,6 +383,16 @@ GDALDatasetH memory_dataset(std::vector<unsigned char>& samples, int w, int h, i
   return mem;
 }
 
+// A smooth, slightly textured 16-bit scene with a nodata (0) corner.
+uint16_t scene(int x, int y) {
+  if (x < 40 && y < 30) return 0;
+  return uint16_t(2000 + 1500 * std::sin(x / 23.0) * std::cos(y / 17.0) + (x * y) % 7);
+}
+
+bool folder_is_empty(const std::filesystem::path& folder) {
+  return std::filesystem::directory_iterator(folder) == std::filesystem::directory_iterator();
+}
+
 }  // namespace
 
 // GDAL's whole requests, decoded at once: a window over four blocks at full size and one on an
@@ -443,4 +455,108 @@ TEST_F(VxlDriver, WholeRequestsEqualTheLibrarysWindowInTwoRequests) {
   // The part headers of the window, then its records.
   EXPECT_EQ(CountedFile::the().requests, 2);
   EXPECT_TRUE(pixels == library_window(vxl, 0, 250, 150, 512, 512));
+}
+
+// GDALCreate (rasterio's "w" mode, QGIS's "Save As"): pixels written window by window, the
+// georeferencing and nodata value set afterwards, are encoded when the dataset closes; it
+// reopens with all of them, and the staging file is gone.
+TEST_F(VxlDriver, CreateEncodesWhatWasWrittenOnClose) {
+  const int w = 301, h = 203;
+  const std::string name = dir_ / "made.vxl";
+  const std::filesystem::path temp = dir_.path() / "temp";
+  std::filesystem::create_directory(temp);
+  const std::string temp_dir = "TEMP_DIR=" + temp.string();
+  const char* options[] = {"RATIO=2", temp_dir.c_str(), nullptr};
+  GDALDatasetH ds = GDALCreate(GDALGetDriverByName("VXL"), name.c_str(), w, h, 1, GDT_UInt16,
+                               const_cast<char**>(options));
+  ASSERT_TRUE(ds);
+  const int cuts_x[] = {0, 130, w}, cuts_y[] = {0, 77, h};
+  for (int i = 0; i < 2; ++i)
+    for (int j = 0; j < 2; ++j) {
+      const int x0 = cuts_x[i], y0 = cuts_y[j], ww = cuts_x[i + 1] - x0, hh = cuts_y[j + 1] - y0;
+      std::vector<uint16_t> part;
+      for (int y = y0; y < y0 + hh; ++y)
+        for (int x = x0; x < x0 + ww; ++x) part.push_back(scene(x, y));
+      ASSERT_EQ(GDALDatasetRasterIO(ds, GF_Write, x0, y0, ww, hh, part.data(), ww, hh, GDT_UInt16,
+                                    1, nullptr, 0, 0, 0),
+                CE_None);
+    }
+  double geo[6] = {440720, 30, 0, 3751320, 0, -30};
+  ASSERT_EQ(GDALSetGeoTransform(ds, geo), CE_None);
+  OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
+  ASSERT_EQ(OSRImportFromEPSG(srs, 32611), OGRERR_NONE);
+  ASSERT_EQ(GDALSetSpatialRef(ds, srs), CE_None);
+  ASSERT_EQ(GDALSetRasterNoDataValue(GDALGetRasterBand(ds, 1), 0), CE_None);
+  EXPECT_STREQ(GDALGetDriverShortName(GDALGetDatasetDriver(ds)), "VXL");
+  EXPECT_FALSE(folder_is_empty(temp));  // the pixels wait in TEMP_DIR
+  GDALClose(ds);
+  EXPECT_TRUE(folder_is_empty(temp));
+
+  Dataset back(name);
+  ASSERT_TRUE(back.h);
+  EXPECT_EQ(GDALGetRasterXSize(back.h), w);
+  EXPECT_EQ(GDALGetRasterYSize(back.h), h);
+  GDALRasterBandH band = GDALGetRasterBand(back.h, 1);
+  EXPECT_EQ(GDALGetRasterDataType(band), GDT_UInt16);
+  double t[6];
+  ASSERT_EQ(GDALGetGeoTransform(back.h, t), CE_None);
+  for (int i = 0; i < 6; ++i) EXPECT_DOUBLE_EQ(t[i], geo[i]) << i;
+  ASSERT_TRUE(GDALGetSpatialRef(back.h));
+  EXPECT_TRUE(OSRIsSame(GDALGetSpatialRef(back.h), srs));
+  OSRDestroySpatialReference(srs);
+  int has_nodata = 0;
+  EXPECT_EQ(GDALGetRasterNoDataValue(band, &has_nodata), 0.0);
+  EXPECT_TRUE(has_nodata);
+  std::vector<uint16_t> pixels(size_t(w) * h);
+  ASSERT_EQ(GDALRasterIO(band, GF_Read, 0, 0, w, h, pixels.data(), w, h, GDT_UInt16, 0, 0),
+            CE_None);
+  double squared = 0;
+  int lo = 65535, hi = 0, count = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int want = scene(x, y), got = pixels[size_t(y) * w + x];
+      if (want == 0) {
+        EXPECT_EQ(got, 0) << x << "," << y;
+        continue;
+      }
+      squared += double(want - got) * (want - got);
+      lo = std::min(lo, want), hi = std::max(hi, want), ++count;
+    }
+  const double psnr = 10 * std::log10(double(hi - lo) * (hi - lo) / (squared / count));
+  EXPECT_GE(psnr, 40.0);
+}
+
+// Refusals, also the encoder's own (an image too small for its levels), come at Create with one
+// message; a failure when the dataset closes (here the output
+// folder vanished) is a CPLError naming the file, and neither a .vxl nor the staging file stays.
+TEST_F(VxlDriver, CreateRefusesEarlyAndFailsCleanlyOnClose) {
+  GDALDriverH vxl = GDALGetDriverByName("VXL");
+  const std::filesystem::path temp = dir_.path() / "temp", out = dir_.path() / "out";
+  std::filesystem::create_directory(temp);
+  std::filesystem::create_directory(out);
+  const std::string temp_dir = "TEMP_DIR=" + temp.string(), name = (out / "gone.vxl").string();
+  const char* options[] = {temp_dir.c_str(), nullptr};
+  const char* bad_ratio[] = {"RATIO=fast", nullptr};
+  CPLPushErrorHandler(CPLQuietErrorHandler);
+  EXPECT_EQ(GDALCreate(vxl, name.c_str(), 10, 10, 1, GDT_Float64, nullptr), nullptr);
+  EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("Float64 samples"), std::string::npos);
+  EXPECT_EQ(GDALCreate(vxl, name.c_str(), 10, 10, 1, GDT_Byte, const_cast<char**>(bad_ratio)),
+            nullptr);
+  EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("RATIO=fast"), std::string::npos);
+  EXPECT_EQ(GDALCreate(vxl, name.c_str(), 100, 100, 1, GDT_Byte, const_cast<char**>(options)),
+            nullptr);  // 4 levels need 121 pixels
+  EXPECT_NE(std::string(CPLGetLastErrorMsg()).find("too small"), std::string::npos);
+  EXPECT_TRUE(folder_is_empty(temp));
+  GDALDatasetH ds = GDALCreate(vxl, name.c_str(), 200, 150, 3, GDT_Byte,
+                               const_cast<char**>(options));
+  ASSERT_TRUE(ds);
+  std::filesystem::remove(out);
+  CPLErrorReset();
+  GDALClose(ds);
+  const std::string message = CPLGetLastErrorMsg();
+  CPLPopErrorHandler();
+  EXPECT_EQ(CPLGetLastErrorType(), CE_Failure);
+  EXPECT_NE(message.find("gone.vxl"), std::string::npos) << message;
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_TRUE(folder_is_empty(temp));
 }
