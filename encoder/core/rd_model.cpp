@@ -22,6 +22,7 @@ constexpr int kRun8Class = kRunRange + 1, kRun16Class = kRunRange + 2;
 // coefficient and octave; such fine steps are extrapolated instead of modelled.
 constexpr int kModelledRungs = 10 * kRungsPerOctave;
 constexpr double kHuffmanExcess = 1.006;
+constexpr int kPricedEvery = 4;
 // A piece whose rows split into parts of at least this many has its runs counted on the
 // first part (up to a quarter).
 constexpr int kPartRows = 16;
@@ -328,8 +329,9 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
   const double coefficients = cum[0][kFineBins + 2] + cum[1][kFineBins + 2];
   const int top = highest_rung_;  // from here on every index is zero: the band is not coded
   const int bottom = std::max(0, top - kModelledRungs);
-  double bottom_bytes = 0.0;
-  for (int r = bottom; r < top; ++r) {
+  // Bytes change smoothly along the ladder: they are priced at every kPricedEvery-th rung and
+  // the last, and interpolated between.
+  auto bytes_at = [&](int r) {
     double counts[2][kValueRange + 3] = {};
     double total = 0.0, extra_bits = 0.0, symbols = 0.0;
     for (int s = 0; s < 2; ++s) {
@@ -361,10 +363,21 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
     // Stuffed bytes after 0xFF, one marker and half a byte of padding per piece, and the
     // block's header: table (marker, 16 lengths, values), step, piece size, piece offsets.
     // Huffman codes spend about half a percent more than the entropy.
-    const double bytes = bits * kHuffmanExcess / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
-                         (2 + 16 + symbols + 4 + 8 + 4.0 * pieces);
+    return bits * kHuffmanExcess / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
+           (2 + 16 + symbols + 4 + 8 + 4.0 * pieces);
+  };
+  double bottom_bytes = 0.0;
+  for (int r = bottom, previous = -1; r < top;) {
+    const double bytes = bytes_at(r);
     term.bytes[size_t(r)] += bytes;
     if (r == bottom) bottom_bytes = bytes;
+    if (previous >= 0) {
+      const double from = term.bytes[size_t(previous)];
+      for (int i = previous + 1; i < r; ++i)
+        term.bytes[size_t(i)] += from + (bytes - from) * double(i - previous) / (r - previous);
+    }
+    previous = r;
+    r = r + 1 == top ? top : std::min(r + kPricedEvery, top - 1);
   }
   for (int r = 0; r < bottom; ++r)
     term.bytes[size_t(r)] += bottom_bytes + coefficients * double(bottom - r) / kRungsPerOctave / 8.0;
@@ -384,15 +397,18 @@ double RdModel::squared_error(int k, int b, int j) const {
       mean[size_t(i)] = 0.5 * (low + high);
       spread[size_t(i)] = (high - low) * (high - low) / 12.0;
     }
+    std::vector<int> filled;  // the bins holding values
+    for (int i = 0; i < kFineBins + 2; ++i)
+      if (t.fine_count[size_t(i)] > 0.0) filled.push_back(i);
     t.error.assign(kRdRungs, 0.0);
     for (int r = 0; r < kRdRungs; ++r) {
       const double step = rd_rung_step(r);
       const double d = step * (0.5 - kReconstructionOffset);
       const int first = std::min(kFinePerRung * r + 1, kFineBins + 2);  // below: zeros
       double e = zeroed[size_t(first)];
-      for (int i = first; i < kFineBins + 2; ++i) {
+      for (auto it = std::lower_bound(filled.begin(), filled.end(), first); it != filled.end(); ++it) {
+        const int i = *it;
         const double n = t.fine_count[size_t(i)];
-        if (n <= 0.0) continue;
         // Values spread evenly over the bin's width.
         const double m = mean[size_t(i)];
         if (m * 0.011 < 0.25 * step) {
