@@ -55,12 +55,14 @@ class RdBandMeter {
   void add_rates(BandRates& rates, int pieces);
 
   int record_width_, record_height_;
-  // Scratch of the band in hand: signed fine histograms, run-length class changes per rung.
-  std::vector<uint32_t> positive_, negative_;
+  // Scratch of the band in hand: the signed fine histogram, run-length class changes per rung.
+  std::vector<uint32_t> histogram_;  // positive values' bins, then negative values'
+  const uint32_t* positive() const { return histogram_.data(); }
+  const uint32_t* negative() const { return histogram_.data() + kFineBins + 2; }
   std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
   int highest_rung_ = 0;
   std::vector<int16_t> rungs_;
-  std::vector<int32_t> bins_;  // fine bins of one row
+  std::vector<int32_t> bins_;  // histogram slots of one row
   std::vector<int32_t> stack_;
   std::vector<int64_t> counted_;  // values per zero rung that the counted runs stand for
   std::vector<std::pair<int, int>> leading_, trailing_;  // (rung, zeros) from the start / end
