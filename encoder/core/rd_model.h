@@ -7,7 +7,8 @@
 // zero runs that each rung would produce in the coder's scan order (128 x 128 pieces, row by
 // row; counted on the first quarter of each piece, scanned four times, and scaled by the values not
 // zero at each rung, which the histogram counts exactly); from those it estimates the bytes
-// the block's Huffman table, header and records would take at every rung, and adds them to
+// the block's Huffman table, header and records would take at every fourth rung (and the last;
+// interpolated between), and adds them to
 // the subband's total. The squared error is computed from
 // one magnitude histogram per subband and band at the end.
 #pragma once
