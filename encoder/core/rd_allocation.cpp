@@ -40,19 +40,25 @@ struct Solution {
 
 class Solver {
  public:
-  Solver(const RdModel& m, std::vector<Term> terms) : m_(m), terms_(std::move(terms)) {}
+  Solver(const RdModel& m, std::vector<Term> terms) : m_(m), terms_(std::move(terms)) {
+    for (const Term& t : terms_) hulls_.push_back(hull_of(t));
+  }
 
+  // The rung of each term with the least weighted error plus lambda times bytes: only the
+  // rungs on the lower convex hull of (bytes, weighted error) can be that rung, a few of the
+  // ladder's, so the search over lambda costs little.
   Solution at(double lambda) const {
     Solution s;
-    for (const Term& t : terms_) {
+    s.rungs.reserve(terms_.size());
+    for (size_t i = 0; i < terms_.size(); ++i) {
       int best = kRdRungs - 1;
-      double best_cost = 0.0;
-      for (int j = 0; j < kRdRungs; ++j) {
-        const double cost = t.weight * m_.squared_error(t.k, t.b, j) + lambda * m_.bytes(t.k, t.b, j);
-        if (j == 0 || cost < best_cost) best = j, best_cost = cost;
+      double best_cost = HUGE_VAL;
+      for (const Point& p : hulls_[i]) {
+        const double cost = p.error + lambda * p.bytes;
+        if (cost < best_cost || (cost == best_cost && p.rung < best)) best = p.rung, best_cost = cost;
       }
       s.rungs.push_back(best);
-      add(s, t, best, 1.0);
+      add(s, terms_[i], best, 1.0);
     }
     return s;
   }
@@ -66,8 +72,37 @@ class Solver {
   const std::vector<Term>& terms() const { return terms_; }
 
  private:
+  struct Point {
+    double bytes, error;  // error weighted
+    int rung;
+  };
+  std::vector<Point> hull_of(const Term& t) const {
+    std::vector<Point> points;
+    for (int j = 0; j < kRdRungs; ++j)
+      points.push_back({m_.bytes(t.k, t.b, j), t.weight * m_.squared_error(t.k, t.b, j), j});
+    std::sort(points.begin(), points.end(), [](const Point& a, const Point& b) {
+      return a.bytes != b.bytes ? a.bytes < b.bytes
+                                : (a.error != b.error ? a.error < b.error : a.rung < b.rung);
+    });
+    std::vector<Point> hull;
+    for (const Point& p : points) {
+      if (!hull.empty() && hull.back().bytes == p.bytes) continue;  // a worse one of the same bytes
+      while (hull.size() >= 2) {
+        const Point& a = hull[hull.size() - 2];
+        const Point& b = hull.back();
+        // b is not below the line from a to p: no lambda prefers it to both.
+        if ((b.error - a.error) * (p.bytes - a.bytes) < (p.error - a.error) * (b.bytes - a.bytes))
+          break;
+        hull.pop_back();
+      }
+      hull.push_back(p);
+    }
+    return hull;
+  }
+
   const RdModel& m_;
   std::vector<Term> terms_;
+  std::vector<std::vector<Point>> hulls_;
 };
 
 }  // namespace
@@ -102,8 +137,9 @@ RdChoice choose_steps(const RdModel& model, const RdWeights& w, const RdTarget& 
   std::vector<Term> terms;
   for (int k = 0; k < model.subbands(); ++k) {
     const int depth = subband_depth(k, w.nlev);
+    const double gain = synthesis_gain(k, w.nlev);
     for (int b = 0; b < model.bands(); ++b) {
-      const double gain = synthesis_gain(k, w.nlev), colour = w.colour ? colour_gain(b) : 1.0;
+      const double colour = w.colour ? colour_gain(b) : 1.0;
       double weight = gain * colour;
       if (w.perceptual) {
         const double p = (b == 0 ? w.weight : 1.0) * std::pow(double(w.gamma), depth);

@@ -12,6 +12,7 @@
 #include "encoder/format/band_payload.h"
 #include "encoder/format/huffman_table.h"
 #include "encoder/format/symbol_alphabet.h"
+#include "platform/uninitialized_allocator.h"
 
 namespace {
 
@@ -132,8 +133,8 @@ std::vector<Piece> pieces_of(int w, int h, const std::function<bool(size_t)>& ta
 
 // The pieces' values and indices, each piece in scan order, one after the other.
 struct Gathered {
-  std::vector<float> values;
-  std::vector<int16_t> indices;
+  platform::FloatBuffer values;  // both filled in full before they are read
+  std::vector<int16_t, platform::UninitializedAllocator<int16_t>> indices;
   std::vector<size_t> starts;  // of each piece, and the end
 
   Gathered(const float* plane, int w, const std::vector<Piece>& pieces) {
@@ -183,22 +184,6 @@ void choose_all(Gathered& g, float step, double error_per_byte,
   }
 }
 
-// The symbol counts of a whole part quantised with `step`, a piece at a time.
-std::array<double, kAlphabetSize> quantised_counts(const float* values, int w, int h, float step) {
-  SymbolCounts counts;
-  std::vector<float> v(size_t(kRecordSize) * kRecordSize);
-  std::vector<int16_t> q(v.size());
-  for (const Piece& p : pieces_of(w, h, {})) {
-    const size_t n = size_t(p.x1 - p.x0) * size_t(p.y1 - p.y0);
-    gather(values, w, p, v.data());
-    rd_quantize_all(v.data(), n, step, q.data());
-    count_symbols(std::span<const int16_t>(q.data(), n), kValueRange, kRunRange, counts);
-  }
-  std::array<double, kAlphabetSize> c{};
-  for (int s = 0; s < kAlphabetSize; ++s) c[size_t(s)] = double(counts.count[size_t(s)]);
-  return c;
-}
-
 }  // namespace
 
 void rd_choose_indices(const float* values, int w, int h, float step, double error_per_byte,
@@ -219,10 +204,12 @@ RdIndexEffect rd_index_effect(const float* values, int w, int h, float step,
   if (pieces.empty()) return effect;
   Gathered g(values, w, pieces);
   if (!rd_quantize_all(g.values.data(), g.values.size(), step, g.indices.data())) return effect;
-  // Priced as the coder's table for the whole part will price them.
   const double area = double(w) * double(h);
   effect.coefficients = area;
-  choose_all(g, step, error_per_byte, quantised_counts(values, w, h, step),
-             double(g.values.size()) / area, &effect);
+  // Priced by the sample's symbols, which stand for the part's.
+  const double share = double(g.values.size()) / area;
+  std::array<double, kAlphabetSize> counts = counts_of(g);
+  for (double& c : counts) c /= share;
+  choose_all(g, step, error_per_byte, counts, share, &effect);
   return effect;
 }

@@ -22,6 +22,7 @@ constexpr int kRun8Class = kRunRange + 1, kRun16Class = kRunRange + 2;
 // coefficient and octave; such fine steps are extrapolated instead of modelled.
 constexpr int kModelledRungs = 10 * kRungsPerOctave;
 constexpr double kHuffmanExcess = 1.006;
+constexpr int kPricedEvery = 4;
 // A piece whose rows split into parts of at least this many has its runs counted on the
 // first part (up to a quarter).
 constexpr int kPartRows = 16;
@@ -41,14 +42,17 @@ const std::array<float, 1024>& mantissa_log() {
   return table;
 }
 
-// The fine bins of `n` values (64 per octave, 0 = the lowest rung's zero threshold; -1 below
-// the ladder and fine_bins above it, or for not-a-number) in `bins`, and their zero rungs.
+// The slots of `n` values in the signed histogram in `slots`: fine bin + 1 (64 per octave,
+// 0 = below the ladder or not-a-number, 1 = the lowest rung's zero threshold, fine_bins + 1
+// above it), plus fine_bins + 2 for negative values; and their zero rungs. Returns the largest
+// zero rung.
 // From the float's exponent and mantissa: a magnitude within a thousandth of a bin's edge may
 // land in its neighbour. Without branches, so that it runs on vectors.
 VEXAL_AVX2_CLONES
-void fine_bins_of(const float* values, int n, int fine_bins, const float* table, int32_t* bins,
-                  int16_t* rungs) {
+int16_t fine_bins_of(const float* values, int n, int fine_bins, const float* table,
+                     int32_t* slots, int16_t* rungs) {
   const float origin = float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
+  int16_t highest = 0;
   for (int i = 0; i < n; ++i) {
     const float m = std::fabs(values[i]);
     uint32_t bits;
@@ -57,9 +61,11 @@ void fine_bins_of(const float* values, int n, int fine_bins, const float* table,
     const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - origin;
     const int32_t f = int32_t(std::min(float(fine_bins), std::max(0.0f, u)));
     const int32_t bin = m > 0.0f && u >= 0.0f ? f : -1;
-    bins[i] = bin;
+    slots[i] = bin + 1 + (values[i] < 0.0f ? fine_bins + 2 : 0);
     rungs[i] = int16_t(bin < 0 ? 0 : std::min((bin >> 2) + 1, kRdRungs));
+    highest = std::max(highest, rungs[i]);
   }
+  return highest;
 }
 
 // The magnitude at the lower edge of fine bin f.
@@ -125,8 +131,7 @@ bool rd_quantize_all(const float* values, size_t count, float step, int16_t* ind
 RdBandMeter::RdBandMeter(int record_width, int record_height)
     : record_width_(record_width),
       record_height_(record_height),
-      positive_(kFineBins + 2),
-      negative_(kFineBins + 2),
+      histogram_(2 * (kFineBins + 2)),
       run_changes_(size_t(kRdRungs + 2) * kRunClasses) {}
 
 RdModel::RdModel(int subbands, int bands, int record_width, int record_height)
@@ -150,8 +155,7 @@ void RdModel::add(int subband, int band, const BandRates& rates) {
 BandRates RdBandMeter::measure(const float* data, int w, int h) {
   BandRates out;
   out.bytes.assign(kRdRungs, 0.0);
-  std::fill(positive_.begin(), positive_.end(), 0u);
-  std::fill(negative_.begin(), negative_.end(), 0u);
+  std::fill(histogram_.begin(), histogram_.end(), 0u);
   std::fill(run_changes_.begin(), run_changes_.end(), 0);
   counted_.assign(kRdRungs + 1, 0);
   highest_rung_ = 0;
@@ -159,7 +163,6 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   bins_.resize(size_t(record_width_));
   int pieces = 0;
   const std::array<float, 1024>& table = mantissa_log();
-  uint32_t* histogram[2] = {positive_.data(), negative_.data()};
   // The pieces in the file writer's order, each scanned row by row.
   for (int y0 = 0; y0 < h; y0 += record_height_) {
     for (int x0 = 0; x0 < w; x0 += record_width_) {
@@ -168,11 +171,9 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
       int16_t highest = 0;
       for (int y = y0; y < y1; ++y) {
         const float* row = data + size_t(y) * size_t(w) + x0;
-        fine_bins_of(row, x1 - x0, kFineBins, table.data(), bins_.data(), rung);
-        for (int x = 0; x < x1 - x0; ++x) {
-          histogram[row[x] < 0.0f][bins_[size_t(x)] + 1]++;
-          highest = std::max(highest, rung[x]);
-        }
+        highest = std::max(highest, fine_bins_of(row, x1 - x0, kFineBins, table.data(),
+                                                 bins_.data(), rung));
+        for (int x = 0; x < x1 - x0; ++x) histogram_[size_t(bins_[size_t(x)])]++;
         rung += x1 - x0;
       }
       highest_rung_ = std::max(highest_rung_, int(highest));
@@ -188,7 +189,7 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
     }
   }
   out.fine.resize(kFineBins + 2);
-  for (int i = 0; i < kFineBins + 2; ++i) out.fine[size_t(i)] = positive_[size_t(i)] + negative_[size_t(i)];
+  for (int i = 0; i < kFineBins + 2; ++i) out.fine[size_t(i)] = positive()[size_t(i)] + negative()[size_t(i)];
   out.count = double(w) * double(h);
   add_rates(out, pieces);
   return out;
@@ -289,17 +290,17 @@ void RdBandMeter::count_joined_runs(int weight) {
 void RdBandMeter::add_rates(BandRates& term, int pieces) {
   // Cumulative signed histograms: cum[i] counts the values of fine bins below i - 1.
   std::array<std::vector<double>, 2> cum;
-  const std::vector<uint32_t>* hist[2] = {&positive_, &negative_};
+  const uint32_t* hist[2] = {positive(), negative()};
   for (int s = 0; s < 2; ++s) {
     cum[size_t(s)].assign(kFineBins + 3, 0.0);
     for (int i = 0; i < kFineBins + 2; ++i)
-      cum[size_t(s)][size_t(i) + 1] = cum[size_t(s)][size_t(i)] + (*hist[s])[size_t(i)];
+      cum[size_t(s)][size_t(i) + 1] = cum[size_t(s)][size_t(i)] + hist[s][size_t(i)];
   }
   // Values below fine position p (p >= 0) of one sign, spread evenly within a bin.
   auto below = [&](int s, double p) {
     if (p >= kFineBins) return cum[size_t(s)][kFineBins + 1];
     const int i = int(p);
-    return cum[size_t(s)][size_t(i) + 1] + (p - i) * double((*hist[s])[size_t(i) + 1]);
+    return cum[size_t(s)][size_t(i) + 1] + (p - i) * double(hist[s][size_t(i) + 1]);
   };
   // Run counts per rung from their changes. Where parts stood for whole pieces, they are
   // scaled by the values not zero at that rung, all of them against those the parts stood
@@ -308,7 +309,7 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
   for (int i = 0; i < kFineBins + 2; ++i) {
     const int f = i - 1;
     nonzero[size_t(f < 0 ? 0 : std::min((f >> 2) + 1, kRdRungs))] +=
-        double(positive_[size_t(i)]) + double(negative_[size_t(i)]);
+        double(positive()[size_t(i)]) + double(negative()[size_t(i)]);
   }
   std::array<int64_t, kRunClasses> running{};
   std::vector<double> runs_at(size_t(kRdRungs) * kRunClasses);
@@ -328,8 +329,9 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
   const double coefficients = cum[0][kFineBins + 2] + cum[1][kFineBins + 2];
   const int top = highest_rung_;  // from here on every index is zero: the band is not coded
   const int bottom = std::max(0, top - kModelledRungs);
-  double bottom_bytes = 0.0;
-  for (int r = bottom; r < top; ++r) {
+  // Bytes change smoothly along the ladder: they are priced at every kPricedEvery-th rung and
+  // the last, and interpolated between.
+  auto bytes_at = [&](int r) {
     double counts[2][kValueRange + 3] = {};
     double total = 0.0, extra_bits = 0.0, symbols = 0.0;
     for (int s = 0; s < 2; ++s) {
@@ -361,10 +363,21 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
     // Stuffed bytes after 0xFF, one marker and half a byte of padding per piece, and the
     // block's header: table (marker, 16 lengths, values), step, piece size, piece offsets.
     // Huffman codes spend about half a percent more than the entropy.
-    const double bytes = bits * kHuffmanExcess / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
-                         (2 + 16 + symbols + 4 + 8 + 4.0 * pieces);
+    return bits * kHuffmanExcess / 8.0 * (1.0 + 1.0 / 256.0) + 2.5 * pieces +
+           (2 + 16 + symbols + 4 + 8 + 4.0 * pieces);
+  };
+  double bottom_bytes = 0.0;
+  for (int r = bottom, previous = -1; r < top;) {
+    const double bytes = bytes_at(r);
     term.bytes[size_t(r)] += bytes;
     if (r == bottom) bottom_bytes = bytes;
+    if (previous >= 0) {
+      const double from = term.bytes[size_t(previous)];
+      for (int i = previous + 1; i < r; ++i)
+        term.bytes[size_t(i)] += from + (bytes - from) * double(i - previous) / (r - previous);
+    }
+    previous = r;
+    r = r + 1 == top ? top : std::min(r + kPricedEvery, top - 1);
   }
   for (int r = 0; r < bottom; ++r)
     term.bytes[size_t(r)] += bottom_bytes + coefficients * double(bottom - r) / kRungsPerOctave / 8.0;
@@ -384,15 +397,18 @@ double RdModel::squared_error(int k, int b, int j) const {
       mean[size_t(i)] = 0.5 * (low + high);
       spread[size_t(i)] = (high - low) * (high - low) / 12.0;
     }
+    std::vector<int> filled;  // the bins holding values
+    for (int i = 0; i < kFineBins + 2; ++i)
+      if (t.fine_count[size_t(i)] > 0.0) filled.push_back(i);
     t.error.assign(kRdRungs, 0.0);
     for (int r = 0; r < kRdRungs; ++r) {
       const double step = rd_rung_step(r);
       const double d = step * (0.5 - kReconstructionOffset);
       const int first = std::min(kFinePerRung * r + 1, kFineBins + 2);  // below: zeros
       double e = zeroed[size_t(first)];
-      for (int i = first; i < kFineBins + 2; ++i) {
+      for (auto it = std::lower_bound(filled.begin(), filled.end(), first); it != filled.end(); ++it) {
+        const int i = *it;
         const double n = t.fine_count[size_t(i)];
-        if (n <= 0.0) continue;
         // Values spread evenly over the bin's width.
         const double m = mean[size_t(i)];
         if (m * 0.011 < 0.25 * step) {

@@ -7,7 +7,8 @@
 // zero runs that each rung would produce in the coder's scan order (128 x 128 pieces, row by
 // row; counted on the first quarter of each piece, scanned four times, and scaled by the values not
 // zero at each rung, which the histogram counts exactly); from those it estimates the bytes
-// the block's Huffman table, header and records would take at every rung, and adds them to
+// the block's Huffman table, header and records would take at every fourth rung (and the last;
+// interpolated between), and adds them to
 // the subband's total. The squared error is computed from
 // one magnitude histogram per subband and band at the end.
 #pragma once
@@ -55,12 +56,14 @@ class RdBandMeter {
   void add_rates(BandRates& rates, int pieces);
 
   int record_width_, record_height_;
-  // Scratch of the band in hand: signed fine histograms, run-length class changes per rung.
-  std::vector<uint32_t> positive_, negative_;
+  // Scratch of the band in hand: the signed fine histogram, run-length class changes per rung.
+  std::vector<uint32_t> histogram_;  // positive values' bins, then negative values'
+  const uint32_t* positive() const { return histogram_.data(); }
+  const uint32_t* negative() const { return histogram_.data() + kFineBins + 2; }
   std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
   int highest_rung_ = 0;
   std::vector<int16_t> rungs_;
-  std::vector<int32_t> bins_;  // fine bins of one row
+  std::vector<int32_t> bins_;  // histogram slots of one row
   std::vector<int32_t> stack_;
   std::vector<int64_t> counted_;  // values per zero rung that the counted runs stand for
   std::vector<std::pair<int, int>> leading_, trailing_;  // (rung, zeros) from the start / end

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <span>
 
+#include "encoder/core/rd_allocation.h"
 #include "encoder/core/sq_inv.h"
 #include "encoder/format/block_coder.h"
 #include "encoder/format/huffman_table.h"
@@ -92,5 +93,31 @@ TEST(RdModel, APieceOfRepeatedPartsIsCountedExactlyOnItsFirstPart) {
     SCOPED_TRACE(seed);
     EXPECT_EQ(a.fine, b.fine);
     for (int r = 0; r < kRdRungs; ++r) ASSERT_EQ(a.bytes[size_t(r)], b.bytes[size_t(r)]) << r;
+  }
+}
+
+// The steps chosen for a budget are the least weighted error the model allows for it: no pair
+// of rungs of two coded subbands within the bytes chosen has less (the others are empty).
+TEST(RdModel, TheStepsChosenHaveTheLeastErrorForTheirBytes) {
+  RdModel model(4, 1, 128, 128);
+  const std::vector<float> a = plane(256, 256, 3);
+  std::vector<float> b = plane(256, 256, 5);
+  for (float& x : b) x *= 0.25f;
+  model.add_band(1, 0, a.data(), 256, 256);
+  model.add_band(3, 0, b.data(), 256, 256);
+  RdWeights weights;
+  weights.nlev = 1;
+  const double gain1 = synthesis_gain(1, 1), gain3 = synthesis_gain(3, 1);
+  for (double budget : {2000.0, 9000.0, 30000.0}) {
+    const RdChoice choice = choose_steps(model, weights, {budget, 0.0}, 1.0);
+    SCOPED_TRACE(budget);
+    EXPECT_NEAR(choice.bytes, budget, 0.02 * budget);
+    double least = HUGE_VAL;
+    for (int i = 0; i < kRdRungs; ++i)
+      for (int j = 0; j < kRdRungs; ++j)
+        if (model.bytes(1, 0, i) + model.bytes(3, 0, j) <= choice.bytes)
+          least = std::min(least, gain1 * model.squared_error(1, 0, i) +
+                                      gain3 * model.squared_error(3, 0, j));
+    EXPECT_LE(choice.luma_mse, least * (1.0 + 1e-9));
   }
 }
