@@ -86,13 +86,13 @@ bool folder_is_empty(const vexal_test::ScratchDir& dir) {
 
 TEST(EncodeApi, GivesTheSamePixelsAsVexalEncodeOfTheSameTiff) {
   vexal_test::ScratchDir dir;
-  vexal_test::TiffSpec spec;
-  spec.width = 300;
-  spec.height = 200;
-  spec.samples = 3;
-  spec.photometric = PHOTOMETRIC_RGB;
-  const std::vector<uint8_t> interleaved = vexal_test::pattern(spec);
-  vexal_test::write_tiff(dir / "in.tif", spec, interleaved);
+  vexal_test::TiffSpec layout;
+  layout.width = 300;
+  layout.height = 200;
+  layout.samples = 3;
+  layout.photometric = PHOTOMETRIC_RGB;
+  const std::vector<uint8_t> interleaved = vexal_test::pattern(layout);
+  vexal_test::write_tiff(dir / "in.tif", layout, interleaved);
   const auto run = vexal_test::run_program(
       VEXAL_ENCODE_BIN, {"-tif", "-i", dir / "in.tif", "-o", dir / "program.vxl", "-c", "8"});
   ASSERT_EQ(run.status, 0) << run.err;
