@@ -85,7 +85,6 @@ Encoder::RdOutcome run_encoder(Image& image, const EncodeOptions& o, const FileS
                   interrupted, o.weight, o.gamma, o.dither != 0 && !o.rdo, 0.25f);
   encoder.set_threads(platform::thread_count(o.threads));
   if (o.input_name) encoder.set_source_name(*o.input_name);
-  encoder.check_geometry(mode_of(o));
   Encoder::RdOutcome achieved;
   if (o.rdo)
     achieved = encoder.encode_rd(output, {o.target_ratio, o.psnr, o.weights_given});
