@@ -53,6 +53,7 @@ int utm_code(int zone, int datum) {
     case kNAD27: return zone + 26700;
     case kNAD83: return zone + 26900;
     case kWGS72: return zone + 32200;
+    case kWGS84:
     default: return zone + 32600;
   }
 }

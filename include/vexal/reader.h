@@ -88,6 +88,7 @@ class VEXAL_API Reader {
   // a caller may keep a copy to share it with other Readers.
   Reader(std::shared_ptr<ByteSource> source, const std::string& name);
   ~Reader();
+  // A Reader moved from holds no file: it may only be destroyed or assigned to.
   Reader(Reader&& other) noexcept;
   Reader& operator=(Reader&& other) noexcept;
   Reader(const Reader&) = delete;
