@@ -215,3 +215,22 @@ TEST(DamagedFile, NodataMaskDamageIsFoundOnOpening) {
     std::remove(name.c_str());
   }
 }
+
+// A statistics record that cannot be the statistics of the file's bands is damage found when
+// the file opens, like a bad mask.
+TEST(DamagedFile, StatisticsRecordDamageIsFoundOnOpening) {
+  vexal_test::ScratchDir dir;
+  const FileSpecification temp(dir.path().string());
+  const std::vector<double> sound = {2, 9, 5, 1.5, 100}, short_one = {2, 9, 5, 1.5},
+                            inverted = {9, 2, 5, 1.5, 100}, none_valid = {2, 9, 5, 1.5, 0};
+  for (const auto& [values, damaged] : {std::pair{sound, false}, {short_one, true},
+                                        {inverted, true}, {none_valid, true}}) {
+    SyntheticImage image(120, 90, 1, kImage8Bit, kSchemeGray);
+    metadata_add_doubles(&image.metadata, "IMAGE::STATISTICS", values.data(), int(values.size()));
+    const std::string name = dir / "stats.vxl";
+    Encoder encoder(&image, 2, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
+    encoder.encode(FileSpecification(name));
+    EXPECT_EQ(try_decode(name), damaged ? name + ": damaged file: statistics record." : "");
+    std::remove(name.c_str());
+  }
+}
