@@ -89,7 +89,7 @@ Moments band_moments(const PixelData& pixels, int band, const BlockRect& extent,
 }
 
 // The population standard deviation of integer samples from their exact sums: the numerator
-// n * sum(x^2) - sum(x)^2 is exact while it fits 128 bits (beyond 2^44 samples of 16 bits).
+// n * sum(x^2) - sum(x)^2 is exact while it fits 128 bits (up to 2^48 samples of 16 bits).
 double integer_deviation(const Moments& m, double mean) {
   using U = unsigned __int128;
   const U n = m.count, squares = m.squares;
