@@ -50,6 +50,34 @@ Moments integer_moments(const PlaneView<T>& v, std::optional<double> nodata) {
   return m;
 }
 
+// 8-bit samples through histograms: one increment a sample (four tables, so that runs of one
+// value do not wait on each other's increments), the sums then from 256 counts.
+Moments byte_moments(const PlaneView<uint8_t>& v, std::optional<double> nodata) {
+  uint64_t bins[4][256] = {};
+  for (int y = 0; y < v.h; ++y) {
+    const uint8_t* row = v.row(y);
+    int x = 0;
+    for (; x + 4 <= v.w; x += 4) {
+      ++bins[0][row[x]];
+      ++bins[1][row[x + 1]];
+      ++bins[2][row[x + 2]];
+      ++bins[3][row[x + 3]];
+    }
+    for (; x < v.w; ++x) ++bins[0][row[x]];
+  }
+  Moments m;
+  for (int k = 0; k < 256; ++k) {
+    const uint64_t n = bins[0][k] + bins[1][k] + bins[2][k] + bins[3][k];
+    if (n == 0 || (nodata && *nodata == k)) continue;
+    if (m.count == 0) m.minimum = k;
+    m.maximum = k;
+    m.count += n;
+    m.sum += n * uint64_t(k);
+    m.squares += n * uint64_t(k * k);
+  }
+  return m;
+}
+
 // Two passes over the block, the mean first: the deviations then lose nothing to cancellation.
 Moments float_moments(const PlaneView<float>& v, std::optional<double> nodata) {
   auto counted = [&](float s) { return std::isfinite(s) && !(nodata && double(s) == *nodata); };
@@ -85,6 +113,7 @@ Moments band_moments(const PixelData& pixels, int band, const BlockRect& extent,
   const PlaneView<T> view{plane + size_t(block.y0 - extent.y0) * width + size_t(block.x0 - extent.x0),
                           width, block.x1 - block.x0 + 1, block.y1 - block.y0 + 1};
   if constexpr (std::is_same_v<T, float>) return float_moments(view, nodata);
+  else if constexpr (std::is_same_v<T, uint8_t>) return byte_moments(view, nodata);
   else return integer_moments(view, nodata);
 }
 
