@@ -114,24 +114,22 @@ INSTANTIATE_TEST_SUITE_P(
                     Shape{1, kImage16Bit, kSchemeGray, vexal::SampleType::kUInt16, vexal::ColorScheme::kGray},
                     Shape{3, kImageFloat, kSchemeRGB, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB}));
 
-// A walk over every 128 x 128 window of a larger image decodes each record once: neighbouring
-// windows share their coarse records and the filters' overlap through the cache.
 // The statistics record against a one-piece reference over the source's samples, nodata left
 // out: exact extremes, mean and deviation within 1e-9, bit for bit the same for 1 and 3 threads.
-// With nodata the blocks are read with margins, which must not be counted; without the option
-// a file has no record.
+// Nodata has the blocks read with margins, which must not be counted; without the option a file
+// has no record.
 TEST(Reader, StatisticsRecordMatchesTheSource) {
   vexal_test::ScratchDir dir;
   const Quorvale::FileSpecification temp(dir.path().string());
-  for (const auto& [bands, type, scheme, with_nodata] :
-       {std::tuple{3, kImage8Bit, kSchemeRGB, false}, {1, kImage16Bit, kSchemeGray, true},
-        {1, kImageFloat, kSchemeGray, true}}) {
+  for (const auto& [bands, type, scheme] : {std::tuple{3, kImage8Bit, kSchemeRGB},
+                                            {1, kImage16Bit, kSchemeGray},
+                                            {1, kImageFloat, kSchemeGray}}) {
     SyntheticImage image(700, 530, bands, type, scheme);
     // The samples as the encoder reads them.
     auto source = [&](int b, int x, int y) {
       return type == kImageFloat ? double(float(image.sample(b, x, y))) : image.sample(b, x, y);
     };
-    if (with_nodata) image.nodata = source(0, 300, 200);
+    image.nodata = source(0, 300, 200);
     std::vector<std::vector<vexal::BandStatistics>> runs;
     for (int threads : {1, 3, 0}) {
       const std::string name = dir / ("stats" + std::to_string(threads) + ".vxl");
@@ -148,7 +146,7 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
       long double sum = 0, deviations = 0;
       double lo = INFINITY, hi = -INFINITY;
       int64_t n = 0;
-      auto counted = [&](double v) { return !(image.nodata && v == *image.nodata); };
+      auto counted = [&](double v) { return v != *image.nodata; };
       for (int y = 0; y < 530; ++y)
         for (int x = 0; x < 700; ++x)
           if (const double v = source(b, x, y); counted(v)) {
@@ -162,7 +160,7 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
       const double stddev = double(std::sqrt(deviations / n));
       const vexal::BandStatistics& s = runs[0][size_t(b)];
       SCOPED_TRACE("type " + std::to_string(type) + " band " + std::to_string(b));
-      EXPECT_LT(n, with_nodata ? 700 * 530 : 700 * 530 + 1);
+      if (b == 0) EXPECT_LT(n, 700 * 530);  // the nodata sample is left out
       EXPECT_EQ(s.minimum, lo);
       EXPECT_EQ(s.maximum, hi);
       EXPECT_NEAR(s.mean, double(mean), 1e-9 * std::fabs(double(mean)));
@@ -173,6 +171,8 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
   }
 }
 
+// A walk over every 128 x 128 window of a larger image decodes each record once: neighbouring
+// windows share their coarse records and the filters' overlap through the cache.
 TEST(RecordCache, WindowWalkDecodesEachRecordOnce) {
   vexal_test::ScratchDir dir;
   SyntheticImage image(700, 600, 1, kImage8Bit, kSchemeGray);
