@@ -160,7 +160,9 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
       const double stddev = double(std::sqrt(deviations / n));
       const vexal::BandStatistics& s = runs[0][size_t(b)];
       SCOPED_TRACE("type " + std::to_string(type) + " band " + std::to_string(b));
-      if (b == 0) EXPECT_LT(n, 700 * 530);  // the nodata sample is left out
+      if (b == 0) {
+        EXPECT_LT(n, 700 * 530);  // the nodata sample is left out
+      }
       EXPECT_EQ(s.minimum, lo);
       EXPECT_EQ(s.maximum, hi);
       EXPECT_NEAR(s.mean, double(mean), 1e-9 * std::fabs(double(mean)));
