@@ -91,6 +91,12 @@ Reader::Reader(std::shared_ptr<ByteSource> source, const std::string& name) {
     if (!impl_->band_colors.empty())
       impl_->band_colors.resize(size_t(impl_->file.bands()), "Undefined");
     impl_->nodata = nodata_of(list);
+    if (const auto& recorded = impl_->file.statistics()) {
+      impl_->statistics.emplace();
+      for (const ::BandStatistics& s : *recorded)
+        impl_->statistics->push_back(
+            BandStatistics{s.minimum, s.maximum, s.mean, s.stddev, s.valid_percent});
+    }
     Georeference g;
     if (georeference_for(list, 0, Window{0, 0, 0, 0}, g)) {
       Georeferencing geo;
@@ -122,6 +128,9 @@ SampleType Reader::sample_type() const { return impl_->sample_type; }
 ColorScheme Reader::color_scheme() const { return impl_->color_scheme; }
 const std::vector<std::string>& Reader::band_colors() const { return impl_->band_colors; }
 std::optional<double> Reader::nodata() const { return impl_->nodata; }
+const std::optional<std::vector<BandStatistics>>& Reader::statistics() const {
+  return impl_->statistics;
+}
 int Reader::levels() const { return impl_->file.levels(); }
 
 int Reader::level_width(int level) const {

@@ -25,6 +25,7 @@ struct Reader::Impl {
   ColorScheme color_scheme = ColorScheme::kUnknown;
   std::vector<std::string> band_colors;
   std::optional<double> nodata;
+  std::optional<std::vector<BandStatistics>> statistics;
   std::optional<Georeferencing> georeferencing;
   std::vector<MetadataRecord> metadata;
 };

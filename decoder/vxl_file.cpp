@@ -211,6 +211,15 @@ void VxlFile::read_metadata(std::span<const uint8_t> bytes) {
   if (consumed + 2 > bytes.size() || bytes[consumed] != 0xFF || bytes[consumed + 1] != 0xA1)
     damaged("no end-of-file marker after the metadata");
   read_nodata_mask();
+  read_statistics();
+}
+
+void VxlFile::read_statistics() {
+  try {
+    statistics_ = read_statistics_record(metadata_, bands_);
+  } catch (const Error&) {
+    damaged("statistics record");
+  }
 }
 
 // Decoded once here, so that every reader and vxl_check find a damaged mask when they open the

@@ -8,12 +8,14 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "decoder/fetched_bytes.h"
+#include "encoder/metadata/band_statistics.h"
 #include "encoder/metadata/metadata.h"
 #include "encoder/metadata/nodata_mask.h"
 #include "vexal/byte_source.h"
@@ -52,6 +54,8 @@ class VxlFile {
   const MetadataList& metadata() const { return metadata_; }
   // The record IMAGE::NODATA_MASK, decoded (checked when the file is opened).
   const NodataMask& nodata_mask() const { return nodata_mask_; }
+  // The record IMAGE::STATISTICS, parsed (checked when the file is opened); empty without it.
+  const std::optional<std::vector<BandStatistics>>& statistics() const { return statistics_; }
 
   // Where the structure at `offset` ends at the latest: the next section, block part or
   // metadata start the tables name, or the end of the file.
@@ -81,6 +85,7 @@ class VxlFile {
   void index_structures();
   uint64_t next_named_start(uint64_t offset) const;
   void read_nodata_mask();
+  void read_statistics();
 
   std::shared_ptr<vexal::ByteSource> source_;
   std::string name_;
@@ -95,4 +100,5 @@ class VxlFile {
   mutable std::mutex parts_mutex_;
   mutable std::unordered_map<uint32_t, std::shared_ptr<const BandPart>> parts_;
   NodataMask nodata_mask_;
+  std::optional<std::vector<BandStatistics>> statistics_;
 };

@@ -33,6 +33,9 @@ const char* const kVxlCreationOptions =
     "<Option name='NODATA' type='boolean' default='YES' description='Keep the source nodata "
     "value: those pixels read back exactly and stay transparent'/>"
     "<Option name='TEMP_DIR' type='string' description='Folder for temporary files'/>"
+    "<Option name='STATISTICS' type='boolean' default='NO' description='Record the "
+    "minimum, maximum, mean and standard deviation of each band, which GDAL then reports "
+    "without reading pixels'/>"
     "</CreationOptionList>";
 
 namespace {
@@ -75,6 +78,7 @@ vexal::EncodeSettings settings_of(char** options) {
   s.gamma = number_option(options, "GAMMA");
   s.dither = CPLTestBool(CSLFetchNameValueDef(options, "DITHER", "YES"));
   s.temp_dir = CSLFetchNameValueDef(options, "TEMP_DIR", "");
+  s.statistics = CPLTestBool(CSLFetchNameValueDef(options, "STATISTICS", "NO"));
   return s;
 }
 

@@ -189,6 +189,47 @@ VXLRasterBand::VXLRasterBand(VXLDataset* dataset, int band, GDALDataType type, i
   if (!reader.band_colors().empty() && color_of(reader, band) == GCI_Undefined &&
       !EQUAL(reader.band_colors()[size_t(band - 1)].c_str(), "Undefined"))
     sDescription = reader.band_colors()[size_t(band - 1)];
+  // GDAL's GetStatistics, GetMinimum and GetMaximum answer from these items; set directly, so
+  // that they are not saved to an .aux.xml as a change. Overviews show the full image's.
+  if (const vexal::BandStatistics* s = Recorded()) {
+    const std::pair<const char*, double> items[] = {
+        {"STATISTICS_MINIMUM", s->minimum}, {"STATISTICS_MAXIMUM", s->maximum},
+        {"STATISTICS_MEAN", s->mean}, {"STATISTICS_STDDEV", s->stddev},
+        {"STATISTICS_VALID_PERCENT", s->valid_percent}};
+    for (const auto& [name, value] : items)
+      GDALMajorObject::SetMetadataItem(name, CPLSPrintf("%.17g", value));
+  }
+}
+
+const vexal::BandStatistics* VXLRasterBand::Recorded() const {
+  const auto& statistics = static_cast<VXLDataset*>(poDS)->reader_->statistics();
+  return statistics ? &(*statistics)[size_t(nBand - 1)] : nullptr;
+}
+
+CPLErr VXLRasterBand::ComputeStatistics(int approx_ok, double* min, double* max, double* mean,
+                                        double* stddev, GDALProgressFunc progress,
+                                        void* progress_data) {
+  const vexal::BandStatistics* s = Recorded();
+  if (!s)
+    return GDALPamRasterBand::ComputeStatistics(approx_ok, min, max, mean, stddev, progress,
+                                                progress_data);
+  if (progress && !progress(1.0, nullptr, progress_data)) {
+    CPLError(CE_Failure, CPLE_UserInterrupt, "User terminated");
+    return CE_Failure;
+  }
+  if (min) *min = s->minimum;
+  if (max) *max = s->maximum;
+  if (mean) *mean = s->mean;
+  if (stddev) *stddev = s->stddev;
+  return CE_None;
+}
+
+CPLErr VXLRasterBand::ComputeRasterMinMax(int approx_ok, double* min_max) {
+  const vexal::BandStatistics* s = Recorded();
+  if (!s) return GDALPamRasterBand::ComputeRasterMinMax(approx_ok, min_max);
+  min_max[0] = s->minimum;
+  min_max[1] = s->maximum;
+  return CE_None;
 }
 
 CPLErr VXLRasterBand::IReadBlock(int bx, int by, void* image) {

@@ -79,6 +79,13 @@ class VXLRasterBand final : public GDALPamRasterBand {
                    GDALRasterIOExtraArg* extra) override;
   GDALColorInterp GetColorInterpretation() override;
   double GetNoDataValue(int* success = nullptr) override;
+  // From the file's statistics record, when it has one, without reading a pixel; else GDAL's.
+  CPLErr ComputeStatistics(int approx_ok, double* min, double* max, double* mean, double* stddev,
+                           GDALProgressFunc progress, void* progress_data) override;
+  CPLErr ComputeRasterMinMax(int approx_ok, double* min_max) override;
   int GetOverviewCount() override;
   GDALRasterBand* GetOverview(int index) override;
+
+ private:
+  const vexal::BandStatistics* Recorded() const;
 };

@@ -11,6 +11,7 @@
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/record_coder.h"
 #include "encoder/core/sample_range.h"
+#include "encoder/core/source_statistics.h"
 #include "encoder/core/step_allocation.h"
 #include "encoder/format/icon_writer.h"
 #include "encoder/format/vxl_writer.h"
@@ -45,10 +46,11 @@ struct NodataHandling {
 };
 
 // The block's planes as floats, nodata areas filled, colour-transformed when the samples were
-// integers. Readers are not made for concurrent use: one block is read at a time, and converted
-// after; the mask is also shared.
+// integers; the source samples counted into `statistics`, when given. Readers are not made for
+// concurrent use: one block is read at a time, and converted after; the mask is also shared.
 void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatBuffer& planes,
-                   std::mutex& reading, NodataHandling& nodata, const SampleLimit& limit) {
+                   std::mutex& reading, NodataHandling& nodata, const SampleLimit& limit,
+                   SourceStatistics* statistics) {
   const int m = nodata.mask ? kFillMargin : 0;
   const BlockRect e{std::max(0, r.x0 - m), std::min(image.image_width - 1, r.x1 + m),
                     std::max(0, r.y0 - m), std::min(image.image_height - 1, r.y1 + m)};
@@ -58,6 +60,7 @@ void extract_block(Image& image, const BlockRect& r, int bands, platform::FloatB
     std::lock_guard<std::mutex> lock(reading);
     pixels = image.extract(section);
   }
+  if (statistics) statistics->add(*pixels, e, r);
   // Integer samples are colour-transformed (in the same pass as their conversion); float
   // samples are taken as they are. Nodata areas are filled first, in float.
   const bool integer = pixels->data_type() != PixelData::kFloat;
@@ -125,6 +128,16 @@ void record_mask(Image& image, const NodataMask& mask) {
     throw Error("Error initializing metadata.");
 }
 
+// Records the source's statistics once they are complete.
+void record_statistics(Image& image, const SourceStatistics& statistics) {
+  const std::vector<BandStatistics> bands = statistics.result();
+  if (bands.empty()) {
+    std::fprintf(stderr, "Note: a band has no valid pixel; no statistics are recorded.\n");
+    return;
+  }
+  if (add_statistics_record(&image.metadata, bands) < 0) throw Error("Error initializing metadata.");
+}
+
 // A trial's world and header files would be left in the temporary directory; the final output
 // gets its own.
 void remove_side_files(const FileSpecification& file) {
@@ -173,6 +186,12 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
   }
 }
 
+void Encoder::set_record_statistics(bool on) {
+  record_statistics_ = on;
+  // A record the source brought along would stand for pixels other than these.
+  if (on) metadata_delete(&image_->metadata, kStatisticsKey);
+}
+
 Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
   Encoder e(image, nlev, block_size_, target_rate, temp_dir(), progress_, interrupted_, weight_,
             gamma_, dither_, fourth_band_weight_);
@@ -180,6 +199,8 @@ Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {
   // A stage of a deeper encoding keeps the whole encoding's limit; the reduced image of the
   // second stage stays within it when the source does.
   e.sample_limit_ = image == image_ ? sample_limit_ : SampleLimit{};
+  // The statistics are those of the source, not of a reduced image.
+  e.record_statistics_ = image == image_ && record_statistics_;
   return e;
 }
 
@@ -201,9 +222,14 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   nodata.fill = image.nodata || image.data_type == kImageFloat;
   nodata.value = image.nodata.value_or(std::nan(""));
   if (image.nodata) nodata.mask.emplace(image.image_width, image.image_height);
-  const BlockSource source = [this, &image, &reading, &nodata, bands](
+  // Taken in the first pass only: later passes of a rate control read the same pixels.
+  std::optional<SourceStatistics> statistics;
+  if (record_statistics_ && metadata_find(&image.metadata, kStatisticsKey) < 0)
+    statistics.emplace(grid, bands, image.nodata);
+  SourceStatistics* counted = statistics ? &*statistics : nullptr;
+  const BlockSource source = [this, &image, &reading, &nodata, bands, counted](
                                  const BlockRect& r, platform::FloatBuffer& planes) {
-    extract_block(image, r, bands, planes, reading, nodata, sample_limit_);
+    extract_block(image, r, bands, planes, reading, nodata, sample_limit_, counted);
   };
   const StepCheck check = [this] { check_interrupt(); };
   std::function<void(float)> progress;
@@ -211,6 +237,7 @@ std::vector<CoefficientStatistics> Encoder::decompose_to(RecordSink& sink, float
   decompose_blocks(grid, bands, source, sink, tiler, check, progress, progress_start, progress_end,
                    &pool);
   if (nodata.mask) record_mask(image, *nodata.mask);
+  if (statistics) record_statistics(image, *statistics);
   return tiler.total_statistics();
 }
 

@@ -29,6 +29,9 @@ class Encoder {
   // Threads for the blocks, records and writer (1, the default: everything on the calling
   // thread). The output is the same for every count.
   void set_threads(int threads) { threads_ = threads < 1 ? 1 : threads; }
+  // Records each band's minimum, maximum, mean and standard deviation of the source's pixels
+  // ("IMAGE::STATISTICS"), taken as the blocks are read; off by default.
+  void set_record_statistics(bool on);
   // The input's name, for the refusal of float samples the transform cannot carry.
   void set_source_name(const std::string& name) { sample_limit_.source = name; }
 
@@ -84,6 +87,7 @@ class Encoder {
   bool dither_;
   float fourth_band_weight_;
   int threads_ = 1;
+  bool record_statistics_ = false;
   SampleLimit sample_limit_;  // float inputs only
 };
 

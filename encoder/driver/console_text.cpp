@@ -113,6 +113,7 @@ constexpr OptionHelp kMoreOptions[] = {
     {"-rdo", "Rate-distortion mode: least error for the size; -c = raw 8-bit bytes / file bytes"},
     {"-psnr", "With -rdo: encode for this luma PSNR in dB instead of a size"},
     {"-threads", "Threads, 1 to 1024; same output for any (default: every core)"},
+    {"-stats", "Record each band's minimum, maximum, mean and standard deviation (for GDAL)"},
     {"-q", "Quiet: no banners and no progress; errors and notes still print"},
 };
 

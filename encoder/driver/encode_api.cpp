@@ -153,6 +153,7 @@ EncodeOptions options_of(const EncodeSettings& s) {
   o.weights_given = s.weight.has_value() || s.gamma.has_value();
   o.dither = s.dither ? 1 : 0;
   o.threads = s.threads;
+  o.statistics = s.statistics;
   if (!s.temp_dir.empty()) o.temp_dir = s.temp_dir;
   check_option_values(o);
   return o;

@@ -127,6 +127,7 @@ ParseOutcome parse_command_line(int argc, const char* const* argv, EncodeOptions
     if (a == "-ht") { o.hit_target = 1; continue; }
     if (a == "-rdo") { o.rdo = true; continue; }
     if (a == "-nodata") { o.nodata = true; continue; }
+    if (a == "-stats") { o.statistics = true; continue; }
     if (a == "-v") { o.version_requested = 1; continue; }
     if (a == "-q") { o.quiet = true; continue; }
     if (a == "-h") return ParseOutcome::kUsage;

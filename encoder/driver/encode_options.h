@@ -47,6 +47,7 @@ struct EncodeOptions {
   double psnr = 0.0;           // its luma PSNR target in dB; 0: a size target (-c)
   bool psnr_given = false;
   bool nodata = false;  // -nodata: honour the input's nodata value
+  bool statistics = false;  // -stats: record each band's statistics of the source
   int version_requested = 0;
   bool quiet = false;  // -q: no banners and no progress; errors, warnings and notes still print
   int threads = 0;  // -threads; 0: every core the process may use

@@ -84,6 +84,7 @@ Encoder::RdOutcome run_encoder(Image& image, const EncodeOptions& o, const FileS
   Encoder encoder(&image, o.nlev, o.block_size, o.target_bit_rate, temp_dir.get(), progress,
                   interrupted, o.weight, o.gamma, o.dither != 0 && !o.rdo, 0.25f);
   encoder.set_threads(platform::thread_count(o.threads));
+  encoder.set_record_statistics(o.statistics);
   if (o.input_name) encoder.set_source_name(*o.input_name);
   Encoder::RdOutcome achieved;
   if (o.rdo)

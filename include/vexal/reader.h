@@ -78,6 +78,14 @@ struct MetadataRecord {
   std::string value;               // every value as text, separated by ", "
 };
 
+// One band's statistics over the source's pixels, as the encoder recorded them.
+struct BandStatistics {
+  double minimum = 0, maximum = 0;
+  double mean = 0;
+  double stddev = 0;           // population standard deviation, as GDAL's STATISTICS_STDDEV
+  double valid_percent = 100;  // pixels counted per 100 of the image: nodata ones are not
+};
+
 class VEXAL_API Reader {
  public:
   // Opens `path` and checks its structure. Throws Error when the file cannot be read, is not a
@@ -127,6 +135,11 @@ class VEXAL_API Reader {
   // GeoTIFF reader (GDAL, libgeotiff) builds the coordinate system exactly as it would from the
   // source; empty when the file is not georeferenced.
   std::vector<std::uint8_t> georeferencing_as_geotiff() const;
+
+  // Each band's exact minimum, maximum, mean and standard deviation over the source's pixels
+  // (without its nodata samples), in band order; empty when the file was encoded without them
+  // (vexal_encode -stats, EncodeSettings::statistics). Checked when the file is opened.
+  const std::optional<std::vector<BandStatistics>>& statistics() const;
 
   // Every metadata record, in the file's order.
   const std::vector<MetadataRecord>& metadata() const;

@@ -55,6 +55,9 @@ struct EncodeSettings {
   std::optional<double> gamma;   // gamma of the perceptual weighting (-g); empty: 2
   bool dither = true;        // dithered quantisation (false: -nd); the rdo mode never dithers
   std::string temp_dir;      // folder for the temporary files; empty: the system's (-t)
+  // Records each band's minimum, maximum, mean and standard deviation of the source's pixels,
+  // nodata left out (Reader::statistics(); -stats).
+  bool statistics = false;
   // Called with the fraction done (0 to 1) as the encoding advances; returning false cancels
   // it. May be empty.
   std::function<bool(double fraction)> progress;

@@ -196,22 +196,43 @@ TEST(DamagedFile, RecordsThatShareOrOverlapStreamsAreRefused) {
   EXPECT_NE(error.find("coded record at offset"), std::string::npos) << error;
 }
 
-// A nodata mask that does not decode is damage found when the file opens, so that every reader
-// names the file and vxl_check does not call it sound; a sound mask opens and decodes.
-TEST(DamagedFile, NodataMaskDamageIsFoundOnOpening) {
-  vexal_test::ScratchDir dir;
+namespace {
+
+// A 120 x 90 grey file carrying the record `key` with `values` (of `type`, `count` of them), as
+// decoding finds it: the error text, or "" when it opens and decodes.
+std::string decode_with_record(const vexal_test::ScratchDir& dir, const char* key, int type,
+                               const void* values, int count) {
+  SyntheticImage image(120, 90, 1, kImage8Bit, kSchemeGray);
+  metadata_add(&image.metadata, key, type, 1, &count, values);
+  const std::string name = dir / "record.vxl";
   const FileSpecification temp(dir.path().string());
+  Encoder encoder(&image, 2, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
+  encoder.encode(FileSpecification(name));
+  const std::string error = try_decode(name);
+  std::remove(name.c_str());
+  return error;
+}
+
+}  // namespace
+
+// A nodata mask that does not decode, or a statistics record that cannot be the statistics of
+// the file's bands, is damage found when the file opens, so that every reader names the file
+// and vxl_check does not call it sound; sound records open and decode.
+TEST(DamagedFile, MaskAndStatisticsDamageIsFoundOnOpening) {
+  vexal_test::ScratchDir dir;
+  const std::string name = dir / "record.vxl";
   std::vector<uint8_t> sound = {120, 90};  // 120 x 90, one run of 5 pixels in each row
   for (int y = 0; y < 90; ++y) sound.insert(sound.end(), {1, 3, 5});
   std::vector<uint8_t> cut(sound.begin(), sound.begin() + 40), past_edge = sound;
   past_edge[2 + 3 * 7 + 1] = 118;
-  for (const auto& [mask, damaged] : {std::pair{sound, false}, {cut, true}, {past_edge, true}}) {
-    SyntheticImage image(120, 90, 1, kImage8Bit, kSchemeGray);
-    metadata_add_bytes(&image.metadata, "IMAGE::NODATA_MASK", mask.data(), int(mask.size()));
-    const std::string name = dir / "mask.vxl";
-    Encoder encoder(&image, 2, 512, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
-    encoder.encode(FileSpecification(name));
-    EXPECT_EQ(try_decode(name), damaged ? name + ": damaged file: nodata mask record." : "");
-    std::remove(name.c_str());
-  }
+  for (const auto& [mask, damaged] : {std::pair{sound, false}, {cut, true}, {past_edge, true}})
+    EXPECT_EQ(decode_with_record(dir, "IMAGE::NODATA_MASK", TYPE_BYTE, mask.data(), int(mask.size())),
+              damaged ? name + ": damaged file: nodata mask record." : "");
+  const std::vector<double> plausible = {2, 9, 5, 1.5, 100}, short_one = {2, 9, 5, 1.5},
+                            inverted = {9, 2, 5, 1.5, 100}, none_valid = {2, 9, 5, 1.5, 0};
+  for (const auto& [values, damaged] : {std::pair{plausible, false}, {short_one, true},
+                                        {inverted, true}, {none_valid, true}})
+    EXPECT_EQ(decode_with_record(dir, "IMAGE::STATISTICS", TYPE_DOUBLE, values.data(),
+                                 int(values.size())),
+              damaged ? name + ": damaged file: statistics record." : "");
 }

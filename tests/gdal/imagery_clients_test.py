@@ -1,6 +1,7 @@
 """GDAL-made imagery through vexal_encode and the VXL plugin of this build, read by real clients:
 gdalinfo, gdal_translate and rasterio see every band's type and colour, the nodata value and its
 mask (overviews too), and the georeferencing as the source had them."""
+import json
 import os
 import re
 import subprocess
@@ -97,3 +98,66 @@ def test_nodata_collar_through_gdal_translate_and_rasterio(tmp_path, gdal_type, 
     assert t.GetGeoTransform() == pytest.approx(GEO)
     assert t.GetSpatialRef().GetAuthorityCode(None) == "32633"
     np.testing.assert_array_equal(t.ReadAsArray(), gdal.Open(decoded).ReadAsArray())
+
+
+def reference_statistics(path, window):
+    """Each band's extremes, mean, population deviation and valid percentage over the window
+    x0, y0, x1, y1 (inclusive), in one piece: the samples that are finite and not nodata."""
+    x0, y0, x1, y1 = window
+    ds = gdal.Open(path)
+    out = []
+    for k in range(1, ds.RasterCount + 1):
+        band = ds.GetRasterBand(k)
+        a = band.ReadAsArray().astype(np.float64)[y0:y1 + 1, x0:x1 + 1]
+        valid = a[np.isfinite(a) & (a != band.GetNoDataValue())]
+        out.append((valid.min(), valid.max(), valid.mean(), valid.std(), 100 * valid.size / a.size))
+    return out
+
+
+@pytest.mark.parametrize("gdal_type,bands,nodata,region", [
+    (gdal.GDT_UInt16, 1, 0, None),
+    (gdal.GDT_Byte, 3, None, (37, 21, 436, 330)),
+    (gdal.GDT_Float32, 1, -9999.0, None),
+])
+def test_statistics_record_is_what_gdal_reports(tmp_path, gdal_type, bands, nodata, region):
+    width, height = 480, 360
+    integer = gdal_type != gdal.GDT_Float32
+    data = [collared_terrain(width, height, k, 20, 250 if gdal_type == gdal.GDT_Byte else 9000,
+                             nodata, integer)[0] if nodata is not None
+            else np.round(terrain(width, height, k, 0, 255)) for k in range(bands)]
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, data, gdal_type, ["PHOTOMETRIC=RGB"] if bands == 3 else [],
+                 nodata=nodata)
+    expected = reference_statistics(source, region or (0, 0, width - 1, height - 1))
+    window = ["-region", *map(str, region)] if region else []
+    records = []
+    for threads in ("1", "3"):
+        vxl = str(tmp_path / f"stats{threads}.vxl")
+        run(ENCODE, "-tifg", "-stats", "-threads", threads, "-b", "256", *window, "-i", source,
+            "-o", vxl)
+        info = json.loads(run("gdalinfo", "-stats", "-json", vxl))
+        records.append(gdal.Open(vxl).GetMetadataItem("IMAGE::STATISTICS", "VXL"))
+        for band, (lo, hi, mean, stddev, valid) in zip(info["bands"], expected):
+            items = {k: float(v) for k, v in band["metadata"][""].items()}
+            assert (items["STATISTICS_MINIMUM"], items["STATISTICS_MAXIMUM"]) == (lo, hi)
+            assert items["STATISTICS_MEAN"] == pytest.approx(mean, rel=1e-9)
+            assert items["STATISTICS_STDDEV"] == pytest.approx(stddev, rel=1e-9)
+            assert items["STATISTICS_VALID_PERCENT"] == pytest.approx(valid, rel=1e-12)
+            assert "stdDev" in band and "minimum" in band
+        # Answered from the record: nothing computed, so nothing saved beside the file.
+        assert not os.path.exists(vxl + ".aux.xml")
+        ds = gdal.Open(vxl)
+        band = ds.GetRasterBand(1)
+        assert band.ComputeRasterMinMax(False) == expected[0][:2]
+        assert band.GetOverview(0).GetMinimum() == expected[0][0]
+    assert records[0] == records[1]
+    # GDAL's own writer records the same; a file made without the option has no record and
+    # GDAL computes its statistics from the pixels, as for any file.
+    copied = str(tmp_path / "copied.vxl")
+    run("gdal_translate", "-q", "-of", "VXL", "-co", "STATISTICS=YES", *(
+        ["-srcwin", str(region[0]), str(region[1]), str(region[2] - region[0] + 1),
+         str(region[3] - region[1] + 1)] if region else []), source, copied)
+    assert gdal.Open(copied).GetMetadataItem("IMAGE::STATISTICS", "VXL") == records[0]
+    plain = encode(tmp_path, source)
+    assert "STATISTICS_" not in run("gdalinfo", plain)
+    assert "STATISTICS_MEAN" in run("gdalinfo", "-stats", plain)

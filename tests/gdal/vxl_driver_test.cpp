@@ -262,7 +262,8 @@ TEST_F(VxlDriver, MemoryAndZipPathsGiveTheLocalPixels) {
 }
 
 // CreateCopy in-process (so also under the sanitizers): a MEM dataset of two Int16 bands with a
-// nodata hole and a coordinate system comes back as it went, and a cancelled copy leaves nothing.
+// nodata hole and a coordinate system comes back as it went, with the statistics GDAL computes
+// on the source, and a cancelled copy leaves nothing.
 TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly) {
   GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", 300, 260, 2, GDT_Int16, nullptr);
   std::vector<int16_t> samples(300 * 260);
@@ -285,6 +286,7 @@ TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly)
   GDALDriverH vxl = GDALGetDriverByName("VXL");
   const std::string out = dir_ / "copy.vxl";
   char** options = CSLSetNameValue(nullptr, "RATIO", "2");
+  options = CSLSetNameValue(options, "STATISTICS", "YES");
   GDALDatasetH copy = GDALCreateCopy(vxl, out.c_str(), mem, FALSE, options, nullptr, nullptr);
   ASSERT_NE(copy, nullptr);
   double back[6];
@@ -297,6 +299,19 @@ TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly)
     int has = 0;
     EXPECT_EQ(GDALGetRasterNoDataValue(band, &has), -32768);
     EXPECT_TRUE(has);
+    double expected[4], got[4], min_max[2];
+    ASSERT_EQ(GDALComputeRasterStatistics(GDALGetRasterBand(mem, b), FALSE, &expected[0],
+                                          &expected[1], &expected[2], &expected[3], nullptr,
+                                          nullptr), CE_None);
+    ASSERT_EQ(GDALGetRasterStatistics(band, FALSE, FALSE, &got[0], &got[1], &got[2], &got[3]),
+              CE_None);  // without forcing: from the record, or not at all
+    EXPECT_EQ(got[0], expected[0]);
+    EXPECT_EQ(got[1], expected[1]);
+    EXPECT_NEAR(got[2], expected[2], 1e-9 * std::fabs(expected[2]));
+    EXPECT_NEAR(got[3], expected[3], 1e-9 * expected[3]);
+    ASSERT_EQ(GDALComputeRasterMinMax(band, FALSE, min_max), CE_None);
+    EXPECT_EQ(min_max[0], expected[0]);
+    EXPECT_EQ(min_max[1], expected[1]);
   }
   GDALClose(copy);
 
