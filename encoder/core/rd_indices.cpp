@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <functional>
 #include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "encoder/core/rd_model.h"
@@ -20,6 +22,9 @@ constexpr double kReconstructionOffset = 0.06;  // the decoder's: q > 0 comes ba
 // The share of the bits that symbol counts say the changes save which the coder's Huffman code
 // (whole bits per symbol) realises; measured on aerial frames at ratios 10 to 80.
 constexpr double kRealisedSavings = 0.93;
+// Indices the choice may make zero, and how many of them a zero run may swallow at once.
+constexpr int kZeroable = 2;
+constexpr int kLookBack = 16;
 
 // Bits of every symbol of the alphabet under a code fitted to `counts`, escapes' extra bits
 // included; a symbol not seen yet is priced as rarer than any seen.
@@ -74,51 +79,91 @@ void gather(const float* plane, int w, const Piece& p, float* out) {
     out = std::copy(plane + size_t(y) * size_t(w) + p.x0, plane + size_t(y) * size_t(w) + p.x1, out);
 }
 
-// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
-// error of step-normalised units. Adds the error added, in those units, and the bits saved.
-void choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
-            double price, double& added_error, double& saved_bits) {
-  int before = 0;  // zeros just before position i
-  int next = 0;    // the first non-zero at or after the position searched from
-  for (int i = 0; i < n; ++i) {
-    const int index = q[i];
-    if (index == 0) {
-      ++before;
-      continue;
-    }
-    const int m = std::abs(index);
-    const double a = std::fabs(values[i]) * inverse_step;
-    if (m == 1) {
-      if (next <= i) {
-        next = i + 1;
-        while (next < n && q[next] == 0) ++next;
-      }
-      const int after = next - i - 1;
-      const double saved =
-          bits.run(before) + bits.index(index) + bits.run(after) - bits.run(before + 1 + after);
-      const double e = a - (1.0 + kReconstructionOffset);
-      const double added = a * a - e * e;
-      if (added < price * saved) {
-        q[i] = 0;
-        ++before;
-        added_error += added;
-        saved_bits += saved;
-        continue;
-      }
-    } else {
-      const int lower = index > 0 ? index - 1 : index + 1;
-      const double saved = bits.index(index) - bits.index(lower);
-      const double e0 = a - (m + kReconstructionOffset), e1 = a - (m - 1 + kReconstructionOffset);
-      if (saved > 0.0 && e1 * e1 - e0 * e0 < price * saved) {
-        q[i] = int16_t(lower);
-        added_error += e1 * e1 - e0 * e0;
-        saved_bits += saved;
-      }
-    }
-    before = 0;
-  }
+// Squared error, in steps, of magnitude `a` coded as index magnitude `m`.
+inline double error_of(double a, int m) {
+  const double e = m == 0 ? a : a - (m + kReconstructionOffset);
+  return e * e;
 }
 
+// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
+// error of step-normalised units. Returns the error added, in those units.
+//
+// A shortest path over the record's non-zero indices in scan order: each is kept (as itself or
+// one lower) or, when at most kZeroable, made zero, which joins the zero runs on either side.
+// A path goes from one kept index to the next, paying the zero run between, the indices it
+// zeroes and the kept one's symbol; it looks back over at most kLookBack indices and never
+// across one that must stay.
+double choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
+              double price) {
+  struct Node {
+    int position, index;
+    double a, zeroed, kept;  // error as zero; cost kept (error + price x bits)
+    int kept_index;
+    bool zeroable;
+    double best;  // least cost of the record up to this index, kept
+    int from;     // the node kept before it on that path (-1: none)
+  };
+  thread_local std::vector<Node> nodes;
+  nodes.clear();
+  double plain_error = 0.0;
+  for (int i = 0; i < n; ++i) {
+    if (q[i] == 0) continue;
+    const int m = std::abs(q[i]);
+    const double a = std::fabs(values[i]) * inverse_step;
+    Node node{i, q[i], a, a * a, 0.0, q[i], false, 0.0, -1};
+    node.kept = error_of(a, m) + price * bits.index(q[i]);
+    if (m > 1) {
+      const int lower = q[i] > 0 ? q[i] - 1 : q[i] + 1;
+      const double cost = error_of(a, m - 1) + price * bits.index(lower);
+      if (cost < node.kept) node.kept = cost, node.kept_index = lower;
+    }
+    plain_error += error_of(a, m);
+    nodes.push_back(node);
+  }
+  // Zeroing indices saves their symbols and the zero runs around them (the run they join
+  // costs bits again): an index whose error grows by more than its symbol and the two runs
+  // beside it are worth is kept, and paths need not look past it.
+  for (size_t k = 0; k < nodes.size(); ++k) {
+    Node& node = nodes[k];
+    const int m = std::abs(node.index);
+    if (m > kZeroable) continue;
+    const int before = node.position - (k > 0 ? nodes[k - 1].position + 1 : 0);
+    const int after = (k + 1 < nodes.size() ? nodes[k + 1].position : n) - node.position - 1;
+    const double freed = bits.index(node.index) + bits.run(before) + bits.run(after);
+    node.zeroable = node.zeroed - error_of(node.a, m) < price * freed;
+  }
+  // The best path ending at node k kept (k = the node count: the record's end).
+  const auto path_to = [&](int k, int position, double own) {
+    double best = HUGE_VAL;
+    int from = -1;
+    double zeroed = 0.0;  // error of the nodes skipped, from k - 1 down
+    for (int j = k - 1;; --j) {
+      const int start = j >= 0 ? nodes[size_t(j)].position + 1 : 0;
+      const double cost = (j >= 0 ? nodes[size_t(j)].best : 0.0) + zeroed +
+                          price * bits.run(position - start) + own;
+      if (cost < best) best = cost, from = j;
+      if (j < 0 || k - j > kLookBack || !nodes[size_t(j)].zeroable) break;
+      zeroed += nodes[size_t(j)].zeroed;
+    }
+    return std::pair{best, from};
+  };
+  for (size_t k = 0; k < nodes.size(); ++k)
+    std::tie(nodes[k].best, nodes[k].from) = path_to(int(k), nodes[k].position, nodes[k].kept);
+  int j = path_to(int(nodes.size()), n, 0.0).second;
+  double error = 0.0;
+  for (int k = int(nodes.size()) - 1; k >= 0; --k) {
+    Node& node = nodes[size_t(k)];
+    if (k == j) {
+      q[node.position] = int16_t(node.kept_index);
+      error += error_of(node.a, std::abs(node.kept_index));
+      j = node.from;
+    } else {
+      q[node.position] = 0;
+      error += node.zeroed;
+    }
+  }
+  return error - plain_error;
+}
 
 // The pieces of a w x h plane in the writer's order; `take` picks some (all when empty).
 std::vector<Piece> pieces_of(int w, int h, const std::function<bool(size_t)>& take) {
@@ -162,26 +207,19 @@ std::array<double, kAlphabetSize> counts_of(Gathered& g) {
   return c;
 }
 
-// One pass over gathered pieces, pricing the symbols by the whole part's `counts`. When the
-// pieces are a sample (`share` of the part), `effect` gets the part's bits before, and after
-// less the bits each change saved at those prices, scaled up (an estimate that sampling leaves
-// unbiased) and by what a Huffman code realises; and the error added, scaled up.
-void choose_all(Gathered& g, float step, double error_per_byte,
-                const std::array<double, kAlphabetSize>& counts, double share,
-                RdIndexEffect* effect) {
+// Lowers indices of all gathered pieces, pricing the symbols by `counts`; adds the squared
+// error added, in step-normalised units.
+double choose_all(Gathered& g, float step, double error_per_byte,
+                  const std::array<double, kAlphabetSize>& counts) {
   const double price = error_per_byte / (double(step) * step) / 8.0;
   const SymbolBits bits(counts);
-  double added_error = 0.0, saved_bits = 0.0;
+  double added_error = 0.0;
   for (size_t i = 0; i < g.pieces(); ++i) {
     const std::span<int16_t> q = g.piece(i);
-    choose(g.values.data() + g.starts[i], q.data(), int(q.size()), 1.0f / step, bits, price,
-           added_error, saved_bits);
+    added_error += choose(g.values.data() + g.starts[i], q.data(), int(q.size()), 1.0f / step,
+                          bits, price);
   }
-  if (effect) {
-    effect->bits_before += bits.total_bits;
-    effect->bits_after += bits.total_bits - kRealisedSavings * saved_bits / share;
-    effect->added_error += added_error * double(step) * step / share;
-  }
+  return added_error;
 }
 
 }  // namespace
@@ -192,7 +230,7 @@ void rd_choose_indices(const float* values, int w, int h, float step, double err
   const std::vector<Piece> pieces = pieces_of(w, h, {});
   Gathered g(values, w, pieces);
   for (size_t i = 0; i < pieces.size(); ++i) gather(indices, w, pieces[i], g.piece(i).data());
-  choose_all(g, step, error_per_byte, counts_of(g), 1.0, nullptr);
+  choose_all(g, step, error_per_byte, counts_of(g));
   for (size_t i = 0; i < pieces.size(); ++i) scatter(g.piece(i).data(), w, pieces[i], indices);
 }
 
@@ -206,10 +244,17 @@ RdIndexEffect rd_index_effect(const float* values, int w, int h, float step,
   if (!rd_quantize_all(g.values.data(), g.values.size(), step, g.indices.data())) return effect;
   const double area = double(w) * double(h);
   effect.coefficients = area;
-  // Priced by the sample's symbols, which stand for the part's.
+  // Priced by the sample's symbols, which stand for the part's; scaled up, the sample's bits
+  // and error stand for the part's (estimates that sampling leaves unbiased).
   const double share = double(g.values.size()) / area;
   std::array<double, kAlphabetSize> counts = counts_of(g);
   for (double& c : counts) c /= share;
-  choose_all(g, step, error_per_byte, counts, share, &effect);
+  const double before = SymbolBits(counts).total_bits;
+  const double added = choose_all(g, step, error_per_byte, counts);
+  counts = counts_of(g);
+  for (double& c : counts) c /= share;
+  effect.bits_before = before;
+  effect.bits_after = before - kRealisedSavings * (before - SymbolBits(counts).total_bits);
+  effect.added_error = added * double(step) * step / share;
   return effect;
 }

@@ -415,8 +415,9 @@ double RdModel::squared_error(int k, int b, int j) const {
           const double q = std::max(1.0, std::floor(m / step + d / step));
           const double err = m - (q + kReconstructionOffset) * step;
           e += n * (err * err + spread[size_t(i)]);
-        } else {  // the bin spans many steps: the error is spread evenly over a step
-          e += n * step * step * (1.0 / 12.0 + kReconstructionOffset * kReconstructionOffset);
+        } else {  // the bin spans many steps: the error is spread evenly over a step, whose
+                  // values all come back at its reconstruction, the middle of the interval
+          e += n * step * step / 12.0;
         }
       }
       t.error[size_t(r)] = e;
