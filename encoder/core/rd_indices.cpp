@@ -85,84 +85,97 @@ inline double error_of(double a, int m) {
   return e * e;
 }
 
-// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
-// error of step-normalised units. Returns the error added, in those units.
-//
-// A shortest path over the record's non-zero indices in scan order: each is kept (as itself or
-// one lower) or, when at most kZeroable, made zero, which joins the zero runs on either side.
-// A path goes from one kept index to the next, paying the zero run between, the indices it
-// zeroes and the kept one's symbol; it looks back over at most kLookBack indices and never
-// across one that must stay.
-double choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
-              double price) {
-  struct Node {
-    int position, index;
-    double a, zeroed, kept;  // error as zero; cost kept (error + price x bits)
-    int kept_index;
-    bool zeroable;
-    double best;  // least cost of the record up to this index, kept
-    int from;     // the node kept before it on that path (-1: none)
-  };
-  thread_local std::vector<Node> nodes;
-  nodes.clear();
-  double plain_error = 0.0;
-  for (int i = 0; i < n; ++i) {
-    if (q[i] == 0) continue;
-    const int m = std::abs(q[i]);
-    const double a = std::fabs(values[i]) * inverse_step;
-    Node node{i, q[i], a, a * a, 0.0, q[i], false, 0.0, -1};
-    node.kept = error_of(a, m) + price * bits.index(q[i]);
-    if (m > 1) {
-      const int lower = q[i] > 0 ? q[i] - 1 : q[i] + 1;
-      const double cost = error_of(a, m - 1) + price * bits.index(lower);
-      if (cost < node.kept) node.kept = cost, node.kept_index = lower;
-    }
-    plain_error += error_of(a, m);
-    nodes.push_back(node);
-  }
-  // Zeroing indices saves their symbols and the zero runs around them (the run they join
-  // costs bits again): an index whose error grows by more than its symbol and the two runs
-  // beside it are worth is kept, and paths need not look past it.
-  for (size_t k = 0; k < nodes.size(); ++k) {
-    Node& node = nodes[k];
-    const int m = std::abs(node.index);
-    if (m > kZeroable) continue;
-    const int before = node.position - (k > 0 ? nodes[k - 1].position + 1 : 0);
-    const int after = (k + 1 < nodes.size() ? nodes[k + 1].position : n) - node.position - 1;
-    const double freed = bits.index(node.index) + bits.run(before) + bits.run(after);
-    node.zeroable = node.zeroed - error_of(node.a, m) < price * freed;
-  }
-  // The best path ending at node k kept (k = the node count: the record's end).
+// A non-zero index of the record and what coding it costs.
+struct Candidate {
+  int position, index;
+  double zeroed;  // error as zero
+  double kept;    // least error + price x bits kept, as `kept_index` (itself or one lower)
+  int kept_index;
+  double best;  // least cost of the record from the last index that stays, this one kept
+  int from;     // the candidate kept before it on that path (-1: the one that stays)
+};
+
+// Chooses which of `group` (the indices that may become zero between `anchor`, the last
+// index that stays or -1, and `end`, the next one or the record's end) stay: a shortest path
+// from one kept index to the next, paying the zero run between, the indices it zeroes and the
+// kept one's symbol, looking back over at most kLookBack of them. Writes the choice into `q`
+// and returns the error it leaves.
+double choose_group(std::vector<Candidate>& group, int anchor, int end, int16_t* q,
+                    const SymbolBits& bits, double price) {
   const auto path_to = [&](int k, int position, double own) {
-    double best = HUGE_VAL;
+    double best = HUGE_VAL, zeroed = 0.0;  // zeroed: the error of the candidates skipped
     int from = -1;
-    double zeroed = 0.0;  // error of the nodes skipped, from k - 1 down
     for (int j = k - 1;; --j) {
-      const int start = j >= 0 ? nodes[size_t(j)].position + 1 : 0;
-      const double cost = (j >= 0 ? nodes[size_t(j)].best : 0.0) + zeroed +
+      const int start = j >= 0 ? group[size_t(j)].position + 1 : anchor + 1;
+      const double cost = (j >= 0 ? group[size_t(j)].best : 0.0) + zeroed +
                           price * bits.run(position - start) + own;
       if (cost < best) best = cost, from = j;
-      if (j < 0 || k - j > kLookBack || !nodes[size_t(j)].zeroable) break;
-      zeroed += nodes[size_t(j)].zeroed;
+      if (j < 0 || k - j > kLookBack) break;
+      zeroed += group[size_t(j)].zeroed;
     }
     return std::pair{best, from};
   };
-  for (size_t k = 0; k < nodes.size(); ++k)
-    std::tie(nodes[k].best, nodes[k].from) = path_to(int(k), nodes[k].position, nodes[k].kept);
-  int j = path_to(int(nodes.size()), n, 0.0).second;
+  for (size_t k = 0; k < group.size(); ++k)
+    std::tie(group[k].best, group[k].from) = path_to(int(k), group[k].position, group[k].kept);
+  int kept = path_to(int(group.size()), end, 0.0).second;
   double error = 0.0;
-  for (int k = int(nodes.size()) - 1; k >= 0; --k) {
-    Node& node = nodes[size_t(k)];
-    if (k == j) {
-      q[node.position] = int16_t(node.kept_index);
-      error += error_of(node.a, std::abs(node.kept_index));
-      j = node.from;
+  for (int k = int(group.size()) - 1; k >= 0; --k) {
+    const Candidate& c = group[size_t(k)];
+    if (k == kept) {
+      q[c.position] = int16_t(c.kept_index);
+      error += c.kept - price * bits.index(c.kept_index);
+      kept = c.from;
     } else {
-      q[node.position] = 0;
-      error += node.zeroed;
+      q[c.position] = 0;
+      error += c.zeroed;
     }
   }
-  return error - plain_error;
+  group.clear();
+  return error;
+}
+
+// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
+// error of step-normalised units. Returns the error added, in those units.
+//
+// Each index is kept (as itself or one lower) or, when at most kZeroable, made zero, which
+// joins the zero runs on either side. Zeroing indices saves their symbols and the runs around
+// them (the run they join costs bits again): an index whose error grows by more than its
+// symbol and the two runs beside it are worth stays, and splits the record into groups that
+// are chosen apart.
+double choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
+              double price) {
+  thread_local std::vector<Candidate> group;
+  group.clear();
+  const auto next_from = [q, n](int i) {
+    while (i < n && q[i] == 0) ++i;
+    return i;
+  };
+  double added = 0.0;
+  int anchor = -1, previous = -1;
+  for (int i = next_from(0); i < n;) {
+    const int next = next_from(i + 1);
+    const int m = std::abs(q[i]);
+    const double a = std::fabs(values[i]) * inverse_step;
+    Candidate c{i, q[i], a * a, error_of(a, m) + price * bits.index(q[i]), q[i], 0.0, -1};
+    if (m > 1) {
+      const int lower = q[i] > 0 ? q[i] - 1 : q[i] + 1;
+      const double cost = error_of(a, m - 1) + price * bits.index(lower);
+      if (cost < c.kept) c.kept = cost, c.kept_index = lower;
+    }
+    added -= error_of(a, m);
+    const double freed = bits.index(q[i]) + bits.run(i - previous - 1) + bits.run(next - i - 1);
+    if (m <= kZeroable && c.zeroed - error_of(a, m) < price * freed) {
+      group.push_back(c);
+    } else {
+      added += choose_group(group, anchor, i, q, bits, price);
+      q[i] = int16_t(c.kept_index);
+      added += c.kept - price * bits.index(c.kept_index);
+      anchor = i;
+    }
+    previous = i;
+    i = next;
+  }
+  return added + choose_group(group, anchor, n, q, bits, price);
 }
 
 // The pieces of a w x h plane in the writer's order; `take` picks some (all when empty).
