@@ -163,11 +163,12 @@ double choose(const float* values, int16_t* q, int n, float inverse_step, const 
       if (cost < c.kept) c.kept = cost, c.kept_index = lower;
     }
     added -= error_of(a, m);
-    const double freed = bits.index(q[i]) + bits.run(i - previous - 1) + bits.run(next - i - 1);
-    if (m <= kZeroable && c.zeroed - error_of(a, m) < price * freed) {
+    if (m <= kZeroable &&
+        c.zeroed - error_of(a, m) <
+            price * (bits.index(q[i]) + bits.run(i - previous - 1) + bits.run(next - i - 1))) {
       group.push_back(c);
     } else {
-      added += choose_group(group, anchor, i, q, bits, price);
+      if (!group.empty()) added += choose_group(group, anchor, i, q, bits, price);
       q[i] = int16_t(c.kept_index);
       added += c.kept - price * bits.index(c.kept_index);
       anchor = i;
@@ -175,7 +176,7 @@ double choose(const float* values, int16_t* q, int n, float inverse_step, const 
     previous = i;
     i = next;
   }
-  return added + choose_group(group, anchor, n, q, bits, price);
+  return group.empty() ? added : added + choose_group(group, anchor, n, q, bits, price);
 }
 
 // The pieces of a w x h plane in the writer's order; `take` picks some (all when empty).
