@@ -26,8 +26,9 @@ namespace {
 constexpr float kMeasureEnd = 0.6f;
 constexpr float kCodeEnd = 0.94f;
 // A file further than this from the size asked for is coded again with the rates measured,
-// at most kSizeTrials times.
-constexpr double kSizeTolerance = 0.012;
+// at most kSizeTrials times: each coding costs about as much as the whole default mode, so
+// the tolerance takes most of the 2 % promised.
+constexpr double kSizeTolerance = 0.018;
 constexpr int kSizeTrials = 8;
 // Budgets in a row that change no step before the size counts as out of the steps' reach
 // (choosing costs microseconds; from the coarsest steps the budget grows about 20 times each).

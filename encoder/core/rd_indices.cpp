@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <functional>
 #include <span>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "encoder/core/rd_model.h"
@@ -20,6 +22,9 @@ constexpr double kReconstructionOffset = 0.06;  // the decoder's: q > 0 comes ba
 // The share of the bits that symbol counts say the changes save which the coder's Huffman code
 // (whole bits per symbol) realises; measured on aerial frames at ratios 10 to 80.
 constexpr double kRealisedSavings = 0.93;
+// Indices the choice may make zero, and how many of them a zero run may swallow at once.
+constexpr int kZeroable = 2;
+constexpr int kLookBack = 16;
 
 // Bits of every symbol of the alphabet under a code fitted to `counts`, escapes' extra bits
 // included; a symbol not seen yet is priced as rarer than any seen.
@@ -74,51 +79,105 @@ void gather(const float* plane, int w, const Piece& p, float* out) {
     out = std::copy(plane + size_t(y) * size_t(w) + p.x0, plane + size_t(y) * size_t(w) + p.x1, out);
 }
 
-// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
-// error of step-normalised units. Adds the error added, in those units, and the bits saved.
-void choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
-            double price, double& added_error, double& saved_bits) {
-  int before = 0;  // zeros just before position i
-  int next = 0;    // the first non-zero at or after the position searched from
-  for (int i = 0; i < n; ++i) {
-    const int index = q[i];
-    if (index == 0) {
-      ++before;
-      continue;
-    }
-    const int m = std::abs(index);
-    const double a = std::fabs(values[i]) * inverse_step;
-    if (m == 1) {
-      if (next <= i) {
-        next = i + 1;
-        while (next < n && q[next] == 0) ++next;
-      }
-      const int after = next - i - 1;
-      const double saved =
-          bits.run(before) + bits.index(index) + bits.run(after) - bits.run(before + 1 + after);
-      const double e = a - (1.0 + kReconstructionOffset);
-      const double added = a * a - e * e;
-      if (added < price * saved) {
-        q[i] = 0;
-        ++before;
-        added_error += added;
-        saved_bits += saved;
-        continue;
-      }
-    } else {
-      const int lower = index > 0 ? index - 1 : index + 1;
-      const double saved = bits.index(index) - bits.index(lower);
-      const double e0 = a - (m + kReconstructionOffset), e1 = a - (m - 1 + kReconstructionOffset);
-      if (saved > 0.0 && e1 * e1 - e0 * e0 < price * saved) {
-        q[i] = int16_t(lower);
-        added_error += e1 * e1 - e0 * e0;
-        saved_bits += saved;
-      }
-    }
-    before = 0;
-  }
+// Squared error, in steps, of magnitude `a` coded as index magnitude `m`.
+inline double error_of(double a, int m) {
+  const double e = m == 0 ? a : a - (m + kReconstructionOffset);
+  return e * e;
 }
 
+// A non-zero index of the record and what coding it costs.
+struct Candidate {
+  int position, index;
+  double zeroed;  // error as zero
+  double kept;    // least error + price x bits kept, as `kept_index` (itself or one lower)
+  int kept_index;
+  double best;  // least cost of the record from the last index that stays, this one kept
+  int from;     // the candidate kept before it on that path (-1: the one that stays)
+};
+
+// Chooses which of `group` (the indices that may become zero between `anchor`, the last
+// index that stays or -1, and `end`, the next one or the record's end) stay: a shortest path
+// from one kept index to the next, paying the zero run between, the indices it zeroes and the
+// kept one's symbol, looking back over at most kLookBack of them. Writes the choice into `q`
+// and returns the error it leaves.
+double choose_group(std::vector<Candidate>& group, int anchor, int end, int16_t* q,
+                    const SymbolBits& bits, double price) {
+  const auto path_to = [&](int k, int position, double own) {
+    double best = HUGE_VAL, zeroed = 0.0;  // zeroed: the error of the candidates skipped
+    int from = -1;
+    for (int j = k - 1;; --j) {
+      const int start = j >= 0 ? group[size_t(j)].position + 1 : anchor + 1;
+      const double cost = (j >= 0 ? group[size_t(j)].best : 0.0) + zeroed +
+                          price * bits.run(position - start) + own;
+      if (cost < best) best = cost, from = j;
+      if (j < 0 || k - j > kLookBack) break;
+      zeroed += group[size_t(j)].zeroed;
+    }
+    return std::pair{best, from};
+  };
+  for (size_t k = 0; k < group.size(); ++k)
+    std::tie(group[k].best, group[k].from) = path_to(int(k), group[k].position, group[k].kept);
+  int kept = path_to(int(group.size()), end, 0.0).second;
+  double error = 0.0;
+  for (int k = int(group.size()) - 1; k >= 0; --k) {
+    const Candidate& c = group[size_t(k)];
+    if (k == kept) {
+      q[c.position] = int16_t(c.kept_index);
+      error += c.kept - price * bits.index(c.kept_index);
+      kept = c.from;
+    } else {
+      q[c.position] = 0;
+      error += c.zeroed;
+    }
+  }
+  group.clear();
+  return error;
+}
+
+// Lowers the indices of one record where that pays; `price` is the worth of one bit in squared
+// error of step-normalised units. Returns the error added, in those units.
+//
+// Each index is kept (as itself or one lower) or, when at most kZeroable, made zero, which
+// joins the zero runs on either side. Zeroing indices saves their symbols and the runs around
+// them (the run they join costs bits again): an index whose error grows by more than its
+// symbol and the two runs beside it are worth stays, and splits the record into groups that
+// are chosen apart.
+double choose(const float* values, int16_t* q, int n, float inverse_step, const SymbolBits& bits,
+              double price) {
+  thread_local std::vector<Candidate> group;
+  group.clear();
+  const auto next_from = [q, n](int i) {
+    while (i < n && q[i] == 0) ++i;
+    return i;
+  };
+  double added = 0.0;
+  int anchor = -1, previous = -1;
+  for (int i = next_from(0); i < n;) {
+    const int next = next_from(i + 1);
+    const int m = std::abs(q[i]);
+    const double a = std::fabs(values[i]) * inverse_step;
+    Candidate c{i, q[i], a * a, error_of(a, m) + price * bits.index(q[i]), q[i], 0.0, -1};
+    if (m > 1) {
+      const int lower = q[i] > 0 ? q[i] - 1 : q[i] + 1;
+      const double cost = error_of(a, m - 1) + price * bits.index(lower);
+      if (cost < c.kept) c.kept = cost, c.kept_index = lower;
+    }
+    added -= error_of(a, m);
+    if (m <= kZeroable &&
+        c.zeroed - error_of(a, m) <
+            price * (bits.index(q[i]) + bits.run(i - previous - 1) + bits.run(next - i - 1))) {
+      group.push_back(c);
+    } else {
+      if (!group.empty()) added += choose_group(group, anchor, i, q, bits, price);
+      q[i] = int16_t(c.kept_index);
+      added += c.kept - price * bits.index(c.kept_index);
+      anchor = i;
+    }
+    previous = i;
+    i = next;
+  }
+  return group.empty() ? added : added + choose_group(group, anchor, n, q, bits, price);
+}
 
 // The pieces of a w x h plane in the writer's order; `take` picks some (all when empty).
 std::vector<Piece> pieces_of(int w, int h, const std::function<bool(size_t)>& take) {
@@ -162,26 +221,19 @@ std::array<double, kAlphabetSize> counts_of(Gathered& g) {
   return c;
 }
 
-// One pass over gathered pieces, pricing the symbols by the whole part's `counts`. When the
-// pieces are a sample (`share` of the part), `effect` gets the part's bits before, and after
-// less the bits each change saved at those prices, scaled up (an estimate that sampling leaves
-// unbiased) and by what a Huffman code realises; and the error added, scaled up.
-void choose_all(Gathered& g, float step, double error_per_byte,
-                const std::array<double, kAlphabetSize>& counts, double share,
-                RdIndexEffect* effect) {
+// Lowers indices of all gathered pieces, pricing the symbols by `counts`; adds the squared
+// error added, in step-normalised units.
+double choose_all(Gathered& g, float step, double error_per_byte,
+                  const std::array<double, kAlphabetSize>& counts) {
   const double price = error_per_byte / (double(step) * step) / 8.0;
   const SymbolBits bits(counts);
-  double added_error = 0.0, saved_bits = 0.0;
+  double added_error = 0.0;
   for (size_t i = 0; i < g.pieces(); ++i) {
     const std::span<int16_t> q = g.piece(i);
-    choose(g.values.data() + g.starts[i], q.data(), int(q.size()), 1.0f / step, bits, price,
-           added_error, saved_bits);
+    added_error += choose(g.values.data() + g.starts[i], q.data(), int(q.size()), 1.0f / step,
+                          bits, price);
   }
-  if (effect) {
-    effect->bits_before += bits.total_bits;
-    effect->bits_after += bits.total_bits - kRealisedSavings * saved_bits / share;
-    effect->added_error += added_error * double(step) * step / share;
-  }
+  return added_error;
 }
 
 }  // namespace
@@ -192,7 +244,7 @@ void rd_choose_indices(const float* values, int w, int h, float step, double err
   const std::vector<Piece> pieces = pieces_of(w, h, {});
   Gathered g(values, w, pieces);
   for (size_t i = 0; i < pieces.size(); ++i) gather(indices, w, pieces[i], g.piece(i).data());
-  choose_all(g, step, error_per_byte, counts_of(g), 1.0, nullptr);
+  choose_all(g, step, error_per_byte, counts_of(g));
   for (size_t i = 0; i < pieces.size(); ++i) scatter(g.piece(i).data(), w, pieces[i], indices);
 }
 
@@ -206,10 +258,17 @@ RdIndexEffect rd_index_effect(const float* values, int w, int h, float step,
   if (!rd_quantize_all(g.values.data(), g.values.size(), step, g.indices.data())) return effect;
   const double area = double(w) * double(h);
   effect.coefficients = area;
-  // Priced by the sample's symbols, which stand for the part's.
+  // Priced by the sample's symbols, which stand for the part's; scaled up, the sample's bits
+  // and error stand for the part's (estimates that sampling leaves unbiased).
   const double share = double(g.values.size()) / area;
   std::array<double, kAlphabetSize> counts = counts_of(g);
   for (double& c : counts) c /= share;
-  choose_all(g, step, error_per_byte, counts, share, &effect);
+  const double before = SymbolBits(counts).total_bits;
+  const double added = choose_all(g, step, error_per_byte, counts);
+  counts = counts_of(g);
+  for (double& c : counts) c /= share;
+  effect.bits_before = before;
+  effect.bits_after = before - kRealisedSavings * (before - SymbolBits(counts).total_bits);
+  effect.added_error = added * double(step) * step / share;
   return effect;
 }

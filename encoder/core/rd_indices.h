@@ -1,7 +1,8 @@
 // Rate-distortion choice of quantiser indices within what the decoder reads: after the plain
-// quantiser of the rate-distortion mode, an index is lowered by one (a single +-1 to zero, which
-// joins the zero runs on either side) when the bits it saves, priced at the allocation's slope,
-// are worth more than the squared error it adds. The reconstruction rule is the decoder's.
+// quantiser of the rate-distortion mode, indices are lowered by one or made zero (small ones,
+// alone or several in a row, joining the zero runs around them) where the bits that saves,
+// priced at the allocation's slope, are worth more than the squared error it adds. The
+// reconstruction rule is the decoder's.
 #pragma once
 
 #include <cstdint>

@@ -156,7 +156,6 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   BandRates out;
   out.bytes.assign(kRdRungs, 0.0);
   std::fill(histogram_.begin(), histogram_.end(), 0u);
-  std::fill(run_changes_.begin(), run_changes_.end(), 0);
   counted_.assign(kRdRungs + 1, 0);
   highest_rung_ = 0;
   rungs_.resize(size_t(record_width_) * size_t(record_height_));
@@ -192,6 +191,14 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   for (int i = 0; i < kFineBins + 2; ++i) out.fine[size_t(i)] = positive()[size_t(i)] + negative()[size_t(i)];
   out.count = double(w) * double(h);
   add_rates(out, pieces);
+  // Runs change only at the rungs of values seen and at the ladder's end: those rows are
+  // cleared for the next band, not the whole table.
+  const auto clear_rows = [this](int from, int to) {
+    std::fill(run_changes_.begin() + ptrdiff_t(from) * kRunClasses,
+              run_changes_.begin() + ptrdiff_t(to) * kRunClasses, 0);
+  };
+  clear_rows(0, std::min(highest_rung_ + 2, kRdRungs + 2));
+  clear_rows(kRdRungs, kRdRungs + 2);
   return out;
 }
 
@@ -312,7 +319,9 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
         double(positive()[size_t(i)]) + double(negative()[size_t(i)]);
   }
   std::array<int64_t, kRunClasses> running{};
-  std::vector<double> runs_at(size_t(kRdRungs) * kRunClasses);
+  const int top = highest_rung_;  // from here on every index is zero: the band is not coded
+  runs_at_.resize(size_t(kRdRungs) * kRunClasses);
+  double* runs_at = runs_at_.data();  // filled below `top`, the rungs priced
   std::vector<double> scale(kRdRungs, 1.0);
   double all_above = 0.0, counted_above = 0.0;  // values whose zero rung is above r
   for (int r = kRdRungs - 1; r >= 0; --r) {
@@ -320,14 +329,13 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
     counted_above += double(counted_[size_t(r) + 1]);
     if (counted_above > 0.0) scale[size_t(r)] = all_above / counted_above;
   }
-  for (int r = 0; r < kRdRungs; ++r)
+  for (int r = 0; r < top; ++r)
     for (int c = 0; c < kRunClasses; ++c) {
       running[size_t(c)] += run_changes_[size_t(r) * kRunClasses + size_t(c)];
       runs_at[size_t(r) * kRunClasses + size_t(c)] = double(running[size_t(c)]) * scale[size_t(r)];
     }
   const std::array<double, 257>& offsets = boundary_offsets();
   const double coefficients = cum[0][kFineBins + 2] + cum[1][kFineBins + 2];
-  const int top = highest_rung_;  // from here on every index is zero: the band is not coded
   const int bottom = std::max(0, top - kModelledRungs);
   // Bytes change smoothly along the ladder: they are priced at every kPricedEvery-th rung and
   // the last, and interpolated between.
@@ -347,7 +355,7 @@ void RdBandMeter::add_rates(BandRates& term, int pieces) {
       extra_bits += 8.0 * counts[s][kValueRange + 1] + 16.0 * counts[s][kValueRange + 2];
       for (int q = 1; q <= kValueRange + 2; ++q) total += counts[s][q];
     }
-    const double* runs = runs_at.data() + size_t(r) * kRunClasses;
+    const double* runs = runs_at + size_t(r) * kRunClasses;
     for (int c = 1; c < kRunClasses; ++c) total += runs[c];
     extra_bits += 8.0 * runs[kRun8Class] + 16.0 * runs[kRun16Class];
     double bits = extra_bits;
@@ -415,8 +423,9 @@ double RdModel::squared_error(int k, int b, int j) const {
           const double q = std::max(1.0, std::floor(m / step + d / step));
           const double err = m - (q + kReconstructionOffset) * step;
           e += n * (err * err + spread[size_t(i)]);
-        } else {  // the bin spans many steps: the error is spread evenly over a step
-          e += n * step * step * (1.0 / 12.0 + kReconstructionOffset * kReconstructionOffset);
+        } else {  // the bin spans many steps: the error is spread evenly over a step, whose
+                  // values all come back at its reconstruction, the middle of the interval
+          e += n * step * step / 12.0;
         }
       }
       t.error[size_t(r)] = e;

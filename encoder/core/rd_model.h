@@ -60,7 +60,9 @@ class RdBandMeter {
   std::vector<uint32_t> histogram_;  // positive values' bins, then negative values'
   const uint32_t* positive() const { return histogram_.data(); }
   const uint32_t* negative() const { return histogram_.data() + kFineBins + 2; }
-  std::vector<int32_t> run_changes_;  // (rung * classes + class): runs starting - ending there
+  // (rung * classes + class): runs starting - ending there; all zero between bands
+  std::vector<int32_t> run_changes_;
+  std::vector<double> runs_at_;  // runs per rung and class
   int highest_rung_ = 0;
   std::vector<int16_t> rungs_;
   std::vector<int32_t> bins_;  // histogram slots of one row

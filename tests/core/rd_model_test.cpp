@@ -47,6 +47,17 @@ double coded_bytes(const std::vector<float>& v, int w, int h, float step) {
   return double(size) + 2 + 16 + desc.value_count() + 4 + 8 + 4.0 * pieces.size();
 }
 
+// The squared error the decoder leaves of `v` quantised at `step`.
+double decoded_error(const std::vector<float>& v, float step) {
+  std::vector<int16_t> q(v.size());
+  rd_quantize_all(v.data(), v.size(), step, q.data());
+  std::vector<float> back(v.size());
+  sq_inv(q.data(), q.size(), step, back.data());
+  double error = 0.0;
+  for (size_t i = 0; i < v.size(); ++i) error += double(v[i] - back[i]) * (v[i] - back[i]);
+  return error;
+}
+
 TEST(RdModel, BytesAndErrorsMatchTheCoderAtEveryRate) {
   const int w = 300, h = 260;
   const std::vector<float> v = plane(w, h, 7);
@@ -56,12 +67,7 @@ TEST(RdModel, BytesAndErrorsMatchTheCoderAtEveryRate) {
   for (int rung = 49; rung < kRdRungs; rung += 9) {
     const float step = float(rd_rung_step(rung));
     const double actual = coded_bytes(v, w, h, step);
-    std::vector<int16_t> q(v.size());
-    rd_quantize_all(v.data(), v.size(), step, q.data());
-    std::vector<float> back(v.size());
-    sq_inv(q.data(), q.size(), step, back.data());
-    double error = 0.0;
-    for (size_t i = 0; i < v.size(); ++i) error += double(v[i] - back[i]) * (v[i] - back[i]);
+    const double error = decoded_error(v, step);
     SCOPED_TRACE(rung);
     if (actual == 0.0) {
       EXPECT_EQ(model.bytes(0, 0, rung), 0.0);
@@ -69,6 +75,16 @@ TEST(RdModel, BytesAndErrorsMatchTheCoderAtEveryRate) {
       EXPECT_NEAR(model.bytes(0, 0, rung) / actual, 1.0, 0.025) << actual;
     }
     EXPECT_NEAR(model.squared_error(0, 0, rung) / error, 1.0, 0.03);
+  }
+  // Large values (a low-pass band's) fill bins many steps wide; each value comes back within
+  // half a step of itself, so the error is a twelfth of a squared step per value.
+  std::vector<float> low(v.size());
+  for (size_t i = 0; i < low.size(); ++i) low[i] = 1000.0f + float((i * 7919) % 300007) / 100.0f;
+  RdModel wide(1, 1, 128, 128);
+  wide.add_band(0, 0, low.data(), w, h);
+  for (int rung : {64, 96, 128}) {
+    const double error = decoded_error(low, float(rd_rung_step(rung)));
+    EXPECT_NEAR(wide.squared_error(0, 0, rung) / error, 1.0, 0.015) << rung;
   }
 }
 
