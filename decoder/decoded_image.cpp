@@ -28,12 +28,15 @@ struct InverseYiq {
 };
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
+// Rounding a float to an integer is exact in float, and the bounds are floats, so this works in
+// single precision, on vectors.
 template <typename T>
-VEXAL_AVX2_CLONES void store_rounded(const float* plane, size_t n, double min, double max,
-                                     T* out) {
+VEXAL_AVX2_CLONES void store_rounded(const float* plane, size_t n, float min, float max, T* out) {
   for (size_t i = 0; i < n; ++i) {
-    const double v = std::nearbyint(double(plane[i]));
-    out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, min, max));
+    float v = std::nearbyint(plane[i]);
+    v = v == v ? v : 0.0f;
+    v = v < min ? min : v;
+    out[i] = static_cast<T>(v > max ? max : v);
   }
 }
 
@@ -193,13 +196,13 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
       const float* plane = planes[size_t(b)].data() + from;
       const size_t at = size_t(b) * n + from;
       if (data_type == 2 && is_signed)
-        store_rounded(plane, count, -32768.0, 32767.0, static_cast<int16_t*>(out) + at);
+        store_rounded(plane, count, -32768.0f, 32767.0f, static_cast<int16_t*>(out) + at);
       else if (data_type == 1)
         std::copy(plane, plane + count, static_cast<float*>(out) + at);
       else if (data_type == 2)
-        store_rounded(plane, count, 0.0, 65535.0, static_cast<uint16_t*>(out) + at);
+        store_rounded(plane, count, 0.0f, 65535.0f, static_cast<uint16_t*>(out) + at);
       else
-        store_rounded(plane, count, 0.0, 255.0, static_cast<uint8_t*>(out) + at);
+        store_rounded(plane, count, 0.0f, 255.0f, static_cast<uint8_t*>(out) + at);
     }
   });
 }
