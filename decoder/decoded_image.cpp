@@ -66,7 +66,7 @@ bool coded_as_tiff_cmyk(const VxlFile& file, int data_type) {
 
 namespace {
 
-VEXAL_AVX2_CLONES void apply_inverse_yiq(const InverseYiq& inv, float* y, float* i, float* q,
+VEXAL_WIDE_CLONES void apply_inverse_yiq(const InverseYiq& inv, float* y, float* i, float* q,
                                          size_t n) {
   for (size_t k = 0; k < n; ++k) {
     const double v[3] = {y[k], i[k], q[k]};
