@@ -183,8 +183,10 @@ Plane synthesize(const Source& src, int band, int k, const Plane& ll, Range x, R
 
 }  // namespace
 
-void for_each_band(int bands, const std::function<void(int)>& body) {
-  const int threads = workers ? workers->workers() : 0;
+int decoder_threads() { return workers ? workers->workers() : 0; }
+
+void on_threads(int bands, const std::function<void(int)>& body) {
+  const int threads = decoder_threads();
   if (threads < 2 || bands < 2 || inside_band) {
     for (int b = 0; b < bands; ++b) body(b);
     return;

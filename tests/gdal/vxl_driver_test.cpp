@@ -457,6 +457,47 @@ TEST_F(VxlDriver, WholeRequestsEqualTheLibrarysWindowInTwoRequests) {
   EXPECT_TRUE(pixels == library_window(vxl, 0, 250, 150, 512, 512));
 }
 
+// A whole level read into an array of bands in order (as numpy and gdal_translate ask) decodes
+// straight into the caller's buffer, the full size in pieces of rows on the threads: the same
+// pixels as vexal_decode writes, also with bands further apart than a band's size.
+TEST_F(VxlDriver, WholeLevelsStraightIntoTheBufferEqualVexalDecode) {
+  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
+  Dataset ds(vxl);
+  ASSERT_TRUE(ds.h);
+  for (int level : {0, 1}) {
+    SCOPED_TRACE(level);
+    const std::string tif = dir_ / ("level" + std::to_string(level) + ".tif");
+    const vexal_test::ProgramResult r = vexal_test::run_program(
+        VEXAL_DECODE_BIN, {"-i", vxl, "-o", tif, "-l", std::to_string(level)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Dataset decoded(tif);
+    ASSERT_TRUE(decoded.h);
+    const int w = GDALGetRasterXSize(decoded.h), h = GDALGetRasterYSize(decoded.h);
+    const std::vector<unsigned char> want = read_window(decoded.h, 0, 0, 0, w, h);
+    GDALDatasetH at = level ? GDALGetBandDataset(GDALGetOverview(GDALGetRasterBand(ds.h, 1), 0))
+                            : ds.h;
+    ASSERT_EQ(GDALGetRasterXSize(at), w);
+    ASSERT_EQ(GDALGetRasterYSize(at), h);
+    const size_t plane = size_t(w) * size_t(h), gap = 77;
+    std::vector<unsigned char> got(3 * (plane + gap), 0xA5);
+    ASSERT_EQ(GDALDatasetRasterIO(at, GF_Read, 0, 0, w, h, got.data(), w, h, GDT_Byte, 3, nullptr,
+                                  1, w, GSpacing(plane + gap)),
+              CE_None);
+    for (int b = 0; b < 3; ++b) {
+      const auto band = got.begin() + std::ptrdiff_t(b * (plane + gap));
+      EXPECT_TRUE(std::equal(band, band + std::ptrdiff_t(plane), want.begin() + std::ptrdiff_t(b * plane)));
+      EXPECT_TRUE(std::all_of(band + std::ptrdiff_t(plane), band + std::ptrdiff_t(plane + gap),
+                              [](unsigned char v) { return v == 0xA5; }));
+    }
+    std::vector<unsigned char> packed(3 * plane);
+    ASSERT_EQ(GDALDatasetRasterIO(at, GF_Read, 0, 0, w, h, packed.data(), w, h, GDT_Byte, 3,
+                                  nullptr, 0, 0, 0),
+              CE_None);
+    EXPECT_TRUE(packed == want);
+  }
+}
+
 // GDALCreate (rasterio's "w" mode, QGIS's "Save As"): pixels written window by window, the
 // georeferencing and nodata value set afterwards, are encoded when the dataset closes; it
 // reopens with all of them, and the staging file is gone.
