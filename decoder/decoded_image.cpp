@@ -31,7 +31,7 @@ struct InverseYiq {
 // Rounding a float to an integer is exact in float, and the bounds are floats, so this works in
 // single precision, on vectors.
 template <typename T>
-VEXAL_AVX2_CLONES void store_rounded(const float* plane, size_t n, float min, float max, T* out) {
+VEXAL_WIDE_CLONES void store_rounded(const float* plane, size_t n, float min, float max, T* out) {
   for (size_t i = 0; i < n; ++i) {
     float v = std::nearbyint(plane[i]);
     v = v == v ? v : 0.0f;

@@ -6,8 +6,8 @@
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
 #define VEXAL_AVX2_CLONES __attribute__((target_clones("avx2", "default")))
-// The double-precision loops (the lifting, the colour transform) also for AVX-512: twice the
-// lanes. AVX-512 brings fused multiply-add, so the codec is built with -ffp-contract=off, which
+// Loops that gain from twice the lanes also for AVX-512: the lifting and the colour transform in
+// double precision, the dequantiser and the rounding. AVX-512 brings fused multiply-add, so the codec is built with -ffp-contract=off, which
 // keeps every multiply and add a single rounded operation there too.
 #define VEXAL_WIDE_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else

@@ -6,7 +6,7 @@
 #include "platform/avx2_clones.h"
 
 // Every index through the same three rounded operations as the quantiser's rule, on vectors.
-VEXAL_AVX2_CLONES void sq_inv(const int16_t* __restrict indices, size_t count, float step,
+VEXAL_WIDE_CLONES void sq_inv(const int16_t* __restrict indices, size_t count, float step,
                               float* __restrict values) {
   if (step == 0.0f) {
     std::fill(values, values + count, 0.0f);
