@@ -112,6 +112,32 @@ INSTANTIATE_TEST_SUITE_P(
                     Shape{1, kImage16Bit, kSchemeGray, vexal::SampleType::kUInt16, vexal::ColorScheme::kGray},
                     Shape{3, kImageFloat, kSchemeRGB, vexal::SampleType::kFloat32, vexal::ColorScheme::kRGB}));
 
+// A walk over every 128 x 128 window of a larger image decodes each record once: neighbouring
+// windows share their coarse records and the filters' overlap through the cache.
+TEST(RecordCache, WindowWalkDecodesEachRecordOnce) {
+  vexal_test::ScratchDir dir;
+  SyntheticImage image(700, 600, 1, kImage8Bit, kSchemeGray);
+  const VxlFile file(encode(image, dir / "walk.vxl", 4, 256));
+  auto walk = [&](RecordCache& cache) {
+    std::vector<unsigned char> out(128 * 128);
+    for (int y0 = 0; y0 < 600; y0 += 128)
+      for (int x0 = 0; x0 < 700; x0 += 128)
+        decode_samples(file, 0,
+                       Window{x0, y0, std::min(700, x0 + 128) - 1, std::min(600, y0 + 128) - 1},
+                       &cache, out.data());
+  };
+  RecordCache cache(size_t(64) << 20);
+  walk(cache);
+  EXPECT_EQ(cache.insertions(), uint64_t(check_vxl_structure(file).records));
+  // Without room, each window decodes what it needs again.
+  RecordCache none(0);
+  walk(none);
+  EXPECT_GT(none.insertions(), 2 * cache.insertions());
+  EXPECT_EQ(none.bytes(), 0u);
+}
+
+// A real GeoTIFF through vexal_encode: origin at the corner, pixel size, keys and EPSG code as
+// the source has them (NAD27 / UTM 11N, 60 m), and the keys carried into a tiny GeoTIFF.
 // A tall window on two threads goes in pieces of rows, and reads may put the bands further
 // apart than a band's size: strips of rows read that way into one image equal the one-thread,
 // one-piece decode, for several bands and for one (16-bit).
@@ -144,32 +170,6 @@ TEST(Reader, RowPiecesOnThreadsIntoSpacedBandsEqualTheOnePieceDecode) {
   vexal::set_read_threads(1);
 }
 
-// A walk over every 128 x 128 window of a larger image decodes each record once: neighbouring
-// windows share their coarse records and the filters' overlap through the cache.
-TEST(RecordCache, WindowWalkDecodesEachRecordOnce) {
-  vexal_test::ScratchDir dir;
-  SyntheticImage image(700, 600, 1, kImage8Bit, kSchemeGray);
-  const VxlFile file(encode(image, dir / "walk.vxl", 4, 256));
-  auto walk = [&](RecordCache& cache) {
-    std::vector<unsigned char> out(128 * 128);
-    for (int y0 = 0; y0 < 600; y0 += 128)
-      for (int x0 = 0; x0 < 700; x0 += 128)
-        decode_samples(file, 0,
-                       Window{x0, y0, std::min(700, x0 + 128) - 1, std::min(600, y0 + 128) - 1},
-                       &cache, out.data());
-  };
-  RecordCache cache(size_t(64) << 20);
-  walk(cache);
-  EXPECT_EQ(cache.insertions(), uint64_t(check_vxl_structure(file).records));
-  // Without room, each window decodes what it needs again.
-  RecordCache none(0);
-  walk(none);
-  EXPECT_GT(none.insertions(), 2 * cache.insertions());
-  EXPECT_EQ(none.bytes(), 0u);
-}
-
-// A real GeoTIFF through vexal_encode: origin at the corner, pixel size, keys and EPSG code as
-// the source has them (NAD27 / UTM 11N, 60 m), and the keys carried into a tiny GeoTIFF.
 TEST(Reader, GeoreferencingOfARealGeoTiff) {
   VEXAL_REQUIRE_SAMPLE(source, "geotiff/utm.tif");
   vexal_test::ScratchDir dir;
