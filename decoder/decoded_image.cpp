@@ -166,14 +166,13 @@ constexpr int kPieceRows = 128;
 
 size_t data_type_size(int data_type) { return data_type == 1 ? 4 : data_type == 2 ? 2 : 1; }
 
+// `records` holds every record the window needs.
 void decode_whole(const VxlFile& file, int level, const Window& window, RecordCache* cache,
-                  void* out, size_t band_stride) {
+                  const FetchedBytes& records, void* out, size_t band_stride) {
   const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
   const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
   const int bands = file.bands();
   std::vector<platform::FloatBuffer> planes(static_cast<size_t>(bands));
-  // Every record the window needs, in one batch of merged reads.
-  const FetchedBytes records = fetch_records(file, subband_windows(file, level, window), cache);
   on_threads(bands, [&](int b) {
     planes[size_t(b)] = decode_band_region(file, b, level, window, dithered, cache, &records);
   });
@@ -226,9 +225,11 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
   // The samples do not depend on the cut.
   const int threads = decoder_threads(), bands = file.bands();
   const int pieces = std::min(window.height() / kPieceRows, threads);
+  // Every record the window needs, in one batch of merged reads (also for all the pieces).
+  const FetchedBytes records = fetch_records(file, subband_windows(file, level, window), cache);
   if (threads < 2 || bands % threads == 0 || pieces < 2 ||
       int64_t(plane) * bands < (int64_t(1) << 20)) {
-    decode_whole(file, level, window, cache, out, band_stride);
+    decode_whole(file, level, window, cache, records, out, band_stride);
     return;
   }
   const size_t sample = data_type_size(metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0));
@@ -237,7 +238,7 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
     const int r0 = p * step, r1 = std::min(window.height(), r0 + step);
     if (r0 >= r1) return;
     const Window piece{window.x0, window.y0 + r0, window.x1, window.y0 + r1 - 1};
-    decode_whole(file, level, piece, cache,
+    decode_whole(file, level, piece, cache, records,
                  static_cast<unsigned char*>(out) + size_t(r0) * size_t(window.width()) * sample,
                  band_stride);
   });

@@ -496,6 +496,19 @@ TEST_F(VxlDriver, WholeLevelsStraightIntoTheBufferEqualVexalDecode) {
               CE_None);
     EXPECT_TRUE(packed == want);
   }
+  // The pieces share one fetch: the part headers, then the records, each read once.
+  install_counted_file_system();
+  std::ifstream in(vxl, std::ios::binary);
+  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
+  Dataset counted("/vsicount/RGB.byte.vxl");
+  ASSERT_TRUE(counted.h);
+  CountedFile::the().requests = 0;
+  const int w = GDALGetRasterXSize(counted.h), h = GDALGetRasterYSize(counted.h);
+  std::vector<unsigned char> pixels(size_t(w) * size_t(h) * 3);
+  ASSERT_EQ(GDALDatasetRasterIO(counted.h, GF_Read, 0, 0, w, h, pixels.data(), w, h, GDT_Byte, 3,
+                                nullptr, 0, 0, 0),
+            CE_None);
+  EXPECT_EQ(CountedFile::the().requests, 2);
 }
 
 // GDALCreate (rasterio's "w" mode, QGIS's "Save As"): pixels written window by window, the
