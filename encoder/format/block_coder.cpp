@@ -142,6 +142,19 @@ Outcome decode_symbols(BitReader& reader, const HuffmanDecoder& decoder, std::sp
         out[n++] = int16_t(step.value - kIndexSymbolBias);
         continue;
       }
+      // A long index (the coarse subbands are full of them) with its extra bits, when they are
+      // in the window and the output has room.
+      if (step.reached == HuffmanDecoder::Reached::kSymbol && step.value >= kPositive8Symbol &&
+          step.value <= kNegative16Symbol) {
+        const int width = extra_width(step.value);
+        if (reader.available() >= step.length + width && n < out.size()) {
+          reader.skip(step.length);
+          const int32_t extra = int32_t(reader.read(width));
+          const bool negative = step.value == kNegative8Symbol || step.value == kNegative16Symbol;
+          out[n++] = int16_t(negative ? -extra : extra);
+          continue;
+        }
+      }
     }
     outcome = decode_symbol(reader, decoder, out, n);
   }
