@@ -375,6 +375,23 @@ void install_counted_file_system() {
 }
 
 // A MEM dataset over the library's window, to resample as GDAL resamples a request.
+// Reads the window x, y, w, h of the three bands of `vxl` as bytes into `pixels` through the
+// counting file system; returns the reads it took after opening (-1 when it failed).
+int counted_read(const std::string& vxl, int x, int y, int w, int h,
+                 std::vector<unsigned char>& pixels) {
+  install_counted_file_system();
+  std::ifstream in(vxl, std::ios::binary);
+  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
+  Dataset counted("/vsicount/" + std::filesystem::path(vxl).filename().string());
+  if (!counted.h) return -1;
+  CountedFile::the().requests = 0;
+  pixels.assign(size_t(w) * size_t(h) * 3, 0);
+  if (GDALDatasetRasterIO(counted.h, GF_Read, x, y, w, h, pixels.data(), w, h, GDT_Byte, 3,
+                          nullptr, 0, 0, 0) != CE_None)
+    return -1;
+  return CountedFile::the().requests;
+}
+
 GDALDatasetH memory_dataset(std::vector<unsigned char>& samples, int w, int h, int bands) {
   GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", w, h, bands, GDT_Byte, nullptr);
   EXPECT_EQ(GDALDatasetRasterIO(mem, GF_Write, 0, 0, w, h, samples.data(), w, h, GDT_Byte, bands,
@@ -442,18 +459,9 @@ TEST_F(VxlDriver, WholeRequestsEqualTheLibrarysWindowInTwoRequests) {
   GDALClose(mem);
   EXPECT_TRUE(got == want);
 
-  install_counted_file_system();
-  std::ifstream in(vxl, std::ios::binary);
-  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
-  Dataset counted("/vsicount/RGB.byte.vxl");
-  ASSERT_TRUE(counted.h);
-  CountedFile::the().requests = 0;
-  std::vector<unsigned char> pixels(size_t(512) * 512 * 3);
-  ASSERT_EQ(GDALDatasetRasterIO(counted.h, GF_Read, 250, 150, 512, 512, pixels.data(), 512, 512,
-                                GDT_Byte, 3, nullptr, 0, 0, 0),
-            CE_None);
+  std::vector<unsigned char> pixels;
   // The part headers of the window, then its records.
-  EXPECT_EQ(CountedFile::the().requests, 2);
+  EXPECT_EQ(counted_read(vxl, 250, 150, 512, 512, pixels), 2);
   EXPECT_TRUE(pixels == library_window(vxl, 0, 250, 150, 512, 512));
 }
 
@@ -497,18 +505,8 @@ TEST_F(VxlDriver, WholeLevelsStraightIntoTheBufferEqualVexalDecode) {
     EXPECT_TRUE(packed == want);
   }
   // The pieces share one fetch: the part headers, then the records, each read once.
-  install_counted_file_system();
-  std::ifstream in(vxl, std::ios::binary);
-  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
-  Dataset counted("/vsicount/RGB.byte.vxl");
-  ASSERT_TRUE(counted.h);
-  CountedFile::the().requests = 0;
-  const int w = GDALGetRasterXSize(counted.h), h = GDALGetRasterYSize(counted.h);
-  std::vector<unsigned char> pixels(size_t(w) * size_t(h) * 3);
-  ASSERT_EQ(GDALDatasetRasterIO(counted.h, GF_Read, 0, 0, w, h, pixels.data(), w, h, GDT_Byte, 3,
-                                nullptr, 0, 0, 0),
-            CE_None);
-  EXPECT_EQ(CountedFile::the().requests, 2);
+  std::vector<unsigned char> pixels;
+  EXPECT_EQ(counted_read(vxl, 0, 0, GDALGetRasterXSize(ds.h), GDALGetRasterYSize(ds.h), pixels), 2);
 }
 
 // GDALCreate (rasterio's "w" mode, QGIS's "Save As"): pixels written window by window, the
