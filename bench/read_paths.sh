@@ -6,7 +6,10 @@
 # opening: milliseconds in one Python process through GDAL (best of REPEAT), bytes read from the
 # local file, and requests and bytes over HTTP from a loopback nginx with range requests (started
 # and stopped here; GDAL_HTTP_MULTIRANGE=SINGLE_GET, which nginx answers).
-# Usage: bench/read_paths.sh [build dir]    (needs gdal-bin, python3-gdal, nginx-light)
+# Then the whole image decoded to a file on one thread: vexal_decode to TIFF against ojph_expand
+# (OpenJPH) of an HTJ2K file of the same size to PPM, each the least processor time of REPEAT
+# runs, in MB of output per processor-second, and vexal_decode on every core in wall time.
+# Usage: bench/read_paths.sh [build dir]    (needs gdal-bin, python3-gdal, nginx-light, openjph-tools)
 set -euo pipefail
 build=$(cd "${1:-build}" && pwd)
 scale=${SCALE:-2}
@@ -115,3 +118,27 @@ for k, label in enumerate(labels):
     print("%-18s %11.2f %10.2f %11d %10d %6d/%-9d %3d/%d" % (
         label, ms[0], ms[1], local[0], local[1], http[0][0], http[0][1], http[1][0], http[1][1]))
 PY
+
+# Least user + system seconds and least wall seconds of `repeat` runs of a command.
+least_times() {
+  local best_cpu=999 best_wall=999
+  for _ in $(seq "$repeat"); do
+    /usr/bin/time -f "%U %S %e" -o "$work/time" "$@" > /dev/null 2>&1
+    read -r user sys wall < "$work/time"
+    best_cpu=$(awk -v a="$best_cpu" -v u="$user" -v s="$sys" 'BEGIN { c = u + s; print c < a ? c : a }')
+    best_wall=$(awk -v a="$best_wall" -v w="$wall" 'BEGIN { print w < a ? w : a }')
+  done
+  echo "$best_cpu $best_wall"
+}
+source "$(dirname "$0")/ojph_step.sh"
+gdal_translate -q -of PNM "$work/mosaic.tif" "$work/mosaic.ppm"
+step=$(ojph_step "$work/mosaic.ppm" "$work/scene.j2c" "$(stat -c %s "$work/scene.vxl")")
+ojph_compress -i "$work/mosaic.ppm" -o "$work/scene.j2c" -qstep "$step" > /dev/null
+mb=$(awk -v w="$width" -v h="$height" 'BEGIN { print 3 * w * h / 1e6 }')
+read -r vxl_cpu _ < <(least_times "$build/vexal_decode" -i "$work/scene.vxl" -o "$work/out.tif" -threads 1)
+read -r ojph_cpu _ < <(least_times ojph_expand -i "$work/scene.j2c" -o "$work/out.ppm")
+read -r _ vxl_wall < <(least_times "$build/vexal_decode" -i "$work/scene.vxl" -o "$work/out.tif")
+echo "whole image to a file, one thread (HTJ2K $(stat -c %s "$work/scene.j2c") bytes):"
+awk -v m="$mb" -v v="$vxl_cpu" -v o="$ojph_cpu" -v w="$vxl_wall" 'BEGIN {
+  printf "  vexal_decode %.3f cpu-s, %.0f MB/cpu-s; ojph_expand %.3f cpu-s, %.0f MB/cpu-s\n", v, m / v, o, m / o
+  printf "  vexal_decode on every core: %.0f ms wall\n", w * 1000 }'

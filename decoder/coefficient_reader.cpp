@@ -88,10 +88,28 @@ void decode_record(const VxlFile& f, const BandPart& p, size_t r, std::vector<in
               failure_line_suffix());
 }
 
+int64_t coded_area(const VxlFile& file, int subband, int band, const CoefficientWindow& w) {
+  const VxlSubband& s = file.subbands()[size_t(subband)];
+  int64_t area = 0;
+  for_each_part(s, band, w, [&](size_t bi, uint32_t offset) {
+    const VxlBlock& block = s.blocks[bi];
+    const std::shared_ptr<const BandPart> p = file.part(block, offset);
+    for (size_t r = 0; r < p->record_offsets.size(); ++r) {
+      const CoefficientWindow rr = p->record_rect(block, r);
+      if (overlaps(rr, w))
+        area += int64_t(std::min(rr.x1, w.x1) - std::max(rr.x0, w.x0) + 1) *
+                (std::min(rr.y1, w.y1) - std::max(rr.y0, w.y0) + 1);
+    }
+  });
+  return area;
+}
+
 platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int band,
                                         const CoefficientWindow& w, bool dithered,
                                         RecordCache* cache, const FetchedBytes* records) {
-  platform::FloatBuffer out(size_t(w.width()) * size_t(w.height()), 0.0f);
+  platform::FloatBuffer out(size_t(w.width()) * size_t(w.height()));
+  // Records do not overlap: where they cover the window, every value is copied below.
+  if (coded_area(file, subband, band, w) != int64_t(out.size())) std::fill(out.begin(), out.end(), 0.0f);
   const VxlSubband& s = file.subbands()[size_t(subband)];
   const DitherOffsets offsets{s.dither_x, s.dither_y};
   std::vector<int16_t> indices;
@@ -108,7 +126,7 @@ platform::FloatBuffer read_coefficients(const VxlFile& file, int subband, int ba
         // Every index is written, or the record is damaged: no zero fill.
         indices.resize(size_t(rw) * size_t(rr.height()));
         decode_record(file, *p, r, indices, records);
-        auto decoded = std::make_shared<std::vector<float>>(indices.size());
+        auto decoded = std::make_shared<platform::FloatBuffer>(indices.size());
         sq_inv(indices.data(), indices.size(), p->step, decoded->data());
         if (dithered && band == 0)
           remove_dither(decoded->data(), rr.x0, rr.x1, rr.y0, rr.y1, p->step, &offsets);

@@ -24,6 +24,9 @@ struct SubbandWindow {
 FetchedBytes fetch_records(const VxlFile& file, const std::vector<SubbandWindow>& windows,
                            RecordCache* cache);
 
+// Coefficients of `window` that coded records hold (0: the window is all zeros).
+int64_t coded_area(const VxlFile& file, int subband, int band, const CoefficientWindow& window);
+
 // Row-major floats of `window` (which must lie inside the subband); coefficients that no block
 // holds are 0. With a cache, records are taken from it when there and kept in it when decoded.
 // Records are decoded from `records` where it holds them, else read from the file.

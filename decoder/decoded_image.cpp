@@ -28,12 +28,15 @@ struct InverseYiq {
 };
 
 // NaN (only a damaged file yields one) becomes 0: converting it to an integer is undefined.
+// Rounding a float to an integer is exact in float, and the bounds are floats, so this works in
+// single precision, on vectors.
 template <typename T>
-VEXAL_AVX2_CLONES void store_rounded(const float* plane, size_t n, double min, double max,
-                                     T* out) {
+VEXAL_WIDE_CLONES void store_rounded(const float* plane, size_t n, float min, float max, T* out) {
   for (size_t i = 0; i < n; ++i) {
-    const double v = std::nearbyint(double(plane[i]));
-    out[i] = std::isnan(v) ? T(0) : static_cast<T>(std::clamp(v, min, max));
+    float v = std::nearbyint(plane[i]);
+    v = v == v ? v : 0.0f;
+    v = v < min ? min : v;
+    out[i] = static_cast<T>(v > max ? max : v);
   }
 }
 
@@ -63,7 +66,7 @@ bool coded_as_tiff_cmyk(const VxlFile& file, int data_type) {
 
 namespace {
 
-VEXAL_AVX2_CLONES void apply_inverse_yiq(const InverseYiq& inv, float* y, float* i, float* q,
+VEXAL_WIDE_CLONES void apply_inverse_yiq(const InverseYiq& inv, float* y, float* i, float* q,
                                          size_t n) {
   for (size_t k = 0; k < n; ++k) {
     const double v[3] = {y[k], i[k], q[k]};
@@ -155,15 +158,22 @@ void restore_nodata(const VxlFile& file, int level, const Window& window, double
 
 }  // namespace
 
-void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
-                    void* out) {
+namespace {
+
+// Rows below which a window is not cut into pieces for the threads: each piece decodes a margin
+// of rows at every level.
+constexpr int kPieceRows = 128;
+
+size_t data_type_size(int data_type) { return data_type == 1 ? 4 : data_type == 2 ? 2 : 1; }
+
+// `records` holds every record the window needs.
+void decode_whole(const VxlFile& file, int level, const Window& window, RecordCache* cache,
+                  const FetchedBytes& records, void* out, size_t band_stride) {
   const int data_type = metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0);
   const bool dithered = metadata_find(&file.metadata(), "IMAGE::NO_DITHER") < 0;
   const int bands = file.bands();
   std::vector<platform::FloatBuffer> planes(static_cast<size_t>(bands));
-  // Every record the window needs, in one batch of merged reads.
-  const FetchedBytes records = fetch_records(file, subband_windows(file, level, window), cache);
-  for_each_band(bands, [&](int b) {
+  on_threads(bands, [&](int b) {
     planes[size_t(b)] = decode_band_region(file, b, level, window, dithered, cache, &records);
   });
   const size_t n = size_t(window.width()) * size_t(window.height());
@@ -191,16 +201,46 @@ void decode_samples(const VxlFile& file, int level, const Window& window, Record
     const size_t from = size_t(r0) * width, count = size_t(r1 - r0) * width;
     for (int b = 0; b < bands; ++b) {
       const float* plane = planes[size_t(b)].data() + from;
-      const size_t at = size_t(b) * n + from;
+      const size_t at = size_t(b) * band_stride + from;
       if (data_type == 2 && is_signed)
-        store_rounded(plane, count, -32768.0, 32767.0, static_cast<int16_t*>(out) + at);
+        store_rounded(plane, count, -32768.0f, 32767.0f, static_cast<int16_t*>(out) + at);
       else if (data_type == 1)
         std::copy(plane, plane + count, static_cast<float*>(out) + at);
       else if (data_type == 2)
-        store_rounded(plane, count, 0.0, 65535.0, static_cast<uint16_t*>(out) + at);
+        store_rounded(plane, count, 0.0f, 65535.0f, static_cast<uint16_t*>(out) + at);
       else
-        store_rounded(plane, count, 0.0, 255.0, static_cast<uint8_t*>(out) + at);
+        store_rounded(plane, count, 0.0f, 255.0f, static_cast<uint8_t*>(out) + at);
     }
+  });
+}
+
+}  // namespace
+
+void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
+                    void* out, size_t band_stride) {
+  const size_t plane = size_t(window.width()) * size_t(window.height());
+  if (band_stride == 0) band_stride = plane;
+  // Bands side by side leave threads idle when there are fewer of them than threads (or not a
+  // multiple): a tall window goes in pieces of rows instead, every band of a piece on one thread.
+  // The samples do not depend on the cut.
+  const int threads = decoder_threads(), bands = file.bands();
+  const int pieces = std::min(window.height() / kPieceRows, threads);
+  // Every record the window needs, in one batch of merged reads (also for all the pieces).
+  const FetchedBytes records = fetch_records(file, subband_windows(file, level, window), cache);
+  if (threads < 2 || bands % threads == 0 || pieces < 2 ||
+      int64_t(plane) * bands < (int64_t(1) << 20)) {
+    decode_whole(file, level, window, cache, records, out, band_stride);
+    return;
+  }
+  const size_t sample = data_type_size(metadata_long(file.metadata(), "IMAGE::DATA_TYPE", 0));
+  const int step = (window.height() + pieces - 1) / pieces;
+  on_threads(pieces, [&](int p) {
+    const int r0 = p * step, r1 = std::min(window.height(), r0 + step);
+    if (r0 >= r1) return;
+    const Window piece{window.x0, window.y0 + r0, window.x1, window.y0 + r1 - 1};
+    decode_whole(file, level, piece, cache, records,
+                 static_cast<unsigned char*>(out) + size_t(r0) * size_t(window.width()) * sample,
+                 band_stride);
   });
 }
 

@@ -36,8 +36,9 @@ bool signed_samples(const MetadataList& list);
 // "IMAGE::NODATA_MASK".
 std::optional<double> nodata_of(const MetadataList& list);
 
+// Band b starts `band_stride` samples after band a - 1 (0: right after it).
 void decode_samples(const VxlFile& file, int level, const Window& window, RecordCache* cache,
-                    void* out);
+                    void* out, size_t band_stride = 0);
 
 // Inverts the encoder's RGB to Y/I/Q transform on three planes of n samples.
 void inverse_yiq(float* y, float* i, float* q, size_t n);

@@ -165,6 +165,12 @@ const MetadataRecord* Reader::find_metadata(const std::string& key) const {
 }
 
 void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
+  read(level, x0, y0, x1, y1, buffer,
+       x1 < x0 || y1 < y0 ? 0 : std::size_t(x1 - x0 + 1) * std::size_t(y1 - y0 + 1));
+}
+
+void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer,
+                  std::size_t band_stride) {
   if (level < 0 || level > levels())
     throw Error(format_message("%s: level %d is outside 0..%d.", path().c_str(), level, levels()));
   const int w = level_width(level), h = level_height(level);
@@ -177,6 +183,9 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
   if (buffer == nullptr)
     throw Error(format_message("%s: no buffer to decode window %d %d %d %d into.", path().c_str(),
                                x0, y0, x1, y1));
+  if (band_stride < std::size_t(x1 - x0 + 1) * std::size_t(y1 - y0 + 1))
+    throw Error(format_message("%s: bands %zu samples apart overlap in window %d %d %d %d.",
+                               path().c_str(), band_stride, x0, y0, x1, y1));
   // The decoder holds every band of the window as floats: beyond a terabyte no machine can.
   const double gib = double(x1 - x0 + 1) * double(y1 - y0 + 1) * bands() * 4 / (1 << 30);
   if (gib > 1024)
@@ -186,7 +195,8 @@ void Reader::read(int level, int x0, int y0, int x1, int y1, void* buffer) {
   std::lock_guard<std::mutex> turn(impl_->turns);
   translated([&] {
     try {
-      decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer);
+      decode_samples(impl_->file, level, Window{x0, y0, x1, y1}, &impl_->cache, buffer,
+                     band_stride);
     } catch (const std::bad_alloc&) {
       throw Error(format_message("%s: not enough memory to decode window %d %d %d %d of level %d "
                                  "(%.1f GiB).", path().c_str(), x0, y0, x1, y1, level, gib));

@@ -13,9 +13,11 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/uninitialized_allocator.h"
+
 class RecordCache {
  public:
-  using Values = std::shared_ptr<const std::vector<float>>;
+  using Values = std::shared_ptr<const platform::FloatBuffer>;
 
   explicit RecordCache(size_t limit_bytes = size_t(32) << 20) : limit_(limit_bytes) {}
 

@@ -55,6 +55,11 @@ struct Plane {
   platform::FloatBuffer data;
   float* row(int gy) { return data.data() + size_t(gy - y.a) * size_t(x.size()); }
   float& at(int gx, int gy) { return row(gy)[gx - x.a]; }
+  // n samples of row gy from column gx on; zeros from a plane without data.
+  void copy_row(int gy, int gx, int n, float* to) {
+    if (data.empty()) std::fill_n(to, n, 0.0f);
+    else std::copy_n(row(gy) + (gx - x.a), n, to);
+  }
 };
 
 Range widen(Range r, int length) {
@@ -75,9 +80,13 @@ struct Source {
   const FetchedBytes* records;
 };
 
+// A detail plane that no record covers keeps no data: its rows are zeros (many fine subbands
+// of smooth images are not coded at all).
 Plane read_plane(const Source& src, int subband, int band, Range x, Range y) {
   Plane p{x, y, {}};
   if (x.size() <= 0 || y.size() <= 0) return p;
+  if (subband != 0 && coded_area(src.f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e}) == 0)
+    return p;
   p.data = read_coefficients(src.f, subband, band, CoefficientWindow{x.a, y.a, x.e, y.e},
                              src.dithered, src.cache, src.records);
   return p;
@@ -143,8 +152,8 @@ Plane synthesize(const Source& src, int band, int k, const Plane& ll, Range x, R
       Plane& low = const_cast<Plane&>(odd ? lh : ll);
       Plane& high = odd ? hh : hl;
       float* to = work.row(gy);
-      std::copy_n(low.row(sy) + (x.a / 2 - low.x.a), lows, to);
-      if (highs > 0) std::copy_n(high.row(sy) + (x.a / 2 - high.x.a), highs, to + lows);
+      low.copy_row(sy, x.a / 2, lows, to);
+      if (highs > 0) high.copy_row(sy, x.a / 2, highs, to + lows);
     }
   });
   const int width = reduced_size(f.width(), k - 1), height = reduced_size(f.height(), k - 1);
@@ -174,8 +183,10 @@ Plane synthesize(const Source& src, int band, int k, const Plane& ll, Range x, R
 
 }  // namespace
 
-void for_each_band(int bands, const std::function<void(int)>& body) {
-  const int threads = workers ? workers->workers() : 0;
+int decoder_threads() { return workers ? workers->workers() : 0; }
+
+void on_threads(int bands, const std::function<void(int)>& body) {
+  const int threads = decoder_threads();
   if (threads < 2 || bands < 2 || inside_band) {
     for (int b = 0; b < bands; ++b) body(b);
     return;

@@ -20,9 +20,13 @@ struct Window {
 // The samples are the same for every count.
 void set_region_decoder_threads(int threads);
 
-// Runs body(band) for bands 0 .. bands - 1: on the decoder's threads, one band each, when
-// there are several (the file, its part headers and the cache may be shared between them).
-void for_each_band(int bands, const std::function<void(int)>& body);
+// The threads set above (0 when decoding stays on the calling thread).
+int decoder_threads();
+
+// Runs body(i) for i = 0 .. count - 1 (the bands of a window, or pieces of it): on the decoder's
+// threads, one each, when there are several (the file, its part headers and the cache may be
+// shared between them); the passes inside stay on that thread.
+void on_threads(int count, const std::function<void(int)>& body);
 
 // Runs body(begin, end) over pieces of 0 .. n - 1 (end exclusive): on the decoder's threads
 // when there are several and the pass touches enough `samples` to pay for handing it over.

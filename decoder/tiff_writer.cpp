@@ -1,6 +1,7 @@
 #include "decoder/tiff_writer.h"
 
 #include "decoder/gdal_nodata_tag.h"
+#include "decoder/sample_interleave.h"
 
 #include <tiffio.h>
 
@@ -45,26 +46,6 @@ int colour_bands(uint16_t photometric) {
 }
 
 size_t sample_bytes(const TiffLayout& l) { return vexal::sample_size(l.type); }
-
-// Copies rows of a planar w x h rectangle into pixel-interleaved rows `stride` bytes apart,
-// starting at column `x` of the target.
-void interleave(const unsigned char* planar, int w, int h, int bands, size_t sample,
-                unsigned char* target, size_t stride, int x) {
-  const size_t plane = size_t(w) * size_t(h) * sample;
-  for (int y = 0; y < h; ++y) {
-    unsigned char* row = target + size_t(y) * stride + size_t(x) * size_t(bands) * sample;
-    for (int b = 0; b < bands; ++b) {
-      const unsigned char* from = planar + size_t(b) * plane + size_t(y) * size_t(w) * sample;
-      if (sample == 1) {  // bytes: no call per sample
-        for (int i = 0; i < w; ++i) row[size_t(i) * size_t(bands) + size_t(b)] = from[i];
-        continue;
-      }
-      for (int i = 0; i < w; ++i)
-        std::memcpy(row + (size_t(i) * size_t(bands) + size_t(b)) * sample, from + size_t(i) * sample,
-                    sample);
-    }
-  }
-}
 
 // Runs the writing of one filled buffer after another, in order: on a thread of its own when
 // enabled, so that the caller decodes the next while this one is written (and compressed). At

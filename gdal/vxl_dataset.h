@@ -53,6 +53,8 @@ class VXLDataset final : public GDALPamDataset {
                     GSpacing band_space);
   // Decodes the window of every band into window_, unless window_ holds it already.
   CPLErr DecodeWindow(int x, int y, int w, int h);
+  // Decodes the window of every band into `buffer`, band b at b * band_stride samples.
+  CPLErr Decode(int x, int y, int w, int h, void* buffer, size_t band_stride);
   // Before GDAL resamples the window x, y, w, h of this level from blocks: decodes the blocks it
   // covers in one go, when they fit GDAL's block cache easily.
   void PrefetchBlocks(int x, int y, int w, int h);

@@ -1,5 +1,6 @@
 // Reads of whole requests: GDAL asks for a window of any number of blocks and gets it from one
-// decode of the library (in strips of rows when it is large), rather than from one decode per
+// decode of the library (in strips of rows when it is large), straight into the caller's buffer
+// when that holds the bands in order in the file's sample type, rather than from one decode per
 // block. Requests that GDAL must resample keep GDAL's own path over the blocks.
 #include "vxl_dataset.h"
 
@@ -24,16 +25,24 @@ int blocks_extent(int b0, int b1, int size) {
   return int(end - int64_t(b0) * VXLDataset::kBlockSize);
 }
 
+// Whether a caller's buffer holds all `bands` in order, each row after row in the file's own
+// sample type (as a whole-image read into an array does), so that strips decode straight into it.
+bool band_sequential(int w, int h, int bands, int band_count, const int* band_map, int sample,
+                     GDALDataType type, GDALDataType buf_type, GSpacing pixel_space,
+                     GSpacing line_space, GSpacing band_space) {
+  if (band_count != bands || buf_type != type || pixel_space != sample ||
+      line_space != GSpacing(w) * sample)
+    return false;
+  for (int i = 0; i < band_count; ++i)
+    if (band_map[i] != i + 1) return false;
+  return bands == 1 || (band_space % sample == 0 && band_space >= GSpacing(h) * line_space);
+}
+
 }  // namespace
 
-CPLErr VXLDataset::DecodeWindow(int x, int y, int w, int h) {
-  const int at[4] = {x, y, w, h};
-  if (std::equal(at, at + 4, window_at_)) return CE_None;
-  window_at_[2] = 0;
+CPLErr VXLDataset::Decode(int x, int y, int w, int h, void* buffer, size_t band_stride) {
   try {
-    window_.resize(size_t(w) * size_t(h) * size_t(nBands) *
-                   vexal::sample_size(reader_->sample_type()));
-    reader_->read(level_, x, y, x + w - 1, y + h - 1, window_.data());
+    reader_->read(level_, x, y, x + w - 1, y + h - 1, buffer, band_stride);
   } catch (const std::bad_alloc&) {
     CPLError(CE_Failure, CPLE_OutOfMemory, "%s: not enough memory to decode a %d x %d window.",
              reader_->path().c_str(), w, h);
@@ -42,6 +51,22 @@ CPLErr VXLDataset::DecodeWindow(int x, int y, int w, int h) {
     CPLError(CE_Failure, CPLE_FileIO, "%s", e.what());
     return CE_Failure;
   }
+  return CE_None;
+}
+
+CPLErr VXLDataset::DecodeWindow(int x, int y, int w, int h) {
+  const int at[4] = {x, y, w, h};
+  if (std::equal(at, at + 4, window_at_)) return CE_None;
+  window_at_[2] = 0;
+  try {
+    window_.resize(size_t(w) * size_t(h) * size_t(nBands) *
+                   vexal::sample_size(reader_->sample_type()));
+  } catch (const std::bad_alloc&) {
+    CPLError(CE_Failure, CPLE_OutOfMemory, "%s: not enough memory to decode a %d x %d window.",
+             reader_->path().c_str(), w, h);
+    return CE_Failure;
+  }
+  if (Decode(x, y, w, h, window_.data(), size_t(w) * size_t(h)) != CE_None) return CE_Failure;
   std::copy(at, at + 4, window_at_);
   return CE_None;
 }
@@ -52,8 +77,17 @@ CPLErr VXLDataset::ReadWindow(int x, int y, int w, int h, int band_count, const 
   const GDALDataType type = GetRasterBand(1)->GetRasterDataType();
   const int sample = GDALGetDataTypeSizeBytes(type);
   const int strip = int(std::clamp<int64_t>(kStripSamples / (int64_t(w) * nBands), 1, h));
+  const bool direct = band_sequential(w, h, nBands, band_count, band_map, sample, type, buf_type,
+                                      pixel_space, line_space, band_space);
   for (int r0 = 0; r0 < h; r0 += strip) {
     const int rows = std::min(strip, h - r0);
+    if (direct) {
+      const size_t band_stride = nBands == 1 ? size_t(w) * size_t(h) : size_t(band_space / sample);
+      if (Decode(x, y + r0, w, rows, static_cast<unsigned char*>(data) + r0 * line_space,
+                 band_stride) != CE_None)
+        return CE_Failure;
+      continue;
+    }
     if (DecodeWindow(x, y + r0, w, rows) != CE_None) return CE_Failure;
     const size_t row = size_t(w) * size_t(sample), plane = row * size_t(rows);
     for (int i = 0; i < band_count; ++i) {

@@ -3,12 +3,13 @@
 #include <algorithm>
 
 #include "encoder/core/dither_table.h"
+#include "platform/avx2_clones.h"
 
 namespace {
 
 // Table rows and columns wrap from 127 to 0; offsets are added before the wrap.
 template <int kSign>
-void apply(float* samples, int x0, int x1, int y0, int y1, float step,
+VEXAL_INLINE void apply(float* samples, int x0, int x1, int y0, int y1, float step,
            const DitherOffsets* offsets) {
   if (offsets == nullptr) return;
   constexpr int kMask = kDitherTableSize - 1;
@@ -41,12 +42,12 @@ std::vector<DitherOffsets> dither_offsets(int count) {
   return offsets;
 }
 
-void add_dither(float* samples, int x0, int x1, int y0, int y1, float step,
+VEXAL_WIDE_CLONES void add_dither(float* samples, int x0, int x1, int y0, int y1, float step,
                 const DitherOffsets* offsets) {
   apply<1>(samples, x0, x1, y0, y1, step, offsets);
 }
 
-void remove_dither(float* samples, int x0, int x1, int y0, int y1, float step,
+VEXAL_WIDE_CLONES void remove_dither(float* samples, int x0, int x1, int y0, int y1, float step,
                    const DitherOffsets* offsets) {
   apply<-1>(samples, x0, x1, y0, y1, step, offsets);
 }

@@ -26,13 +26,13 @@ VEXAL_INLINE int neighbour(int i, int count, LineEnd near, LineEnd far) {
 // Rows of side-by-side lines never overlap (the stride is at least the lane count), so the
 // loops over a row's lanes run on vectors without overlap checks.
 // Built apart for AVX2 rather than inlined: inlined into the sweep, they lost their vectors.
-VEXAL_AVX2_CLONES void lift_lanes(float* __restrict t, const float* __restrict a,
+VEXAL_WIDE_CLONES void lift_lanes(float* __restrict t, const float* __restrict a,
                                   const float* __restrict b, int lanes, float c) {
   for (int j = 0; j < lanes; ++j) t[j] = lift(t[j], c, a[j], b[j]);
 }
 
 // The same, then `t` scaled to the low band and `a`, whose last use this was, to the high band.
-VEXAL_AVX2_CLONES void lift_scale_lanes(float* __restrict t, float* __restrict a,
+VEXAL_WIDE_CLONES void lift_scale_lanes(float* __restrict t, float* __restrict a,
                                         const float* __restrict b, int lanes, float c) {
   for (int j = 0; j < lanes; ++j) {
     const float lifted = lift(t[j], c, a[j], b[j]);
@@ -248,7 +248,7 @@ void lift97_inverse(float* line, int start, int count, LineEnd near, LineEnd far
   inverse(Line{line, count, 1, 1, near, far}, start);
 }
 
-VEXAL_AVX2_CLONES
+VEXAL_WIDE_CLONES
 void lift97_forward_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -263,7 +263,7 @@ void lift97_forward_split(float* low, float* high, int start, int count, LineEnd
   for (int i = 0; i < d.n; ++i) high[i] *= kLift97High;
 }
 
-VEXAL_AVX2_CLONES
+VEXAL_WIDE_CLONES
 void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd near,
                           LineEnd far) {
   if (count <= 0) return;
@@ -281,14 +281,14 @@ void lift97_inverse_split(float* low, float* high, int start, int count, LineEnd
   step_split(d, s, kLift97Alpha, count, near, far);
 }
 
-VEXAL_AVX2_CLONES
+VEXAL_WIDE_CLONES
 void lift97_forward_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;
   forward_sweep(Line{data, count, stride, lanes, near, far}, start);
 }
 
-VEXAL_AVX2_CLONES
+VEXAL_WIDE_CLONES
 void lift97_inverse_lanes(float* data, int start, int count, std::ptrdiff_t stride, int lanes,
                           LineEnd near, LineEnd far) {
   if (count <= 0 || lanes <= 0) return;

@@ -44,20 +44,7 @@ int BitReader::next_byte() {
   return data_[chunk_position_++];
 }
 
-int BitReader::fill(int count) {
-  // The bytes up to the next 0xFF of the chunk go in at once, as the loop below would add them.
-  if (count_ < count && stop_ == Stop::kNone && chunk_size_ - chunk_position_ >= 8) {
-    const uint8_t* p = data_ + chunk_position_;
-    int n = 0;
-    for (const int room = (64 - count_) / 8; n < room && p[n] != 0xFF; ++n) {}
-    if (n > 0) {
-      uint64_t bytes;
-      std::memcpy(&bytes, p, 8);
-      window_ |= (__builtin_bswap64(bytes) >> (64 - 8 * n)) << (64 - 8 * n - count_);
-      count_ += 8 * n;
-      chunk_position_ += size_t(n);
-    }
-  }
+int BitReader::fill_slowly(int count) {
   while (count_ < count && count_ <= 56 && stop_ == Stop::kNone) {
     const int byte = next_byte();
     if (byte < 0) break;

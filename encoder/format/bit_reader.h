@@ -7,7 +7,9 @@
 #pragma once
 
 #include <cstdint>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <span>
 #include <vector>
 
@@ -18,7 +20,24 @@ class BitReader {
 
   // Fills the window to at least `count` bits (count <= 57) unless a marker, the end of the
   // file or a read error comes first; returns the bits available.
-  int fill(int count);
+  int fill(int count) {
+    // The bytes up to the next 0xFF of the chunk go in at once, as the slow path would add them.
+    if (count_ < count && stop_ == Stop::kNone && chunk_size_ - chunk_position_ >= 8) {
+      uint64_t bytes;
+      std::memcpy(&bytes, data_ + chunk_position_, 8);
+      // The lowest byte that is 0xFF (a zero byte of ~bytes), exactly: 8 when there is none.
+      const uint64_t inverted = ~bytes;
+      const uint64_t zeros = (inverted - 0x0101010101010101ull) & bytes & 0x8080808080808080ull;
+      const int first_ff = zeros ? __builtin_ctzll(zeros) / 8 : 8;
+      const int n = std::min((64 - count_) / 8, first_ff);
+      if (n > 0) {
+        window_ |= (__builtin_bswap64(bytes) >> (64 - 8 * n)) << (64 - 8 * n - count_);
+        count_ += 8 * n;
+        chunk_position_ += size_t(n);
+      }
+    }
+    return count_ >= count ? count_ : fill_slowly(count);
+  }
   int available() const { return count_; }
   // The next `count` bits (1..32, count <= available()), most significant first.
   uint32_t peek(int count) const { return uint32_t(window_ >> (64 - count)); }
@@ -43,6 +62,7 @@ class BitReader {
 
  private:
   enum class Stop { kNone, kMarker, kEndOfFile, kReadError };
+  int fill_slowly(int count);  // byte by byte, handling 0xFF and the end of the data
   int next_byte();  // the next raw byte, or -1 at the end of the data read so far
   bool load_chunk();
 

@@ -109,21 +109,57 @@ bool append_symbol(uint16_t symbol, uint32_t extra, std::span<int16_t> out, size
   return true;
 }
 
+// One symbol of any kind, read and appended.
+Outcome decode_symbol(BitReader& reader, const HuffmanDecoder& decoder, std::span<int16_t> out,
+                      size_t& count) {
+  uint16_t symbol = 0;
+  const Outcome code = next_code(reader, decoder, symbol);
+  if (code != Outcome::kContinue) return code;
+  const int width = extra_width(symbol);
+  if (reader.available() < width) return out_of_bits(reader);
+  const uint32_t extra = width ? reader.read(width) : 0;
+  if (!append_symbol(symbol, extra, out, count)) {
+    report_failure_line("Too many values in coded stream in expand_data.\n");
+    return Outcome::kFailed;
+  }
+  return Outcome::kContinue;
+}
+
+// Most symbols are single indices whose code the lookup resolves at once: those go straight to
+// the output, the rest through the general path. The count is kept locally, where no store
+// through the output can touch it.
 Outcome decode_symbols(BitReader& reader, const HuffmanDecoder& decoder, std::span<int16_t> out,
                        size_t& count) {
-  for (;;) {
+  size_t n = count;
+  Outcome outcome = Outcome::kContinue;
+  while (outcome == Outcome::kContinue) {
     if (reader.available() < 32) reader.fill(56);
-    uint16_t symbol = 0;
-    const Outcome code = next_code(reader, decoder, symbol);
-    if (code != Outcome::kContinue) return code;
-    const int width = extra_width(symbol);
-    if (reader.available() < width) return out_of_bits(reader);
-    const uint32_t extra = width ? reader.read(width) : 0;
-    if (!append_symbol(symbol, extra, out, count)) {
-      report_failure_line("Too many values in coded stream in expand_data.\n");
-      return Outcome::kFailed;
+    if (reader.available() >= HuffmanDecoder::kLookupBits) {
+      const HuffmanDecoder::Step step = decoder.lookup(reader.peek(HuffmanDecoder::kLookupBits));
+      if (step.reached == HuffmanDecoder::Reached::kSymbol && step.value > kRun16Symbol &&
+          n < out.size()) {
+        reader.skip(step.length);
+        out[n++] = int16_t(step.value - kIndexSymbolBias);
+        continue;
+      }
+      // A long index (the coarse subbands are full of them) with its extra bits, when they are
+      // in the window and the output has room.
+      if (step.reached == HuffmanDecoder::Reached::kSymbol && step.value >= kPositive8Symbol &&
+          step.value <= kNegative16Symbol) {
+        const int width = extra_width(step.value);
+        if (reader.available() >= step.length + width && n < out.size()) {
+          reader.skip(step.length);
+          const int32_t extra = int32_t(reader.read(width));
+          const bool negative = step.value == kNegative8Symbol || step.value == kNegative16Symbol;
+          out[n++] = int16_t(negative ? -extra : extra);
+          continue;
+        }
+      }
     }
+    outcome = decode_symbol(reader, decoder, out, n);
   }
+  count = n;
+  return outcome;
 }
 
 bool stream_marker(const uint8_t* marker) {

@@ -1,5 +1,7 @@
 #include "encoder/format/huffman_decoder.h"
 
+#include <algorithm>
+
 int HuffmanDecoder::build(const HuffmanTableDescriptor& desc) {
   HuffmanCodeTable table;
   if (GenCode2(desc, table)) return 1;
@@ -21,7 +23,18 @@ int HuffmanDecoder::build(const HuffmanTableDescriptor& desc) {
     if (leaf != 0) return 1;
     leaf = -(symbol + 1);
   }
+  // Each code of at most kLookupBits fills the entries it begins; the walk makes the rest (the
+  // beginnings of longer codes, and bits that lead to no code).
+  lookup_.fill(Step{Reached::kNode, 0, 0});
+  for (int symbol = 0; symbol < 256; ++symbol) {
+    const int length = table.length[symbol];
+    if (length == 0 || length > kLookupBits) continue;
+    const uint32_t first = uint32_t(table.code[symbol]) << (kLookupBits - length);
+    std::fill_n(lookup_.begin() + first, size_t(1) << (kLookupBits - length),
+                Step{Reached::kSymbol, uint8_t(length), uint16_t(symbol)});
+  }
   for (uint32_t bits = 0; bits < lookup_.size(); ++bits) {
+    if (lookup_[bits].length != 0) continue;
     Step step{Reached::kNode, 0, 0};
     for (int taken = 1; taken <= kLookupBits && step.reached == Reached::kNode; ++taken) {
       step = walk(step.value, (bits >> (kLookupBits - taken)) & 1);

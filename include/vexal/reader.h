@@ -155,6 +155,9 @@ class VEXAL_API Reader {
   // the machine can give; throws Error also when the file is damaged where the rectangle needs
   // it. The result does not depend on how a region is cut into rectangles.
   void read(int level, int x0, int y0, int x1, int y1, void* buffer);
+  // The same with band b starting b * band_stride samples into `buffer` (band_stride at least
+  // (x1 - x0 + 1) * (y1 - y0 + 1)): rows of a taller band-sequential image go straight into it.
+  void read(int level, int x0, int y0, int x1, int y1, void* buffer, std::size_t band_stride);
 
   // At most this many bytes of decoded records are kept for later reads nearby (default 32 MiB);
   // 0 keeps none.

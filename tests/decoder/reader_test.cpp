@@ -199,6 +199,38 @@ TEST(RecordCache, WindowWalkDecodesEachRecordOnce) {
 
 // A real GeoTIFF through vexal_encode: origin at the corner, pixel size, keys and EPSG code as
 // the source has them (NAD27 / UTM 11N, 60 m), and the keys carried into a tiny GeoTIFF.
+// A tall window on two threads goes in pieces of rows, and reads may put the bands further
+// apart than a band's size: strips of rows read that way into one image equal the one-thread,
+// one-piece decode, for several bands and for one (16-bit).
+TEST(Reader, RowPiecesOnThreadsIntoSpacedBandsEqualTheOnePieceDecode) {
+  vexal_test::ScratchDir dir;
+  for (const Shape& s : {Shape{3, kImage8Bit, kSchemeRGB, vexal::SampleType::kUInt8, {}},
+                         Shape{1, kImage16Bit, kSchemeGray, vexal::SampleType::kUInt16, {}}}) {
+    SCOPED_TRACE(s.bands);
+    SyntheticImage image(1201, 1003, s.bands, s.data_type, s.scheme);
+    const std::string name = encode(image, dir / "tall.vxl", 3, 256);
+    for (int level : {0, 1}) {
+      vexal::set_read_threads(1);
+      const std::vector<unsigned char> want = one_piece(name, level);
+      vexal::set_read_threads(2);
+      vexal::Reader reader(name);
+      const int w = reader.level_width(level), h = reader.level_height(level);
+      const size_t sample = vexal::sample_size(s.type), plane = size_t(w) * size_t(h) + 5;
+      std::vector<unsigned char> got(plane * size_t(s.bands) * sample, 0xA5);
+      for (int y0 = 0; y0 < h; y0 += 900)
+        reader.read(level, 0, y0, w - 1, std::min(h, y0 + 900) - 1,
+                    &got[size_t(y0) * size_t(w) * sample], plane);
+      for (int b = 0; b < s.bands; ++b) {
+        const auto band = got.begin() + std::ptrdiff_t(size_t(b) * plane * sample);
+        EXPECT_TRUE(std::equal(band, band + std::ptrdiff_t((plane - 5) * sample),
+                               want.begin() + std::ptrdiff_t(size_t(b) * (plane - 5) * sample)))
+            << "level " << level << " band " << b;
+      }
+    }
+  }
+  vexal::set_read_threads(1);
+}
+
 TEST(Reader, GeoreferencingOfARealGeoTiff) {
   VEXAL_REQUIRE_SAMPLE(source, "geotiff/utm.tif");
   vexal_test::ScratchDir dir;
@@ -272,6 +304,8 @@ TEST(Reader, BadRequestsGetOneErrorNamingTheFile) {
   EXPECT_NE(message_of([&] { reader.read(0, 5, 0, 4, 9, buffer.data()); }).find("is empty"),
             std::string::npos);
   EXPECT_NE(message_of([&] { reader.read(-1, 0, 0, 1, 1, buffer.data()); }).find("level -1"),
+            std::string::npos);
+  EXPECT_NE(message_of([&] { reader.read(0, 0, 0, 9, 9, buffer.data(), 99); }).find("overlap"),
             std::string::npos);
   EXPECT_NE(message_of([&] { reader.read(0, -3, 0, 1, 1, buffer.data()); }).find("not inside"),
             std::string::npos);

@@ -1,5 +1,6 @@
 // Table building: optimal lengths against an independent Huffman construction, the tie-break,
-// length limiting of very deep trees, and codes that stay prefix-free and decodable.
+// length limiting of very deep trees, codes that stay prefix-free and decodable, and the
+// decoder's lookup against its own tree.
 #include "encoder/format/huffman_table.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <random>
 
 #include "encoder/format/block_coder.h"
+#include "encoder/format/huffman_decoder.h"
 #include "format/coded_stream_fixture.h"
 
 namespace {
@@ -183,4 +185,33 @@ TEST(HuffmanTable, SymbolsOfASequence) {
   EXPECT_EQ(counts.count, expected.count);
   HuffmanTableDescriptor desc;
   EXPECT_EQ(GenHTDesc2(indices, 80, kRunRange, desc), 1);  // V would collide with the escapes
+}
+
+// The decoder's lookup against walking the code tree bit by bit from the root, for every pattern
+// of the lookup's width: optimal tables of random counts, deep tables whose codes run past the
+// lookup, and tables whose free all-ones code leads nowhere.
+TEST(HuffmanDecoder, LookupEqualsTheWalkForEveryPattern) {
+  std::mt19937 random(11);
+  std::vector<HuffmanTableDescriptor> tables;
+  for (int trial = 0; trial < 60; ++trial) {
+    SymbolCounts counts;
+    const int n = 1 + int(random() % 256);
+    for (int k = 0; k < n; ++k) counts.count[random() % 256] += 1 + random() % (trial % 2 ? 5 : 100000);
+    tables.emplace_back();
+    ASSERT_EQ(build_ht_desc(counts, tables.back()), 0);
+  }
+  for (const HuffmanTableDescriptor& desc : tables) {
+    HuffmanDecoder decoder;
+    ASSERT_EQ(decoder.build(desc), 0);
+    for (uint32_t bits = 0; bits < (1u << HuffmanDecoder::kLookupBits); ++bits) {
+      HuffmanDecoder::Step walked{HuffmanDecoder::Reached::kNode, 0, 0};
+      int taken = 0;
+      while (walked.reached == HuffmanDecoder::Reached::kNode && taken < HuffmanDecoder::kLookupBits)
+        walked = decoder.walk(walked.value, (bits >> (HuffmanDecoder::kLookupBits - ++taken)) & 1);
+      const HuffmanDecoder::Step looked = decoder.lookup(bits);
+      ASSERT_EQ(int(looked.reached), int(walked.reached)) << bits;
+      ASSERT_EQ(looked.length, taken) << bits;
+      ASSERT_EQ(looked.value, walked.value) << bits;
+    }
+  }
 }

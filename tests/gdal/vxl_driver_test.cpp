@@ -390,6 +390,23 @@ void install_counted_file_system() {
 }
 
 // A MEM dataset over the library's window, to resample as GDAL resamples a request.
+// Reads the window x, y, w, h of the three bands of `vxl` as bytes into `pixels` through the
+// counting file system; returns the reads it took after opening (-1 when it failed).
+int counted_read(const std::string& vxl, int x, int y, int w, int h,
+                 std::vector<unsigned char>& pixels) {
+  install_counted_file_system();
+  std::ifstream in(vxl, std::ios::binary);
+  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
+  Dataset counted("/vsicount/" + std::filesystem::path(vxl).filename().string());
+  if (!counted.h) return -1;
+  CountedFile::the().requests = 0;
+  pixels.assign(size_t(w) * size_t(h) * 3, 0);
+  if (GDALDatasetRasterIO(counted.h, GF_Read, x, y, w, h, pixels.data(), w, h, GDT_Byte, 3,
+                          nullptr, 0, 0, 0) != CE_None)
+    return -1;
+  return CountedFile::the().requests;
+}
+
 GDALDatasetH memory_dataset(std::vector<unsigned char>& samples, int w, int h, int bands) {
   GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", w, h, bands, GDT_Byte, nullptr);
   EXPECT_EQ(GDALDatasetRasterIO(mem, GF_Write, 0, 0, w, h, samples.data(), w, h, GDT_Byte, bands,
@@ -457,19 +474,54 @@ TEST_F(VxlDriver, WholeRequestsEqualTheLibrarysWindowInTwoRequests) {
   GDALClose(mem);
   EXPECT_TRUE(got == want);
 
-  install_counted_file_system();
-  std::ifstream in(vxl, std::ios::binary);
-  CountedFile::the().bytes.assign(std::istreambuf_iterator<char>(in), {});
-  Dataset counted("/vsicount/RGB.byte.vxl");
-  ASSERT_TRUE(counted.h);
-  CountedFile::the().requests = 0;
-  std::vector<unsigned char> pixels(size_t(512) * 512 * 3);
-  ASSERT_EQ(GDALDatasetRasterIO(counted.h, GF_Read, 250, 150, 512, 512, pixels.data(), 512, 512,
-                                GDT_Byte, 3, nullptr, 0, 0, 0),
-            CE_None);
+  std::vector<unsigned char> pixels;
   // The part headers of the window, then its records.
-  EXPECT_EQ(CountedFile::the().requests, 2);
+  EXPECT_EQ(counted_read(vxl, 250, 150, 512, 512, pixels), 2);
   EXPECT_TRUE(pixels == library_window(vxl, 0, 250, 150, 512, 512));
+}
+
+// A whole level read into an array of bands in order (as numpy and gdal_translate ask) decodes
+// straight into the caller's buffer, the full size in pieces of rows on the threads: the same
+// pixels as vexal_decode writes, also with bands further apart than a band's size.
+TEST_F(VxlDriver, WholeLevelsStraightIntoTheBufferEqualVexalDecode) {
+  const std::string vxl = encode("geotiff/RGB.byte.tif");
+  if (vxl.empty()) GTEST_SKIP() << "sample geotiff/RGB.byte.tif not found";
+  Dataset ds(vxl);
+  ASSERT_TRUE(ds.h);
+  for (int level : {0, 1}) {
+    SCOPED_TRACE(level);
+    const std::string tif = dir_ / ("level" + std::to_string(level) + ".tif");
+    const vexal_test::ProgramResult r = vexal_test::run_program(
+        VEXAL_DECODE_BIN, {"-i", vxl, "-o", tif, "-l", std::to_string(level)});
+    ASSERT_EQ(r.status, 0) << r.err;
+    Dataset decoded(tif);
+    ASSERT_TRUE(decoded.h);
+    const int w = GDALGetRasterXSize(decoded.h), h = GDALGetRasterYSize(decoded.h);
+    const std::vector<unsigned char> want = read_window(decoded.h, 0, 0, 0, w, h);
+    GDALDatasetH at = level ? GDALGetBandDataset(GDALGetOverview(GDALGetRasterBand(ds.h, 1), 0))
+                            : ds.h;
+    ASSERT_EQ(GDALGetRasterXSize(at), w);
+    ASSERT_EQ(GDALGetRasterYSize(at), h);
+    const size_t plane = size_t(w) * size_t(h), gap = 77;
+    std::vector<unsigned char> got(3 * (plane + gap), 0xA5);
+    ASSERT_EQ(GDALDatasetRasterIO(at, GF_Read, 0, 0, w, h, got.data(), w, h, GDT_Byte, 3, nullptr,
+                                  1, w, GSpacing(plane + gap)),
+              CE_None);
+    for (int b = 0; b < 3; ++b) {
+      const auto band = got.begin() + std::ptrdiff_t(b * (plane + gap));
+      EXPECT_TRUE(std::equal(band, band + std::ptrdiff_t(plane), want.begin() + std::ptrdiff_t(b * plane)));
+      EXPECT_TRUE(std::all_of(band + std::ptrdiff_t(plane), band + std::ptrdiff_t(plane + gap),
+                              [](unsigned char v) { return v == 0xA5; }));
+    }
+    std::vector<unsigned char> packed(3 * plane);
+    ASSERT_EQ(GDALDatasetRasterIO(at, GF_Read, 0, 0, w, h, packed.data(), w, h, GDT_Byte, 3,
+                                  nullptr, 0, 0, 0),
+              CE_None);
+    EXPECT_TRUE(packed == want);
+  }
+  // The pieces share one fetch: the part headers, then the records, each read once.
+  std::vector<unsigned char> pixels;
+  EXPECT_EQ(counted_read(vxl, 0, 0, GDALGetRasterXSize(ds.h), GDALGetRasterYSize(ds.h), pixels), 2);
 }
 
 // GDALCreate (rasterio's "w" mode, QGIS's "Save As"): pixels written window by window, the
