@@ -11,7 +11,7 @@
 #include "decoder/reader_access.h"
 #include "decoder/region_decoder.h"
 #include "decoder/tiff_output.h"
-#include "encoder/format/icon_writer.h"
+#include "encoder/format/level_geometry.h"
 #include "platform/error.h"
 
 namespace vexal {

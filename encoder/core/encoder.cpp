@@ -13,6 +13,7 @@
 #include "encoder/core/sample_range.h"
 #include "encoder/core/step_allocation.h"
 #include "encoder/format/icon_writer.h"
+#include "encoder/format/level_geometry.h"
 #include "encoder/format/vxl_writer.h"
 #include "encoder/image/nodata_fill.h"
 #include "encoder/image/rfi_image.h"

@@ -5,14 +5,9 @@
 
 #include "encoder/core/sq_inv.h"
 #include "encoder/format/band_payload.h"
+#include "encoder/format/level_geometry.h"
 #include "encoder/image/rfi_writer.h"
 #include "platform/error.h"
-
-int reduced_size(int size, int levels) {
-  // Rounds up like (size + 1) / 2, which overflows for a header's largest width.
-  for (int k = 0; k < levels; ++k) size -= size / 2;
-  return size;
-}
 
 void output_icon(const Quorvale::FileSpecification& icon, SubbandMap& map, int width, int height,
                  int levels, int bands, bool dither) {

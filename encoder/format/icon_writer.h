@@ -5,8 +5,5 @@
 #include "encoder/core/subband_map.h"
 #include "platform/file_specification.h"
 
-// Width and height of an image halved `levels` times, rounding up at each step.
-int reduced_size(int size, int levels);
-
 void output_icon(const Quorvale::FileSpecification& icon, SubbandMap& map, int width, int height,
                  int levels, int bands, bool dither);

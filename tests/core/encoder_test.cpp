@@ -7,6 +7,7 @@
 #include <cmath>
 
 #include "encoder/format/icon_writer.h"
+#include "encoder/format/level_geometry.h"
 #include "encoder/image/rfi_image.h"
 #include "encoder/image/rfi_writer.h"
 #include "platform/error.h"
