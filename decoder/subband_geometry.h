@@ -3,7 +3,7 @@
 // vertically-high and the diagonal subband.
 #pragma once
 
-#include "encoder/format/level_geometry.h"
+#include "codec/level_geometry.h"
 
 enum class Orientation { kLowLow, kHighLow, kLowHigh, kHighHigh };  // horizontal, vertical
 

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "decoder/fetched_bytes.h"
-#include "encoder/metadata/metadata.h"
-#include "encoder/metadata/nodata_mask.h"
+#include "metadata/metadata.h"
+#include "metadata/nodata_mask.h"
 #include "vexal/byte_source.h"
 
 struct BandPart;

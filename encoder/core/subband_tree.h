@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "codec/level_geometry.h"
 #include "encoder/core/step_allocation.h"
-#include "encoder/format/level_geometry.h"
 #include "platform/uninitialized_allocator.h"
 
 // One axis of a node. The own range holds the positions of this level that the block owns;
