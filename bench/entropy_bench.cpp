@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-#include "encoder/format/block_coder.h"
+#include "codec/block_coder.h"
 
 namespace {
 

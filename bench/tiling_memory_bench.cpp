@@ -15,7 +15,7 @@
 #include <string>
 
 #include "encoder/core/encoder.h"
-#include "encoder/image/image.h"
+#include "image/image.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 #include <bit>
 #include <cmath>
 
+#include "codec/failure_lines.h"
+#include "codec/ht_desc_io.h"
 #include "decoder/vxl_file.h"
-#include "encoder/format/failure_lines.h"
-#include "encoder/format/ht_desc_io.h"
 
 namespace {
 

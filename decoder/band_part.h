@@ -9,8 +9,8 @@
 #include <span>
 #include <vector>
 
-#include "encoder/format/huffman_decoder.h"
-#include "encoder/format/huffman_table.h"
+#include "codec/huffman_decoder.h"
+#include "codec/huffman_table.h"
 
 struct VxlBlock;
 class VxlFile;

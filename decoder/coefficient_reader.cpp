@@ -5,12 +5,12 @@
 #include <cstdint>
 #include <memory>
 
+#include "codec/block_coder.h"
+#include "codec/dither.h"
+#include "codec/failure_lines.h"
+#include "codec/sq_inv.h"
 #include "decoder/record_cache.h"
 #include "decoder/subband_geometry.h"
-#include "encoder/core/dither.h"
-#include "encoder/core/sq_inv.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/failure_lines.h"
 #include "platform/interrupt.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <optional>
 
-#include "encoder/metadata/nodata_mask.h"
+#include "metadata/nodata_mask.h"
 #include "platform/avx2_clones.h"
 
 #include <algorithm>

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "decoder/geokey_writer.h"
-#include "encoder/metadata/metadata.h"
+#include "metadata/metadata.h"
 
 // Every key record, GTRasterTypeGeoKey first and always PixelIsArea: the tie points written
 // from these records are always at a pixel's corner.

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "encoder/metadata/metadata.h"
+#include "metadata/metadata.h"
 
 // Value k of the record: a number as printf prints it ("%.15g" for doubles), a text without its
 // trailing newlines.

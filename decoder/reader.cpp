@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "codec/level_geometry.h"
 #include "decoder/byte_sources.h"
 #include "decoder/decoded_image.h"
 #include "decoder/geokeys.h"
@@ -11,7 +12,6 @@
 #include "decoder/reader_access.h"
 #include "decoder/region_decoder.h"
 #include "decoder/tiff_output.h"
-#include "encoder/format/icon_writer.h"
 #include "platform/error.h"
 
 namespace vexal {

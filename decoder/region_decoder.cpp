@@ -6,9 +6,9 @@
 #include <memory>
 #include <mutex>
 
+#include "codec/lifting97.h"
 #include "decoder/coefficient_reader.h"
 #include "decoder/subband_geometry.h"
-#include "encoder/core/lifting97.h"
 #include "platform/thread_pool.h"
 #include "platform/uninitialized_allocator.h"
 

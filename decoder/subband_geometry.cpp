@@ -1,10 +1,5 @@
 #include "decoder/subband_geometry.h"
 
-int band_length(int full_length, int level, bool high) {
-  const int parent = reduced_size(full_length, level - 1);
-  return high ? parent / 2 : parent - parent / 2;  // rounds up without overflowing
-}
-
 SubbandRect subband_rect(int index, int levels, int width, int height) {
   if (index == 0)
     return {levels, Orientation::kLowLow, reduced_size(width, levels),

@@ -3,9 +3,7 @@
 // vertically-high and the diagonal subband.
 #pragma once
 
-#include "encoder/core/subband_tree.h"
-#include "encoder/format/icon_writer.h"
-
+#include "codec/level_geometry.h"
 
 enum class Orientation { kLowLow, kHighLow, kLowHigh, kHighHigh };  // horizontal, vertical
 
@@ -15,6 +13,4 @@ struct SubbandRect {
   int width, height;
 };
 
-// Samples along one axis at `level` in the low (ceil halving) or high (floor halving) band.
-int band_length(int full_length, int level, bool high);
 SubbandRect subband_rect(int index, int levels, int width, int height);

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "decoder/decoded_image.h"
-#include "encoder/metadata/metadata.h"
+#include "metadata/metadata.h"
 
 struct Georeference {
   // Upper-left corner of the upper-left pixel (the GeoTIFF tie point, pixel-is-area); the

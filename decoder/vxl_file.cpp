@@ -8,8 +8,8 @@
 #include "decoder/band_part.h"
 #include "decoder/byte_sources.h"
 #include "decoder/subband_geometry.h"
-#include "encoder/image/image.h"
-#include "encoder/metadata/nodata_mask.h"
+#include "image/image.h"
+#include "metadata/nodata_mask.h"
 #include "platform/error.h"
 
 namespace {

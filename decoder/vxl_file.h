@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "decoder/fetched_bytes.h"
-#include "encoder/metadata/band_statistics.h"
-#include "encoder/metadata/metadata.h"
-#include "encoder/metadata/nodata_mask.h"
+#include "metadata/band_statistics.h"
+#include "metadata/metadata.h"
+#include "metadata/nodata_mask.h"
 #include "vexal/byte_source.h"
 
 struct BandPart;

@@ -13,14 +13,14 @@
 #include <memory>
 #include <vector>
 
+#include "codec/block_coder.h"
+#include "codec/ht_desc_io.h"
 #include "decoder/decoded_image.h"
 #include "decoder/reader_access.h"
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/ht_desc_io.h"
-#include "encoder/image/image_factory.h"
-#include "encoder/metadata/metadata.h"
+#include "image/image_factory.h"
+#include "metadata/metadata.h"
 #include "platform/temp_file.h"
 #include "vexal/reader.h"
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "encoder/image/tiff_image.h"
+#include "image/tiff_image.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "encoder/core/lifting97.h"
+#include "codec/lifting97.h"
 #include "encoder/core/subband_tree.h"
 
 // One-dimensional analysis of a line covering global positions start .. start + count - 1 at

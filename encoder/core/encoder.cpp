@@ -7,17 +7,18 @@
 #include <mutex>
 #include <optional>
 
+#include "codec/level_geometry.h"
 #include "encoder/core/block_grid.h"
 #include "encoder/core/block_tiler.h"
 #include "encoder/core/record_coder.h"
 #include "encoder/core/sample_range.h"
 #include "encoder/core/source_statistics.h"
 #include "encoder/core/step_allocation.h"
-#include "encoder/format/icon_writer.h"
-#include "encoder/format/vxl_writer.h"
-#include "encoder/image/nodata_fill.h"
-#include "encoder/image/rfi_image.h"
-#include "encoder/metadata/nodata_mask.h"
+#include "encoder/writer/icon_writer.h"
+#include "encoder/writer/vxl_writer.h"
+#include "image/nodata_fill.h"
+#include "image/rfi_image.h"
+#include "metadata/nodata_mask.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
 #include "platform/thread_pool.h"

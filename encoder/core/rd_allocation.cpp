@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "encoder/core/lifting97.h"
+#include "codec/lifting97.h"
 #include "encoder/core/subband_tree.h"
 
 namespace {

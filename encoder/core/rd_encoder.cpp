@@ -14,9 +14,9 @@
 #include "encoder/core/rd_model.h"
 #include "encoder/core/record_coder.h"
 #include "encoder/core/subband_tree.h"
-#include "encoder/format/band_payload.h"
-#include "encoder/format/vxl_writer.h"
-#include "encoder/metadata/metadata.h"
+#include "encoder/writer/band_payload.h"
+#include "encoder/writer/vxl_writer.h"
+#include "metadata/metadata.h"
 #include "platform/error.h"
 
 using Quorvale::FileSpecification;

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "codec/huffman_table.h"
+#include "codec/symbol_alphabet.h"
 #include "encoder/core/rd_model.h"
-#include "encoder/format/band_payload.h"
-#include "encoder/format/huffman_table.h"
-#include "encoder/format/symbol_alphabet.h"
+#include "encoder/writer/band_payload.h"
 #include "platform/uninitialized_allocator.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "encoder/format/symbol_alphabet.h"
+#include "codec/symbol_alphabet.h"
 #include "platform/avx2_clones.h"
 
 namespace {

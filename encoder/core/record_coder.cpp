@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "encoder/core/quantizer.h"
+#include "codec/quantizer.h"
 #include "encoder/core/rd_indices.h"
 #include "encoder/core/rd_model.h"
-#include "encoder/format/band_payload.h"
+#include "encoder/writer/band_payload.h"
 #include "platform/error.h"
 
 std::vector<double> variances_of(const std::vector<CoefficientStatistics>& statistics) {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "encoder/core/block_grid.h"
-#include "encoder/image/pixel_data.h"
-#include "encoder/metadata/band_statistics.h"
+#include "image/pixel_data.h"
+#include "metadata/band_statistics.h"
 
 class SourceStatistics {
  public:

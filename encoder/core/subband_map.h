@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "encoder/core/dither.h"
+#include "codec/dither.h"
 #include "platform/temp_file.h"
 
 // One record of a subband in its temporary file.

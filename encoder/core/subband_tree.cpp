@@ -94,8 +94,6 @@ void set_ranges(SubbandNode& root, int x0, int x1, int y0, int y1, ImageEdges ed
   set_child_ranges(root);
 }
 
-int subband_count(int nlev) { return 3 * nlev + 1; }
-
 std::vector<SubbandNode*> subbands_in_order(SubbandNode& root) {
   std::vector<SubbandNode*> leaves;
   collect_leaves(root, leaves);

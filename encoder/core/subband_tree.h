@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "codec/level_geometry.h"
 #include "encoder/core/step_allocation.h"
 #include "platform/uninitialized_allocator.h"
 
@@ -81,7 +82,6 @@ void set_ranges(SubbandNode& root, int x0, int x1, int y0, int y1, ImageEdges ed
 
 // Subband numbering: leaves depth-first, children of a split node visited 0, 2, 1, 3, so
 // 0 is the coarsest LL and every level starts with its horizontally-high, vertically-low band.
-int subband_count(int nlev);
 std::vector<SubbandNode*> subbands_in_order(SubbandNode& root);
 // Depth of subband k in the dyadic tree of `nlev` levels (the coarsest LL has depth nlev).
 int subband_depth(int k, int nlev);

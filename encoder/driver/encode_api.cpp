@@ -8,10 +8,10 @@
 #include <new>
 
 #include "encoder/driver/encode_steps.h"
-#include "encoder/image/callback_image.h"
-#include "encoder/image/epsg_system.h"
-#include "encoder/image/geotiff_keys.h"
-#include "encoder/image/tiff_directory.h"
+#include "image/callback_image.h"
+#include "image/epsg_system.h"
+#include "image/geotiff_keys.h"
+#include "image/tiff_directory.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
 #include "vexal/writer.h"

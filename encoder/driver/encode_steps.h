@@ -7,7 +7,7 @@
 
 #include "encoder/core/encoder.h"
 #include "encoder/driver/encode_options.h"
-#include "encoder/image/image.h"
+#include "image/image.h"
 #include "platform/callbacks.h"
 #include "platform/file_specification.h"
 

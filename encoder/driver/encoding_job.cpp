@@ -14,9 +14,9 @@
 #include "encoder/driver/progress.h"
 #include "encoder/driver/report.h"
 #include "encoder/driver/written_file_check.h"
-#include "encoder/image/image_factory.h"
-#include "encoder/image/image_region.h"
-#include "encoder/image/tiff_directory.h"
+#include "image/image_factory.h"
+#include "image/image_region.h"
+#include "image/tiff_directory.h"
 #include "platform/error.h"
 #include "platform/temp_file.h"
 

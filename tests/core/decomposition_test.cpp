@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/core/lifting97.h"
+#include "codec/lifting97.h"
 #include "support/wavelet_reference.h"
 
 namespace {

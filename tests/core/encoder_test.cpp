@@ -6,9 +6,10 @@
 
 #include <cmath>
 
-#include "encoder/format/icon_writer.h"
-#include "encoder/image/rfi_image.h"
-#include "encoder/image/rfi_writer.h"
+#include "codec/level_geometry.h"
+#include "encoder/writer/icon_writer.h"
+#include "image/rfi_image.h"
+#include "image/rfi_writer.h"
 #include "platform/error.h"
 #include "support/reference_dwt.h"
 #include "support/scratch_dir.h"

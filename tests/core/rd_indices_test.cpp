@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "encoder/core/rd_model.h"
-#include "encoder/format/band_payload.h"
+#include "encoder/writer/band_payload.h"
 #include "support/subband_plane.h"
 
 namespace {

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <span>
 
+#include "codec/block_coder.h"
+#include "codec/huffman_table.h"
+#include "codec/sq_inv.h"
+#include "codec/symbol_alphabet.h"
 #include "encoder/core/rd_allocation.h"
-#include "encoder/core/sq_inv.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/huffman_table.h"
-#include "encoder/format/symbol_alphabet.h"
 #include "support/subband_plane.h"
 
 namespace {

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <filesystem>
 
+#include "codec/block_coder.h"
+#include "codec/dither.h"
+#include "codec/ht_desc_io.h"
+#include "codec/sq_inv.h"
 #include "encoder/core/block_grid.h"
-#include "encoder/core/dither.h"
 #include "encoder/core/encoder.h"
-#include "encoder/core/sq_inv.h"
-#include "encoder/format/band_payload.h"
-#include "encoder/format/block_coder.h"
-#include "encoder/format/ht_desc_io.h"
+#include "encoder/writer/band_payload.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 

@@ -11,7 +11,7 @@
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/core/encoder.h"
-#include "encoder/metadata/metadata.h"
+#include "metadata/metadata.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 #include "synthetic_image.h"

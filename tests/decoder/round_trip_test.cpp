@@ -5,12 +5,12 @@
 #include <cmath>
 #include <tuple>
 
+#include "codec/lifting97.h"
 #include "decoder/decoded_image.h"
 #include "decoder/subband_geometry.h"
 #include "decoder/vxl_check.h"
 #include "decoder/vxl_file.h"
 #include "encoder/core/encoder.h"
-#include "encoder/core/lifting97.h"
 #include "support/scratch_dir.h"
 #include "synthetic_image.h"
 

@@ -5,7 +5,7 @@
 
 #include <vector>
 
-#include "encoder/image/image.h"
+#include "image/image.h"
 
 class SyntheticImage : public ImageFile {
  public:

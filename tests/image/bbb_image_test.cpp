@@ -1,4 +1,4 @@
-#include "encoder/image/bbb_image.h"
+#include "image/bbb_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "encoder/image/dicom_image.h"
+#include "image/dicom_image.h"
 
 #include <gtest/gtest.h>
 

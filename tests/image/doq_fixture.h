@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/image/doq_header.h"
+#include "image/doq_header.h"
 #include "platform/error.h"
 #include "reader_fixtures.h"
 

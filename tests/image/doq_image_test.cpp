@@ -1,10 +1,10 @@
-#include "encoder/image/doq_image.h"
+#include "image/doq_image.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 
-#include "encoder/image/doq_projection.h"
+#include "image/doq_projection.h"
 #include "platform/error.h"
 #include "doq_fixture.h"
 #include "support/scratch_dir.h"

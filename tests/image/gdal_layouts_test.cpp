@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "encoder/image/rfi_image.h"
+#include "image/rfi_image.h"
 #include "raw_test_image.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"

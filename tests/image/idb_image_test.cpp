@@ -1,10 +1,10 @@
-#include "encoder/image/idb_image.h"
+#include "image/idb_image.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "encoder/image/lan_image.h"
+#include "image/lan_image.h"
 #include "platform/error.h"
 #include "reader_fixtures.h"
 #include "support/scratch_dir.h"

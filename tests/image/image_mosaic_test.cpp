@@ -1,9 +1,9 @@
-#include "encoder/image/image_mosaic.h"
+#include "image/image_mosaic.h"
 
 #include <gtest/gtest.h>
 
 #include "doq_fixture.h"
-#include "encoder/image/lan_image.h"
+#include "image/lan_image.h"
 #include "platform/error.h"
 #include "reader_fixtures.h"
 #include "tiff_fixture.h"

@@ -1,4 +1,4 @@
-#include "encoder/image/image.h"
+#include "image/image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "encoder/image/jpeg_image.h"
+#include "image/jpeg_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "encoder/image/lan_image.h"
+#include "image/lan_image.h"
 
 #include <gtest/gtest.h>
 

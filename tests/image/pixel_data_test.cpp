@@ -1,4 +1,4 @@
-#include "encoder/image/pixel_data.h"
+#include "image/pixel_data.h"
 
 #include <gtest/gtest.h>
 

@@ -1,10 +1,10 @@
 // The reader factory's words for the raw readers and their mosaics.
 #include <gtest/gtest.h>
 
-#include "encoder/image/bbb_image.h"
-#include "encoder/image/idb_image.h"
-#include "encoder/image/image_factory.h"
-#include "encoder/image/lan_image.h"
+#include "image/bbb_image.h"
+#include "image/idb_image.h"
+#include "image/image_factory.h"
+#include "image/lan_image.h"
 #include "platform/error.h"
 #include "reader_fixtures.h"
 #include "support/scratch_dir.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/image/image.h"
+#include "image/image.h"
 
 namespace vexal_test {
 

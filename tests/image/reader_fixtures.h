@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/image/image.h"
+#include "image/image.h"
 #include "platform/error.h"
 #include "support/run_program.h"
 

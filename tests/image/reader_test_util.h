@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "encoder/image/image.h"
+#include "image/image.h"
 #include "support/run_program.h"
 
 namespace vexal_test {

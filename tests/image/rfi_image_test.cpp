@@ -1,4 +1,4 @@
-#include "encoder/image/rfi_image.h"
+#include "image/rfi_image.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <fstream>
 #include <random>
 
-#include "encoder/image/image_factory.h"
-#include "encoder/image/rfi_writer.h"
+#include "image/image_factory.h"
+#include "image/rfi_writer.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 

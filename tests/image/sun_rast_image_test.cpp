@@ -1,4 +1,4 @@
-#include "encoder/image/sun_rast_image.h"
+#include "image/sun_rast_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "encoder/image/tif_geo_image.h"
+#include "image/tif_geo_image.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <fstream>
 #include <functional>
 
-#include "encoder/image/geotiff_names.h"
-#include "encoder/image/tiff_directory.h"
 #include "geotiff_fixture.h"
+#include "image/geotiff_names.h"
+#include "image/tiff_directory.h"
 #include "platform/error.h"
 #include "support/run_program.h"
 #include "support/scratch_dir.h"

@@ -13,7 +13,7 @@
 
 #include <tiffio.h>
 
-#include "encoder/image/image.h"
+#include "image/image.h"
 
 namespace vexal_test {
 

@@ -1,4 +1,4 @@
-#include "encoder/image/tiff_image.h"
+#include "image/tiff_image.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <fstream>
 #include <functional>
 
-#include "encoder/image/image_factory.h"
+#include "image/image_factory.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"

@@ -2,7 +2,7 @@
 // the list (TIF), by world files (TFW) or by GeoTIFF tags (TFG), rebuild the uncut image.
 #include <gtest/gtest.h>
 
-#include "encoder/image/image_mosaic.h"
+#include "image/image_mosaic.h"
 #include "reader_fixtures.h"
 #include "support/scratch_dir.h"
 #include "support/test_paths.h"

@@ -1,11 +1,11 @@
-#include "encoder/image/tiff_sample_reader.h"
+#include "image/tiff_sample_reader.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 
-#include "encoder/image/tiff_image.h"
+#include "image/tiff_image.h"
 #include "support/scratch_dir.h"
 #include "tiff_fixture.h"
 

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <vector>
 
-#include "encoder/image/image_factory.h"
+#include "image/image_factory.h"
 #include "platform/error.h"
 #include "support/scratch_dir.h"
 

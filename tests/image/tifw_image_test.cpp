@@ -1,4 +1,4 @@
-#include "encoder/image/tifw_image.h"
+#include "image/tifw_image.h"
 
 #include <gtest/gtest.h>
 

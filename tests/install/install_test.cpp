@@ -101,7 +101,7 @@ TEST(Install, AnOutsideProjectReadsAWindowThroughTheInstalledPackage) {
      dir / "outside");
   EXPECT_EQ(sh("build/window '" + vxl + "'", dir / "outside").out, expected);
 
-  // The README's line, as it stands: the program must start without LD_LIBRARY_PATH.
+  // docs/library.md's line, as it stands: the program must start without LD_LIBRARY_PATH.
   sh("c++ -std=c++20 main.cpp -o window_pc $(PKG_CONFIG_PATH='" + prefix +
          "/lib/pkgconfig' pkg-config --cflags --libs vexal)",
      dir / "outside");

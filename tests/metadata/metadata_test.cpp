@@ -1,4 +1,4 @@
-#include "encoder/metadata/metadata.h"
+#include "metadata/metadata.h"
 
 #include <gtest/gtest.h>
 

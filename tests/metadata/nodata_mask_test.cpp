@@ -1,4 +1,4 @@
-#include "encoder/metadata/nodata_mask.h"
+#include "metadata/nodata_mask.h"
 
 #include <gtest/gtest.h>
 
