@@ -6,13 +6,13 @@
 
 #include "codec/failure_lines.h"
 #include "codec/ht_desc_io.h"
+#include "codec/level_geometry.h"
 #include "decoder/vxl_file.h"
 
 namespace {
 
 // Marker, BITS, at most 256 HUFFVAL bytes, step, record width and height.
 constexpr uint64_t kMostFixedBytes = 2 + kMaxCodeLength + kMaxTableValues + 4 + 8;
-constexpr int kWritersRecord = 128;
 
 uint32_t u32_at(const uint8_t* p) {
   return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | p[3];
@@ -27,8 +27,8 @@ CoefficientWindow BandPart::record_rect(const VxlBlock& block, size_t r) const {
 }
 
 uint64_t band_part_bytes_guess(const VxlBlock& block) {
-  const uint64_t across = (uint64_t(block.x1 - block.x0) + kWritersRecord) / kWritersRecord;
-  const uint64_t down = (uint64_t(block.y1 - block.y0) + kWritersRecord) / kWritersRecord;
+  const uint64_t across = (uint64_t(block.x1 - block.x0) + kRecordSize) / kRecordSize;
+  const uint64_t down = (uint64_t(block.y1 - block.y0) + kRecordSize) / kRecordSize;
   return kMostFixedBytes + 4 * across * down;
 }
 

@@ -8,7 +8,7 @@
 #include "decoder/band_part.h"
 #include "decoder/byte_sources.h"
 #include "decoder/subband_geometry.h"
-#include "image/image.h"
+#include "metadata/image_codes.h"
 #include "metadata/nodata_mask.h"
 #include "platform/error.h"
 

@@ -10,17 +10,9 @@
 #include <string>
 
 #include "image/pixel_data.h"
+#include "metadata/image_codes.h"
 #include "metadata/metadata.h"
 #include "platform/file_specification.h"
-
-// Most bands an image may have and a file may hold (hyperspectral scenes have a few hundred);
-// readers refuse more, and the decoder takes a larger count for damage.
-constexpr int kMaxBands = 256;
-
-// Sample type codes of an image (also IMAGE::DATA_TYPE); unlike PixelData's.
-enum ImageDataType { kImage8Bit = 0, kImageFloat = 1, kImage16Bit = 2 };
-// Colour scheme codes (also IMAGE::COLOR_SCHEME).
-enum ColorScheme { kSchemeUnknown = -1, kSchemeRGB = 0, kSchemeCMYK = 2, kSchemeGray = 3 };
 
 // A section: [0][0] first column, [0][1] last column, [1][0] first row, [1][1] last row,
 // all inclusive, in the image's coordinate space.

@@ -10,8 +10,7 @@
 #include <span>
 #include <vector>
 
-// Edge of the square records a part is cut into.
-inline constexpr int kRecordSize = 128;
+#include "codec/level_geometry.h"
 
 // Codes the w x h indices (row-major) with quantiser step `step` as one part. Throws Error.
 std::vector<uint8_t> code_band_part(std::span<const int16_t> indices, int w, int h, float step);
