@@ -67,6 +67,7 @@ struct SymbolBits {
 VEXAL_AVX2_CLONES
 void fill_nonzero_bits(const int16_t* q, int n, uint64_t* words) {
   constexpr uint64_t kGather = 0x0102040810204080ull;  // 8 bytes of 0 or 1 into one byte's bits
+  static_assert(std::endian::native == std::endian::little, "flag j is byte j of its word");
   uint8_t flags[64];
   for (int base = 0; base < n; base += 64) {
     const int count = std::min(64, n - base);
