@@ -5,7 +5,8 @@ set -euo pipefail
 packages=(g++ cmake ninja-build pkg-config libtiff-dev libgeotiff-dev libjpeg62-turbo-dev libgtest-dev
           libtiff-tools gdal-bin libopenjp2-tools xplanet-images dcmtk imagemagick
           libjpeg-turbo-progs python3-distributed python3-pytest python3-gdal python3-numpy
-          libgdal-dev python3-rasterio libvips-tools nginx-light openjph-tools grokj2k-tools)
+          libgdal-dev python3-rasterio libvips-tools nginx-light openjph-tools grokj2k-tools
+          valgrind strace)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,18 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <tuple>
 #include <utility>
 #include <vector>
 
-#include "codec/huffman_table.h"
 #include "codec/symbol_alphabet.h"
 #include "encoder/core/rd_model.h"
 #include "encoder/writer/band_payload.h"
+#include "platform/avx2_clones.h"
 #include "platform/uninitialized_allocator.h"
 
 namespace {
@@ -25,6 +27,18 @@ constexpr double kRealisedSavings = 0.93;
 // Indices the choice may make zero, and how many of them a zero run may swallow at once.
 constexpr int kZeroable = 2;
 constexpr int kLookBack = 16;
+
+// The alphabet's symbol of index q (not zero) and of a run of n zeros (0 < n <= kMaxRun).
+inline int index_symbol(int q) {
+  if (q >= -kValueRange && q <= kValueRange) return q + kIndexSymbolBias;
+  const int m = std::abs(q);
+  return q > 0 ? (m > 255 ? kPositive16Symbol : kPositive8Symbol)
+               : (m > 255 ? kNegative16Symbol : kNegative8Symbol);
+}
+inline int run_symbol(int n) {
+  if (n <= kRunRange) return n;
+  return n <= 255 ? kRun8Symbol : kRun16Symbol;
+}
 
 // Bits of every symbol of the alphabet under a code fitted to `counts`, escapes' extra bits
 // included; a symbol not seen yet is priced as rarer than any seen.
@@ -44,17 +58,59 @@ struct SymbolBits {
     for (int s = 0; s < kAlphabetSize; ++s)
       if (counts[size_t(s)] > 0.0) total_bits += counts[size_t(s)] * bits[size_t(s)];
   }
-  double index(int q) const {
-    if (q >= -kValueRange && q <= kValueRange) return bits[size_t(q + kIndexSymbolBias)];
-    const int m = std::abs(q);
-    return bits[size_t(q > 0 ? (m > 255 ? kPositive16Symbol : kPositive8Symbol)
-                             : (m > 255 ? kNegative16Symbol : kNegative8Symbol))];
+  double index(int q) const { return bits[size_t(index_symbol(q))]; }
+  double run(int n) const { return n <= 0 ? 0.0 : bits[size_t(run_symbol(n))]; }
+};
+
+// Where the indices of a piece are not zero, 64 to a word (bit j of word w: index 64 w + j):
+// most zeros lie in long runs, which are then passed a word at a time.
+VEXAL_AVX2_CLONES
+void fill_nonzero_bits(const int16_t* q, int n, uint64_t* words) {
+  constexpr uint64_t kGather = 0x0102040810204080ull;  // 8 bytes of 0 or 1 into one byte's bits
+  static_assert(std::endian::native == std::endian::little, "flag j is byte j of its word");
+  uint8_t flags[64];
+  for (int base = 0; base < n; base += 64) {
+    const int count = std::min(64, n - base);
+    if (count == 64) {
+      for (int j = 0; j < 64; ++j) flags[j] = uint8_t(q[base + j] != 0);
+    } else {
+      for (int j = 0; j < 64; ++j) flags[j] = uint8_t(j < count && q[base + j] != 0);
+    }
+    uint64_t bits = 0;
+    for (int k = 0; k < 8; ++k) {
+      uint64_t x;
+      std::memcpy(&x, flags + 8 * k, sizeof x);
+      bits |= (x * kGather) >> 56 << (8 * k);
+    }
+    words[base / 64] = bits;
   }
-  double run(int n) const {
-    if (n <= 0) return 0.0;
-    if (n <= kRunRange) return bits[size_t(n)];
-    return bits[size_t(n <= 255 ? kRun8Symbol : kRun16Symbol)];
+}
+
+// The bits of one piece; they live in the thread's buffer, so one at a time per thread.
+class NonzeroBits {
+ public:
+  NonzeroBits(const int16_t* q, int n) : n_(n), count_(size_t(n + 63) / 64) {
+    thread_local std::vector<uint64_t> words;
+    words.resize(count_);
+    fill_nonzero_bits(q, n, words.data());
+    words_ = words.data();
   }
+  // The first index from `i` (<= n) on that was not zero when filled, or n.
+  int next(int i) const {
+    size_t w = size_t(i) >> 6;
+    if (w >= count_) return n_;
+    uint64_t bits = words_[w] & (~uint64_t(0) << (i & 63));
+    while (bits == 0) {
+      if (++w == count_) return n_;
+      bits = words_[w];
+    }
+    return int(w * 64 + size_t(std::countr_zero(bits)));
+  }
+
+ private:
+  int n_;
+  size_t count_;
+  const uint64_t* words_;
 };
 
 // One record's indices in scan order, gathered from and put back into the plane.
@@ -146,10 +202,8 @@ double choose(const float* values, int16_t* q, int n, float inverse_step, const 
               double price) {
   thread_local std::vector<Candidate> group;
   group.clear();
-  const auto next_from = [q, n](int i) {
-    while (i < n && q[i] == 0) ++i;
-    return i;
-  };
+  const NonzeroBits nonzero(q, n);  // indices only ahead of the one in hand are read from it
+  const auto next_from = [&nonzero](int i) { return nonzero.next(i); };
   double added = 0.0;
   int anchor = -1, previous = -1;
   for (int i = next_from(0); i < n;) {
@@ -213,11 +267,24 @@ struct Gathered {
   }
 };
 
+// The symbols the coder would count in the pieces, found from the indices that are not zero.
 std::array<double, kAlphabetSize> counts_of(Gathered& g) {
-  SymbolCounts counts;
-  for (size_t i = 0; i < g.pieces(); ++i) count_symbols(g.piece(i), kValueRange, kRunRange, counts);
+  static_assert(kRecordSize * kRecordSize <= kMaxRun, "a piece's zero run is one symbol");
+  std::array<uint64_t, kAlphabetSize> counts{};
+  for (size_t p = 0; p < g.pieces(); ++p) {
+    const int16_t* q = g.piece(p).data();
+    const int n = int(g.piece(p).size());
+    const NonzeroBits nonzero(q, n);
+    int previous = -1;
+    for (int i = nonzero.next(0); i < n; i = nonzero.next(i + 1)) {
+      if (i - previous > 1) ++counts[size_t(run_symbol(i - previous - 1))];
+      ++counts[size_t(index_symbol(q[i]))];
+      previous = i;
+    }
+    if (n - previous > 1) ++counts[size_t(run_symbol(n - previous - 1))];
+  }
   std::array<double, kAlphabetSize> c{};
-  for (int s = 0; s < kAlphabetSize; ++s) c[size_t(s)] = double(counts.count[size_t(s)]);
+  for (int s = 0; s < kAlphabetSize; ++s) c[size_t(s)] = double(counts[size_t(s)]);
   return c;
 }
 

@@ -42,30 +42,41 @@ const std::array<float, 1024>& mantissa_log() {
   return table;
 }
 
-// The slots of `n` values in the signed histogram in `slots`: fine bin + 1 (64 per octave,
-// 0 = below the ladder or not-a-number, 1 = the lowest rung's zero threshold, fine_bins + 1
-// above it), plus fine_bins + 2 for negative values; and their zero rungs. Returns the largest
-// zero rung.
-// From the float's exponent and mantissa: a magnitude within a thousandth of a bin's edge may
-// land in its neighbour. Without branches, so that it runs on vectors.
+// 64 log2 of the lowest rung's zero threshold, worked out once rather than per row.
+const float kFineOrigin = float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
+
+// The fine bin of magnitude m (64 per octave, from the lowest rung's zero threshold; -1 below
+// the ladder or not-a-number, fine_bins above it), from the float's exponent and mantissa: a
+// magnitude within a thousandth of a bin's edge may land in its neighbour. Without branches,
+// so that the loops over a row run on vectors.
+VEXAL_INLINE int32_t fine_bin_of(float m, int fine_bins, const float* table) {
+  uint32_t bits;
+  std::memcpy(&bits, &m, sizeof bits);
+  const int32_t exponent = int32_t(bits >> 23) - 127;
+  const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - kFineOrigin;
+  const int32_t f = int32_t(std::min(float(fine_bins), std::max(0.0f, u)));
+  return m > 0.0f && u >= 0.0f ? f : -1;
+}
+
+// The slots of `n` values in the signed histogram in `slots`: fine bin + 1 (0 = below the
+// ladder, fine_bins + 1 above it), plus fine_bins + 2 for negative values.
 VEXAL_AVX2_CLONES
-int16_t fine_bins_of(const float* values, int n, int fine_bins, const float* table,
-                     int32_t* slots, int16_t* rungs) {
-  const float origin = float(64.0 * (std::log2(double(kRdZeroThreshold)) + kLowestLog2Step));
-  int16_t highest = 0;
+void fine_slots_of(const float* values, int n, int fine_bins, const float* table, int32_t* slots) {
   for (int i = 0; i < n; ++i) {
-    const float m = std::fabs(values[i]);
-    uint32_t bits;
-    std::memcpy(&bits, &m, sizeof bits);
-    const int32_t exponent = int32_t(bits >> 23) - 127;
-    const float u = float(64 * exponent) + table[(bits >> 13) & 1023u] - origin;
-    const int32_t f = int32_t(std::min(float(fine_bins), std::max(0.0f, u)));
-    const int32_t bin = m > 0.0f && u >= 0.0f ? f : -1;
+    const int32_t bin = fine_bin_of(std::fabs(values[i]), fine_bins, table);
+    slots[i] = bin + 1 + (values[i] < 0.0f ? fine_bins + 2 : 0);
+  }
+}
+
+// As fine_slots_of, and the values' zero rungs in `rungs`, for the rows whose runs are counted.
+VEXAL_AVX2_CLONES
+void fine_slots_and_rungs_of(const float* values, int n, int fine_bins, const float* table,
+                             int32_t* slots, int16_t* rungs) {
+  for (int i = 0; i < n; ++i) {
+    const int32_t bin = fine_bin_of(std::fabs(values[i]), fine_bins, table);
     slots[i] = bin + 1 + (values[i] < 0.0f ? fine_bins + 2 : 0);
     rungs[i] = int16_t(bin < 0 ? 0 : std::min((bin >> 2) + 1, kRdRungs));
-    highest = std::max(highest, rungs[i]);
   }
-  return highest;
 }
 
 // The magnitude at the lower edge of fine bin f.
@@ -166,27 +177,32 @@ BandRates RdBandMeter::measure(const float* data, int w, int h) {
   for (int y0 = 0; y0 < h; y0 += record_height_) {
     for (int x0 = 0; x0 < w; x0 += record_width_) {
       const int x1 = std::min(x0 + record_width_, w), y1 = std::min(y0 + record_height_, h);
-      int16_t* rung = rungs_.data();
-      int16_t highest = 0;
-      for (int y = y0; y < y1; ++y) {
-        const float* row = data + size_t(y) * size_t(w) + x0;
-        highest = std::max(highest, fine_bins_of(row, x1 - x0, kFineBins, table.data(),
-                                                 bins_.data(), rung));
-        for (int x = 0; x < x1 - x0; ++x) histogram_[size_t(bins_[size_t(x)])]++;
-        rung += x1 - x0;
-      }
-      highest_rung_ = std::max(highest_rung_, int(highest));
       // Counting the runs is the costly part of the measure: a piece of many rows is counted
       // on its first quarter or half, which stands for the whole (the parts are alike on
-      // average).
+      // average). Only those rows need their zero rungs.
       const int rows = y1 - y0;
       int parts = 1;
       for (int k : {4, 2})
         if (parts == 1 && rows % k == 0 && rows / k >= kPartRows) parts = k;
+      int16_t* rung = rungs_.data();
+      for (int y = y0; y < y1; ++y) {
+        const float* row = data + size_t(y) * size_t(w) + x0;
+        if (y - y0 < rows / parts) {
+          fine_slots_and_rungs_of(row, x1 - x0, kFineBins, table.data(), bins_.data(), rung);
+          rung += x1 - x0;
+        } else {
+          fine_slots_of(row, x1 - x0, kFineBins, table.data(), bins_.data());
+        }
+        for (int x = 0; x < x1 - x0; ++x) histogram_[size_t(bins_[size_t(x)])]++;
+      }
       count_runs(rungs_.data(), rows / parts * (x1 - x0), parts);
       ++pieces;
     }
   }
+  // The largest zero rung, that of the highest fine bin holding a value.
+  for (int i = kFineBins + 1; i > 0 && highest_rung_ == 0; --i)
+    if (positive()[size_t(i)] + negative()[size_t(i)] > 0)
+      highest_rung_ = std::min(((i - 1) >> 2) + 1, kRdRungs);
   out.fine.resize(kFineBins + 2);
   for (int i = 0; i < kFineBins + 2; ++i) out.fine[size_t(i)] = positive()[size_t(i)] + negative()[size_t(i)];
   out.count = double(w) * double(h);

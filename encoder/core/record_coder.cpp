@@ -8,6 +8,7 @@
 #include "encoder/core/rd_model.h"
 #include "encoder/writer/band_payload.h"
 #include "platform/error.h"
+#include "platform/uninitialized_allocator.h"
 
 std::vector<double> variances_of(const std::vector<CoefficientStatistics>& statistics) {
   std::vector<double> v;
@@ -81,7 +82,8 @@ std::vector<uint8_t> RecordCoder::code_band(const SubbandMapEntry& entry,
   step = quantizer_step(data.data(), data.size(), step);
   if (band == 0 && dither_)
     add_dither(data.data(), record.x0, record.x1, record.y0, record.y1, step, &entry.offsets);
-  std::vector<int16_t> indices(data.size());
+  // Every index is written by the quantiser, so the buffer is not cleared first.
+  std::vector<int16_t, platform::UninitializedAllocator<int16_t>> indices(data.size());
   if (chosen_steps_) {
     bool any = rd_quantize_all(data.data(), data.size(), step, indices.data());
     if (any && error_per_byte_) {
