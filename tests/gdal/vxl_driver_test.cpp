@@ -325,6 +325,70 @@ TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly)
   GDALClose(mem);
 }
 
+// Byte bands copied with statistics answer a stretch's approximate histogram request exactly, as
+// GDAL computes it on the source, and the default histogram from the record; a histogram saved
+// beside the file stays the default, and a copy without statistics has none until GDAL computes
+// one, as before.
+TEST_F(VxlDriver, HistogramRecordAnswersApproximateRequestsExactly) {
+  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", 260, 190, 2, GDT_Byte, nullptr);
+  std::vector<uint8_t> samples(260 * 190);
+  for (int b = 1; b <= 2; ++b) {
+    for (int y = 0; y < 190; ++y)
+      for (int x = 0; x < 260; ++x)
+        samples[size_t(y) * 260 + x] = uint8_t(127.5 + 127.5 * std::sin(x / (9.0 * b) + y / 15.0));
+    GDALRasterBandH band = GDALGetRasterBand(mem, b);
+    ASSERT_EQ(
+        GDALRasterIO(band, GF_Write, 0, 0, 260, 190, samples.data(), 260, 190, GDT_Byte, 0, 0),
+        CE_None);
+    GDALSetRasterNoDataValue(band, 3);
+  }
+  GDALDriverH vxl = GDALGetDriverByName("VXL");
+  char** options = CSLSetNameValue(nullptr, "STATISTICS", "YES");
+  GDALDatasetH copy = GDALCreateCopy(vxl, (dir_ / "hist.vxl").c_str(), mem, FALSE, options,
+                                     nullptr, nullptr);
+  GDALDatasetH plain = GDALCreateCopy(vxl, (dir_ / "plain.vxl").c_str(), mem, FALSE, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(plain, nullptr);
+  for (int b = 1; b <= 2; ++b) {
+    GDALRasterBandH source = GDALGetRasterBand(mem, b), band = GDALGetRasterBand(copy, b);
+    std::vector<GUIntBig> expected(256), got(256);
+    ASSERT_EQ(GDALGetRasterHistogramEx(source, 0, 255, 64, expected.data(), TRUE, FALSE, nullptr,
+                                       nullptr), CE_None);
+    ASSERT_EQ(GDALGetRasterHistogramEx(band, 0, 255, 64, got.data(), TRUE, TRUE, nullptr, nullptr),
+              CE_None);
+    EXPECT_EQ(got, expected);
+    ASSERT_EQ(GDALGetRasterHistogramEx(source, -0.5, 255.5, 256, expected.data(), FALSE, FALSE,
+                                       nullptr, nullptr), CE_None);
+    double min = 0, max = 0;
+    int buckets = 0;
+    GUIntBig* counts = nullptr;
+    ASSERT_EQ(GDALGetDefaultHistogramEx(band, &min, &max, &buckets, &counts, FALSE, nullptr,
+                                        nullptr), CE_None);
+    EXPECT_EQ(std::vector<GUIntBig>(counts, counts + buckets), expected);
+    EXPECT_EQ(min, -0.5);
+    EXPECT_EQ(max, 255.5);
+    VSIFree(counts);
+    EXPECT_EQ(GDALGetDefaultHistogramEx(GDALGetRasterBand(plain, b), &min, &max, &buckets,
+                                        &counts, FALSE, nullptr, nullptr), CE_Warning);
+  }
+  GUIntBig saved[2] = {5, 6};
+  GDALRasterBandH first = GDALGetRasterBand(copy, 1);
+  ASSERT_EQ(GDALSetDefaultHistogramEx(first, 0, 10, 2, saved), CE_None);
+  double min = 0, max = 0;
+  int buckets = 0;
+  GUIntBig* counts = nullptr;
+  ASSERT_EQ(GDALGetDefaultHistogramEx(first, &min, &max, &buckets, &counts, TRUE, nullptr, nullptr),
+            CE_None);
+  EXPECT_EQ(buckets, 2);
+  EXPECT_EQ(counts[1], 6u);
+  VSIFree(counts);
+  CSLDestroy(options);
+  GDALClose(plain);
+  GDALClose(copy);
+  GDALClose(mem);
+}
+
 namespace {
 
 // "/vsicount/NAME": the bytes of one file as a GDAL file system that counts the requests GDAL
