@@ -256,11 +256,12 @@ CPLErr VXLRasterBand::GetHistogram(double min, double max, int buckets, GUIntBig
 CPLErr VXLRasterBand::GetDefaultHistogram(double* min, double* max, int* buckets,
                                           GUIntBig** histogram, int force,
                                           GDALProgressFunc progress, void* progress_data) {
-  if (!RecordedHistogram() ||
-      GDALPamRasterBand::GetDefaultHistogram(min, max, buckets, histogram, FALSE, progress,
-                                             progress_data) == CE_None)
+  if (!RecordedHistogram())
     return GDALPamRasterBand::GetDefaultHistogram(min, max, buckets, histogram, force, progress,
                                                   progress_data);
+  if (GDALPamRasterBand::GetDefaultHistogram(min, max, buckets, histogram, FALSE, progress,
+                                             progress_data) == CE_None)
+    return CE_None;  // one saved beside the file
   constexpr int kBuckets = 256;
   auto* counts = static_cast<GUIntBig*>(VSI_MALLOC2_VERBOSE(sizeof(GUIntBig), kBuckets));
   if (!counts) return CE_Failure;
