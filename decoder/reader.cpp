@@ -131,6 +131,9 @@ std::optional<double> Reader::nodata() const { return impl_->nodata; }
 const std::optional<std::vector<BandStatistics>>& Reader::statistics() const {
   return impl_->statistics;
 }
+const std::optional<std::vector<Histogram>>& Reader::histograms() const {
+  return impl_->file.histograms();
+}
 int Reader::levels() const { return impl_->file.levels(); }
 
 int Reader::level_width(int level) const {

@@ -220,6 +220,12 @@ void VxlFile::read_statistics() {
   } catch (const Error&) {
     damaged("statistics record");
   }
+  try {
+    histograms_ = read_histogram_record(metadata_, bands_, statistics_,
+                                        double(width_) * double(height_));
+  } catch (const Error&) {
+    damaged("histogram record");
+  }
 }
 
 // Decoded once here, so that every reader and vxl_check find a damaged mask when they open the

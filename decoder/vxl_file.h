@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decoder/fetched_bytes.h"
+#include "metadata/band_histogram.h"
 #include "metadata/band_statistics.h"
 #include "metadata/metadata.h"
 #include "metadata/nodata_mask.h"
@@ -56,6 +57,9 @@ class VxlFile {
   const NodataMask& nodata_mask() const { return nodata_mask_; }
   // The record IMAGE::STATISTICS, parsed (checked when the file is opened); empty without it.
   const std::optional<std::vector<BandStatistics>>& statistics() const { return statistics_; }
+  // The record IMAGE::HISTOGRAM, parsed and checked against the statistics when the file is
+  // opened; empty without it.
+  const std::optional<std::vector<BandHistogram>>& histograms() const { return histograms_; }
 
   // Where the structure at `offset` ends at the latest: the next section, block part or
   // metadata start the tables name, or the end of the file.
@@ -101,4 +105,5 @@ class VxlFile {
   mutable std::unordered_map<uint32_t, std::shared_ptr<const BandPart>> parts_;
   NodataMask nodata_mask_;
   std::optional<std::vector<BandStatistics>> statistics_;
+  std::optional<std::vector<BandHistogram>> histograms_;
 };

@@ -1,5 +1,6 @@
 #include "vxl_dataset.h"
 
+#include "recorded_histogram.h"
 #include "vsi_source.h"
 
 #include <cpl_vsi.h>
@@ -229,6 +230,51 @@ CPLErr VXLRasterBand::ComputeRasterMinMax(int approx_ok, double* min_max) {
   if (!s) return GDALPamRasterBand::ComputeRasterMinMax(approx_ok, min_max);
   min_max[0] = s->minimum;
   min_max[1] = s->maximum;
+  return CE_None;
+}
+
+const vexal::Histogram* VXLRasterBand::RecordedHistogram() const {
+  const auto& histograms = static_cast<VXLDataset*>(poDS)->reader_->histograms();
+  return histograms && eDataType == GDT_Byte ? &(*histograms)[size_t(nBand - 1)] : nullptr;
+}
+
+CPLErr VXLRasterBand::GetHistogram(double min, double max, int buckets, GUIntBig* histogram,
+                                   int include_out_of_range, int approx_ok,
+                                   GDALProgressFunc progress, void* progress_data) {
+  const vexal::Histogram* counts = RecordedHistogram();
+  if (!counts || !histogram ||
+      !recorded_histogram(*counts, min, max, buckets, include_out_of_range, histogram))
+    return GDALPamRasterBand::GetHistogram(min, max, buckets, histogram, include_out_of_range,
+                                           approx_ok, progress, progress_data);
+  if (progress && !progress(1.0, nullptr, progress_data)) {
+    CPLError(CE_Failure, CPLE_UserInterrupt, "User terminated");
+    return CE_Failure;
+  }
+  return CE_None;
+}
+
+CPLErr VXLRasterBand::GetDefaultHistogram(double* min, double* max, int* buckets,
+                                          GUIntBig** histogram, int force,
+                                          GDALProgressFunc progress, void* progress_data) {
+  if (!RecordedHistogram())
+    return GDALPamRasterBand::GetDefaultHistogram(min, max, buckets, histogram, force, progress,
+                                                  progress_data);
+  if (GDALPamRasterBand::GetDefaultHistogram(min, max, buckets, histogram, FALSE, progress,
+                                             progress_data) == CE_None)
+    return CE_None;  // one saved beside the file
+  constexpr int kBuckets = 256;
+  auto* counts = static_cast<GUIntBig*>(VSI_MALLOC2_VERBOSE(sizeof(GUIntBig), kBuckets));
+  if (!counts) return CE_Failure;
+  const CPLErr result =
+      GetHistogram(-0.5, 255.5, kBuckets, counts, FALSE, TRUE, progress, progress_data);
+  if (result != CE_None) {
+    CPLFree(counts);
+    return result;
+  }
+  *min = -0.5;
+  *max = 255.5;
+  *buckets = kBuckets;
+  *histogram = counts;
   return CE_None;
 }
 

@@ -85,9 +85,20 @@ class VXLRasterBand final : public GDALPamRasterBand {
   CPLErr ComputeStatistics(int approx_ok, double* min, double* max, double* mean, double* stddev,
                            GDALProgressFunc progress, void* progress_data) override;
   CPLErr ComputeRasterMinMax(int approx_ok, double* min_max) override;
+  // From the file's histogram record (8-bit bands) when every sample value falls clearly in one
+  // bucket, without reading a pixel and so exact even when approximation is allowed; overviews
+  // answer with the full image's. Else GDAL's.
+  CPLErr GetHistogram(double min, double max, int buckets, GUIntBig* histogram,
+                      int include_out_of_range, int approx_ok, GDALProgressFunc progress,
+                      void* progress_data) override;
+  // A histogram saved beside the file first, else GDAL's default layout for bytes (-0.5..255.5
+  // in 256 buckets) from the record, else GDAL's.
+  CPLErr GetDefaultHistogram(double* min, double* max, int* buckets, GUIntBig** histogram,
+                             int force, GDALProgressFunc progress, void* progress_data) override;
   int GetOverviewCount() override;
   GDALRasterBand* GetOverview(int index) override;
 
  private:
   const vexal::BandStatistics* Recorded() const;
+  const vexal::Histogram* RecordedHistogram() const;
 };

@@ -129,14 +129,17 @@ void record_mask(Image& image, const NodataMask& mask) {
     throw Error("Error initializing metadata.");
 }
 
-// Records the source's statistics once they are complete.
+// Records the source's statistics once they are complete, with the histograms of 8-bit bands.
 void record_statistics(Image& image, const SourceStatistics& statistics) {
   const std::vector<BandStatistics> bands = statistics.result();
   if (bands.empty()) {
     std::fprintf(stderr, "Note: a band has no valid pixel; no statistics are recorded.\n");
     return;
   }
-  if (add_statistics_record(&image.metadata, bands) < 0) throw Error("Error initializing metadata.");
+  if (add_statistics_record(&image.metadata, bands) < 0 ||
+      (!statistics.histograms().empty() &&
+       add_histogram_record(&image.metadata, statistics.histograms()) < 0))
+    throw Error("Error initializing metadata.");
 }
 
 // A trial's world and header files would be left in the temporary directory; the final output
@@ -190,7 +193,10 @@ Encoder::Encoder(Image* image, int nlev, int block_size, float target_rate,
 void Encoder::set_record_statistics(bool on) {
   record_statistics_ = on;
   // A record the source brought along would stand for pixels other than these.
-  if (on) metadata_delete(&image_->metadata, kStatisticsKey);
+  if (on) {
+    metadata_delete(&image_->metadata, kStatisticsKey);
+    metadata_delete(&image_->metadata, kHistogramKey);
+  }
 }
 
 Encoder Encoder::with_target(Image* image, int nlev, float target_rate) const {

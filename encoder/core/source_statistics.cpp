@@ -51,8 +51,10 @@ Moments integer_moments(const PlaneView<T>& v, std::optional<double> nodata) {
 }
 
 // 8-bit samples through histograms: one increment a sample (four tables, so that runs of one
-// value do not wait on each other's increments), the sums then from 256 counts.
-Moments byte_moments(const PlaneView<uint8_t>& v, std::optional<double> nodata) {
+// value do not wait on each other's increments), the sums then from 256 counts, which are added
+// to `histogram`.
+Moments byte_moments(const PlaneView<uint8_t>& v, std::optional<double> nodata,
+                     BandHistogram& histogram) {
   uint64_t bins[4][256] = {};
   for (int y = 0; y < v.h; ++y) {
     const uint8_t* row = v.row(y);
@@ -69,6 +71,7 @@ Moments byte_moments(const PlaneView<uint8_t>& v, std::optional<double> nodata) 
   for (int k = 0; k < 256; ++k) {
     const uint64_t n = bins[0][k] + bins[1][k] + bins[2][k] + bins[3][k];
     if (n == 0 || (nodata && *nodata == k)) continue;
+    histogram[size_t(k)] += n;
     if (m.count == 0) m.minimum = k;
     m.maximum = k;
     m.count += n;
@@ -107,13 +110,14 @@ Moments float_moments(const PlaneView<float>& v, std::optional<double> nodata) {
 
 template <typename T>
 Moments band_moments(const PixelData& pixels, int band, const BlockRect& extent,
-                     const BlockRect& block, std::optional<double> nodata) {
+                     const BlockRect& block, std::optional<double> nodata,
+                     BandHistogram* histogram) {
   const size_t width = size_t(pixels.width());
   const T* plane = static_cast<const T*>(pixels.data()) + size_t(band) * width * size_t(pixels.height());
   const PlaneView<T> view{plane + size_t(block.y0 - extent.y0) * width + size_t(block.x0 - extent.x0),
                           width, block.x1 - block.x0 + 1, block.y1 - block.y0 + 1};
   if constexpr (std::is_same_v<T, float>) return float_moments(view, nodata);
-  else if constexpr (std::is_same_v<T, uint8_t>) return byte_moments(view, nodata);
+  else if constexpr (std::is_same_v<T, uint8_t>) return byte_moments(view, nodata, *histogram);
   else return integer_moments(view, nodata);
 }
 
@@ -155,19 +159,30 @@ SourceStatistics::SourceStatistics(const BlockGrid& grid, int bands, std::option
 
 void SourceStatistics::add(const PixelData& pixels, const BlockRect& extent, const BlockRect& block) {
   std::vector<Moments> moments(static_cast<size_t>(bands_));
+  const bool bytes = pixels.data_type() == PixelData::kUInt8;
+  std::vector<BandHistogram> counts(bytes ? size_t(bands_) : 0);
   for (int b = 0; b < bands_; ++b) {
     Moments& m = moments[size_t(b)];
+    BandHistogram* h = bytes ? &counts[size_t(b)] : nullptr;
+    auto moments_of = [&](auto sample) {
+      return band_moments<decltype(sample)>(pixels, b, extent, block, nodata_, h);
+    };
     switch (pixels.data_type()) {
-      case PixelData::kUInt8: m = band_moments<uint8_t>(pixels, b, extent, block, nodata_); break;
-      case PixelData::kUInt16: m = band_moments<uint16_t>(pixels, b, extent, block, nodata_); break;
-      case PixelData::kInt16: m = band_moments<int16_t>(pixels, b, extent, block, nodata_); break;
-      default: m = band_moments<float>(pixels, b, extent, block, nodata_); break;
+      case PixelData::kUInt8: m = moments_of(uint8_t{}); break;
+      case PixelData::kUInt16: m = moments_of(uint16_t{}); break;
+      case PixelData::kInt16: m = moments_of(int16_t{}); break;
+      default: m = moments_of(float{}); break;
     }
   }
   const int64_t index = BlockGrid::morton_index(block.x0 / grid_.block_width(),
                                                 block.y0 / grid_.block_height());
   std::lock_guard<std::mutex> hold(lock_);
   integer_ = pixels.data_type() != PixelData::kFloat;
+  if (bytes) {
+    histograms_.resize(size_t(bands_));
+    for (int b = 0; b < bands_; ++b)
+      for (size_t k = 0; k < 256; ++k) histograms_[size_t(b)][k] += counts[size_t(b)][k];
+  }
   waiting_.emplace(index, std::move(moments));
   fold_ready();
 }

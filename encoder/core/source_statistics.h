@@ -2,7 +2,8 @@
 // once (a block's own rectangle, not the margin read around it), nodata samples and samples that
 // are not finite left out. Integer samples are summed exactly; the blocks' partial results of
 // float samples are combined pairwise (Chan, Golub and LeVeque) in the blocks' Morton order, so
-// that the result does not depend on the order in which workers hand the blocks in.
+// that the result does not depend on the order in which workers hand the blocks in. 8-bit
+// samples are counted value by value as well, for the exact histogram.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,7 @@
 
 #include "encoder/core/block_grid.h"
 #include "image/pixel_data.h"
+#include "metadata/band_histogram.h"
 #include "metadata/band_statistics.h"
 
 class SourceStatistics {
@@ -24,6 +26,8 @@ class SourceStatistics {
   void add(const PixelData& pixels, const BlockRect& extent, const BlockRect& block);
   // Per band; empty when a band has no sample to count.
   std::vector<BandStatistics> result() const;
+  // Per band, the counts of the 8-bit values counted; empty for other sample types.
+  const std::vector<BandHistogram>& histograms() const { return histograms_; }
 
   // The moments of a set of samples.
   struct Moments {
@@ -46,4 +50,5 @@ class SourceStatistics {
   std::map<int64_t, std::vector<Moments>> waiting_;  // blocks handed in ahead of their turn
   int64_t next_ = 0;                                 // Morton index of the next block to fold
   std::vector<Moments> totals_;
+  std::vector<BandHistogram> histograms_;  // 8-bit samples; sums, so in any order
 };

@@ -7,6 +7,7 @@
 // keeping the others' cached records. Separate Readers on the same file read at the same time.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -86,6 +87,10 @@ struct BandStatistics {
   double valid_percent = 100;  // pixels counted per 100 of the image: nodata ones are not
 };
 
+// One 8-bit band's exact histogram over the source's pixels: element k counts the samples of
+// value k (nodata samples are not counted).
+using Histogram = std::array<std::uint64_t, 256>;
+
 class VEXAL_API Reader {
  public:
   // Opens `path` and checks its structure. Throws Error when the file cannot be read, is not a
@@ -140,6 +145,10 @@ class VEXAL_API Reader {
   // (without its nodata samples), in band order; empty when the file was encoded without them
   // (vexal_encode -stats, EncodeSettings::statistics). Checked when the file is opened.
   const std::optional<std::vector<BandStatistics>>& statistics() const;
+  // Each band's exact histogram, in band order, recorded with the statistics of 8-bit files;
+  // empty for files without statistics and files of other sample types. Checked when the file is
+  // opened: its counts add up to the statistics' valid pixels between their minimum and maximum.
+  const std::optional<std::vector<Histogram>>& histograms() const;
 
   // Every metadata record, in the file's order.
   const std::vector<MetadataRecord>& metadata() const;

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <tuple>
 
 #include "decoder/decoded_image.h"
 #include "decoder/subband_geometry.h"
@@ -198,11 +199,16 @@ TEST(DamagedFile, RecordsThatShareOrOverlapStreamsAreRefused) {
 
 namespace {
 
-// A 120 x 90 grey file carrying the record `key` with `values` (of `type`, `count` of them), as
-// decoding finds it: the error text, or "" when it opens and decodes.
+// A 120 x 90 grey file carrying the record `key` with `values` (of `type`, `count` of them),
+// after the statistics record `statistics` when given, as decoding finds it: the error text, or
+// "" when it opens and decodes.
 std::string decode_with_record(const vexal_test::ScratchDir& dir, const char* key, int type,
-                               const void* values, int count) {
+                               const void* values, int count,
+                               const std::vector<double>& statistics = {}) {
   SyntheticImage image(120, 90, 1, kImage8Bit, kSchemeGray);
+  if (!statistics.empty())
+    metadata_add_doubles(&image.metadata, "IMAGE::STATISTICS", statistics.data(),
+                         int(statistics.size()));
   metadata_add(&image.metadata, key, type, 1, &count, values);
   const std::string name = dir / "record.vxl";
   const FileSpecification temp(dir.path().string());
@@ -215,10 +221,10 @@ std::string decode_with_record(const vexal_test::ScratchDir& dir, const char* ke
 
 }  // namespace
 
-// A nodata mask that does not decode, or a statistics record that cannot be the statistics of
+// A nodata mask that does not decode, or a statistics or histogram record that cannot describe
 // the file's bands, is damage found when the file opens, so that every reader names the file
 // and vxl_check does not call it sound; sound records open and decode.
-TEST(DamagedFile, MaskAndStatisticsDamageIsFoundOnOpening) {
+TEST(DamagedFile, MaskStatisticsAndHistogramDamageIsFoundOnOpening) {
   vexal_test::ScratchDir dir;
   const std::string name = dir / "record.vxl";
   std::vector<uint8_t> sound = {120, 90};  // 120 x 90, one run of 5 pixels in each row
@@ -235,4 +241,24 @@ TEST(DamagedFile, MaskAndStatisticsDamageIsFoundOnOpening) {
     EXPECT_EQ(decode_with_record(dir, "IMAGE::STATISTICS", TYPE_DOUBLE, values.data(),
                                  int(values.size())),
               damaged ? name + ": damaged file: statistics record." : "");
+  // 10800 pixels, 10000 of them counted (92.59...%), from 2 to 9.
+  const std::vector<double> statistics = {2, 9, 5, 1.5, 100.0 * 10000 / 10800};
+  std::vector<double> histogram(256, 0.0);
+  histogram[2] = 4000, histogram[5] = 5000, histogram[9] = 1000;
+  // Each damage alone: the others' totals, extremes and counts stay sound.
+  auto changed = [&](std::initializer_list<std::pair<int, double>> counts) {
+    std::vector<double> h = histogram;
+    for (const auto& [value, count] : counts) h[size_t(value)] = count;
+    return h;
+  };
+  const std::vector<double> cut_short(histogram.begin(), histogram.end() - 1);
+  for (const auto& [values, with_statistics, damaged] :
+       {std::tuple{histogram, true, false}, {histogram, false, true}, {cut_short, true, true},
+        {changed({{2, 3999.5}, {5, 5000.5}}), true, true},
+        {changed({{3, -1}, {5, 5001}}), true, true}, {changed({{5, 5001}}), true, true},
+        {changed({{9, 0}, {8, 1000}}), true, true}})
+    EXPECT_EQ(decode_with_record(dir, "IMAGE::HISTOGRAM", TYPE_DOUBLE, values.data(),
+                                 int(values.size()),
+                                 with_statistics ? statistics : std::vector<double>{}),
+              damaged ? name + ": damaged file: histogram record." : "");
 }

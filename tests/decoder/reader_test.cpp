@@ -117,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(
 // The statistics record against a one-piece reference over the source's samples, nodata left
 // out: exact extremes, mean and deviation within 1e-9, bit for bit the same for 1 and 3 threads.
 // Nodata has the blocks read with margins, which must not be counted; without the option a file
-// has no record.
+// has no record. 8-bit files also record each band's exact histogram.
 TEST(Reader, StatisticsRecordMatchesTheSource) {
   vexal_test::ScratchDir dir;
   const Quorvale::FileSpecification temp(dir.path().string());
@@ -131,6 +131,7 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
     };
     image.nodata = source(0, 300, 200);
     std::vector<std::vector<vexal::BandStatistics>> runs;
+    std::vector<std::vector<vexal::Histogram>> histograms;
     for (int threads : {1, 3, 0}) {
       const std::string name = dir / ("stats" + std::to_string(threads) + ".vxl");
       Encoder encoder(&image, 3, 256, 8.0f / 4, &temp, nullptr, nullptr, 4.0f, 2.0f, true, 0.25f);
@@ -139,18 +140,23 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
       encoder.encode(Quorvale::FileSpecification(name));
       const vexal::Reader reader(name);
       ASSERT_EQ(reader.statistics().has_value(), threads != 0) << name;
+      ASSERT_EQ(reader.histograms().has_value(), threads != 0 && type == kImage8Bit) << name;
       if (threads != 0) runs.push_back(*reader.statistics());
+      if (reader.histograms()) histograms.push_back(*reader.histograms());
       metadata_delete(&image.metadata, "IMAGE::STATISTICS");
+      metadata_delete(&image.metadata, "IMAGE::HISTOGRAM");
     }
     for (int b = 0; b < bands; ++b) {
       long double sum = 0, deviations = 0;
       double lo = INFINITY, hi = -INFINITY;
       int64_t n = 0;
+      vexal::Histogram counts{};
       auto counted = [&](double v) { return v != *image.nodata; };
       for (int y = 0; y < 530; ++y)
         for (int x = 0; x < 700; ++x)
           if (const double v = source(b, x, y); counted(v)) {
             sum += v, ++n, lo = std::min(lo, v), hi = std::max(hi, v);
+            if (type == kImage8Bit) ++counts[size_t(v)];
           }
       const long double mean = sum / n;
       for (int y = 0; y < 530; ++y)
@@ -169,6 +175,10 @@ TEST(Reader, StatisticsRecordMatchesTheSource) {
       EXPECT_NEAR(s.stddev, stddev, 1e-9 * stddev);
       EXPECT_DOUBLE_EQ(s.valid_percent, 100.0 * double(n) / (700.0 * 530.0));
       EXPECT_EQ(std::memcmp(&s, &runs[1][size_t(b)], sizeof s), 0);
+      if (type == kImage8Bit) {
+        EXPECT_EQ(histograms[0][size_t(b)], counts);
+        EXPECT_EQ(histograms[1][size_t(b)], counts);
+      }
     }
   }
 }

@@ -137,6 +137,9 @@ def test_statistics_record_is_what_gdal_reports(tmp_path, gdal_type, bands, noda
             "-o", vxl)
         info = json.loads(run("gdalinfo", "-stats", "-json", vxl))
         records.append(gdal.Open(vxl).GetMetadataItem("IMAGE::STATISTICS", "VXL"))
+        # Histograms are recorded for 8-bit samples only.
+        has_histogram = gdal.Open(vxl).GetMetadataItem("IMAGE::HISTOGRAM", "VXL") is not None
+        assert has_histogram == (gdal_type == gdal.GDT_Byte)
         for band, (lo, hi, mean, stddev, valid) in zip(info["bands"], expected):
             items = {k: float(v) for k, v in band["metadata"][""].items()}
             assert (items["STATISTICS_MINIMUM"], items["STATISTICS_MAXIMUM"]) == (lo, hi)
@@ -161,3 +164,42 @@ def test_statistics_record_is_what_gdal_reports(tmp_path, gdal_type, bands, noda
     plain = encode(tmp_path, source)
     assert "STATISTICS_" not in run("gdalinfo", plain)
     assert "STATISTICS_MEAN" in run("gdalinfo", "-stats", plain)
+
+
+def test_histogram_record_is_the_source_histogram_gdal_computes(tmp_path):
+    """gdalinfo -hist and a stretch's approximate requests through the plugin get the exact
+    histogram GDAL computes on the source GeoTIFF (nodata samples skipped), from the record:
+    nothing decoded, nothing saved beside the file. A layout with a bucket boundary on a sample
+    value takes GDAL's own path over the decoded pixels."""
+    width, height, nodata = 480, 360, 7  # 7 also lies inside the terrain's range
+    data = [collared_terrain(width, height, k, 0, 255, nodata, True)[0] for k in range(3)]
+    source = str(tmp_path / "src.tif")
+    make_geotiff(source, data, gdal.GDT_Byte, ["PHOTOMETRIC=RGB"], nodata=nodata)
+    vxl = str(tmp_path / "hist.vxl")
+    run(ENCODE, "-tifg", "-stats", "-nodata", "-i", source, "-o", vxl)
+    src = gdal.Open(source)
+
+    def exact(k, lo, hi, buckets, out_of_range=False):
+        return src.GetRasterBand(k).GetHistogram(lo, hi, buckets, out_of_range, False)
+
+    info = json.loads(run("gdalinfo", "-hist", "-json", vxl))
+    for k, band in enumerate(info["bands"], 1):
+        h = band["histogram"]
+        assert (h["min"], h["max"], h["count"]) == (-0.5, 255.5, 256)
+        assert h["buckets"] == exact(k, -0.5, 255.5, 256)
+    assert not os.path.exists(vxl + ".aux.xml")
+
+    ds = gdal.Open(vxl)
+    half = 255 / 512  # QGIS centres 256 buckets on the values 0..255
+    for layout in [(-half, 255 + half, 256, False), (0, 255, 64, False), (0, 255, 64, True),
+                   (20.5, 200.5, 18, True), (-3.25, 300.75, 7, False)]:
+        for k in (1, 2, 3):
+            band = ds.GetRasterBand(k)
+            assert band.GetHistogram(*layout, approx_ok=True) == exact(k, *layout), layout
+    overview = ds.GetRasterBand(2).GetOverview(0)
+    assert overview.GetHistogram(-0.5, 255.5, 256, False, True) == exact(2, -0.5, 255.5, 256)
+    aligned = (0, 256, 128, False)  # boundaries 2, 4, ... on sample values
+    decoded = gdal.Translate("", vxl, format="MEM")
+    mine = ds.GetRasterBand(1).GetHistogram(*aligned, approx_ok=False)
+    assert mine == decoded.GetRasterBand(1).GetHistogram(*aligned, approx_ok=False)
+    assert mine != exact(1, *aligned)

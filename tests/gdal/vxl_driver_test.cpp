@@ -87,6 +87,26 @@ std::vector<unsigned char> library_window(const std::string& name, int level, in
   return out;
 }
 
+// A MEM dataset of `bands` bands of `type`, sample (x, y) of band b (from 1) value(b, x, y),
+// with the nodata value `nodata` in every band.
+template <typename F>
+GDALDatasetH memory_dataset(int width, int height, int bands, GDALDataType type, double nodata,
+                            F value) {
+  GDALDatasetH mem =
+      GDALCreate(GDALGetDriverByName("MEM"), "", width, height, bands, type, nullptr);
+  std::vector<double> samples(size_t(width) * size_t(height));
+  for (int b = 1; b <= bands; ++b) {
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) samples[size_t(y * width + x)] = value(b, x, y);
+    GDALRasterBandH band = GDALGetRasterBand(mem, b);
+    EXPECT_EQ(GDALRasterIO(band, GF_Write, 0, 0, width, height, samples.data(), width, height,
+                           GDT_Float64, 0, 0),
+              CE_None);
+    GDALSetRasterNoDataValue(band, nodata);
+  }
+  return mem;
+}
+
 }  // namespace
 
 // Every real GeoTIFF that vexal_encode takes: the same coordinate system as GDAL reads from the
@@ -265,19 +285,11 @@ TEST_F(VxlDriver, MemoryAndZipPathsGiveTheLocalPixels) {
 // nodata hole and a coordinate system comes back as it went, with the statistics GDAL computes
 // on the source, and a cancelled copy leaves nothing.
 TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly) {
-  GDALDatasetH mem = GDALCreate(GDALGetDriverByName("MEM"), "", 300, 260, 2, GDT_Int16, nullptr);
-  std::vector<int16_t> samples(300 * 260);
-  for (int b = 1; b <= 2; ++b) {
-    for (int y = 0; y < 260; ++y)
-      for (int x = 0; x < 300; ++x)
-        samples[size_t(y) * 300 + x] = x > 100 && x < 150 && y > 50 && y < 80
-                                           ? -32768
-                                           : int16_t(1000 * b + 400 * std::sin(x / 21.0 + y / 33.0));
-    GDALRasterBandH band = GDALGetRasterBand(mem, b);
-    ASSERT_EQ(GDALRasterIO(band, GF_Write, 0, 0, 300, 260, samples.data(), 300, 260, GDT_Int16, 0, 0),
-              CE_None);
-    GDALSetRasterNoDataValue(band, -32768);
-  }
+  GDALDatasetH mem = memory_dataset(300, 260, 2, GDT_Int16, -32768, [](int b, int x, int y) {
+    return x > 100 && x < 150 && y > 50 && y < 80
+               ? -32768
+               : int16_t(1000 * b + 400 * std::sin(x / 21.0 + y / 33.0));
+  });
   double transform[6] = {600000, 10, 0, 5000000, 0, -10};
   GDALSetGeoTransform(mem, transform);
   OGRSpatialReferenceH srs = OSRNewSpatialReference(nullptr);
@@ -322,6 +334,55 @@ TEST_F(VxlDriver, CreateCopyKeepsTypeNodataAndCoordinateSystemAndCancelsCleanly)
   EXPECT_FALSE(std::filesystem::exists(cancelled));
   CSLDestroy(options);
   OSRDestroySpatialReference(srs);
+  GDALClose(mem);
+}
+
+// Byte bands copied with statistics give the default histogram that GDAL computes on the source,
+// from the record; a histogram saved beside the file stays the default, and a copy without
+// statistics has none until GDAL computes one, as before.
+TEST_F(VxlDriver, HistogramRecordAnswersApproximateRequestsExactly) {
+  GDALDatasetH mem = memory_dataset(260, 190, 2, GDT_Byte, 3, [](int b, int x, int y) {
+    return uint8_t(127.5 + 127.5 * std::sin(x / (9.0 * b) + y / 15.0));
+  });
+  GDALDriverH vxl = GDALGetDriverByName("VXL");
+  char** options = CSLSetNameValue(nullptr, "STATISTICS", "YES");
+  GDALDatasetH copy = GDALCreateCopy(vxl, (dir_ / "hist.vxl").c_str(), mem, FALSE, options,
+                                     nullptr, nullptr);
+  GDALDatasetH plain = GDALCreateCopy(vxl, (dir_ / "plain.vxl").c_str(), mem, FALSE, nullptr,
+                                      nullptr, nullptr);
+  ASSERT_NE(copy, nullptr);
+  ASSERT_NE(plain, nullptr);
+  for (int b = 1; b <= 2; ++b) {
+    GDALRasterBandH source = GDALGetRasterBand(mem, b), band = GDALGetRasterBand(copy, b);
+    std::vector<GUIntBig> expected(256);
+    ASSERT_EQ(GDALGetRasterHistogramEx(source, -0.5, 255.5, 256, expected.data(), FALSE, FALSE,
+                                       nullptr, nullptr), CE_None);
+    double min = 0, max = 0;
+    int buckets = 0;
+    GUIntBig* counts = nullptr;
+    ASSERT_EQ(GDALGetDefaultHistogramEx(band, &min, &max, &buckets, &counts, FALSE, nullptr,
+                                        nullptr), CE_None);
+    EXPECT_EQ(std::vector<GUIntBig>(counts, counts + buckets), expected);
+    EXPECT_EQ(min, -0.5);
+    EXPECT_EQ(max, 255.5);
+    VSIFree(counts);
+    EXPECT_EQ(GDALGetDefaultHistogramEx(GDALGetRasterBand(plain, b), &min, &max, &buckets,
+                                        &counts, FALSE, nullptr, nullptr), CE_Warning);
+  }
+  GUIntBig saved[2] = {5, 6};
+  GDALRasterBandH first = GDALGetRasterBand(copy, 1);
+  ASSERT_EQ(GDALSetDefaultHistogramEx(first, 0, 10, 2, saved), CE_None);
+  double min = 0, max = 0;
+  int buckets = 0;
+  GUIntBig* counts = nullptr;
+  ASSERT_EQ(GDALGetDefaultHistogramEx(first, &min, &max, &buckets, &counts, TRUE, nullptr, nullptr),
+            CE_None);
+  EXPECT_EQ(buckets, 2);
+  EXPECT_EQ(counts[1], 6u);
+  VSIFree(counts);
+  CSLDestroy(options);
+  GDALClose(plain);
+  GDALClose(copy);
   GDALClose(mem);
 }
 
